@@ -1,0 +1,57 @@
+// Numbered files with buffered sequential access.
+//
+// A file is opened under a caller-chosen number (or -1 for a number the
+// library chooses), read line by line, positioned, cut and written. One
+// transfer buffer per file serves alternately as read-ahead and as pending
+// output, and the logical position stays exact across the switches.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "files/object_table.h"
+#include "files/string_format.h"
+#include "system/platform.h"
+
+namespace qg {
+
+inline constexpr std::int32_t TransferBufferSize = 4096;
+
+enum FileMode : std::int32_t { WriteMode = 0, ReadMode = 1 };
+
+struct SequentialFile {
+  Handle handle;            // 0: the record names no open file
+  char* buffer;             // null: the file works unbuffered
+  std::int32_t bufferSize;
+  std::int32_t count;       // WriteMode: free bytes; ReadMode: unread read-ahead
+  std::int32_t filled;      // ReadMode: valid bytes of the last refill
+  std::int32_t mode;        // FileMode
+  bool Live() const { return handle != 0; }
+};
+
+// Creates the file table; run once at program start. False when out of memory.
+bool InitFileLibrary();
+ObjectTable<SequentialFile>* FileTable();
+
+// Opens (creating when missing) `path` for reading and writing, shared with
+// readers only. Returns the platform handle for a fixed number, the dynamic
+// number for -1, and 0 on failure.
+std::intptr_t OpenNumberedFile(ObjectNumber number, const char* path);
+// The next line without its terminator; empty at end of file. `format` is a
+// StringFormat, optionally with RawRead.
+std::string ReadLine(ObjectNumber number, int format);
+// Writes `text` converted per `format`; never adds a line end. Returns the
+// bytes accepted.
+std::int64_t WriteFileText(ObjectNumber number, const char* text, int format);
+// Flushes, drops read-ahead and moves to the absolute position high:low.
+// Returns the low 32 bits of the new position.
+std::uint32_t SeekFile(ObjectNumber number, std::uint32_t positionLow, std::uint32_t positionHigh);
+// The logical position, -1 for a number that names no open file.
+std::int64_t FilePosition(ObjectNumber number);
+// Ends the file at the logical position; the platform's success flag.
+int CutFile(ObjectNumber number);
+// Flushes and closes; -1 closes every open file.
+void CloseNumberedFile(ObjectNumber number);
+void CloseAllFiles();
+
+}  // namespace qg

@@ -1,0 +1,204 @@
+// The one interface through which Quillgate reaches the operating system.
+//
+// Every library of the program (files, preference files, XML documents, the
+// program runner, the console and the launcher itself) calls the operating
+// system only through the `Platform` installed here. The Win32 build installs
+// `Win32Platform` (system/windows), every other build `PosixPlatform`
+// (system/posix). Tests put their own implementation in place with
+// `SetPlatform` (a fault-injecting wrapper, a simulated desktop and process
+// table) without touching the code under test.
+//
+// The operations keep the Windows names, argument orders and constants, since
+// the launcher's logic is written against them; each implementation documents
+// what they mean on its system. Conventions shared by every operation:
+//   - handles are `Handle` values; 0 is "no handle" (the Win32 layer maps
+//     INVALID_HANDLE_VALUE to 0 so callers test one value);
+//   - a `bool` result is the platform's success flag;
+//   - texts are zero-terminated 8-bit strings in the ANSI code page.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace qg {
+
+using Handle = std::uintptr_t;  // file, process, snapshot or pipe handle; 0 = none
+using Window = std::uintptr_t;  // top-level window; 0 = none
+
+// --- file access (CreateFileA) ---------------------------------------------
+inline constexpr std::uint32_t GENERIC_READ_ACCESS = 0x80000000u;
+inline constexpr std::uint32_t GENERIC_WRITE_ACCESS = 0x40000000u;
+inline constexpr std::uint32_t FILE_SHARE_READ_MODE = 1;
+inline constexpr std::uint32_t FILE_SHARE_WRITE_MODE = 2;
+enum class Creation : std::uint32_t {
+  CreateNew = 1,
+  CreateAlways = 2,
+  OpenExisting = 3,
+  OpenAlways = 4,
+};
+enum class MoveMethod : std::uint32_t { Begin = 0, Current = 1, End = 2 };
+
+// --- windows and messages ----------------------------------------------------
+inline constexpr int SW_HIDE_CMD = 0;
+inline constexpr int SW_SHOWNORMAL_CMD = 1;
+inline constexpr std::uint32_t WM_CLOSE_MSG = 16;
+inline constexpr unsigned GW_HWNDNEXT_CMD = 2;
+inline constexpr unsigned GW_CHILD_CMD = 5;
+
+// --- console control events --------------------------------------------------
+inline constexpr std::uint32_t CTRL_C = 0;
+inline constexpr std::uint32_t CTRL_BREAK = 1;
+inline constexpr std::uint32_t CTRL_CLOSE = 2;
+inline constexpr std::uint32_t CTRL_LOGOFF = 5;
+inline constexpr std::uint32_t CTRL_SHUTDOWN = 6;
+using ConsoleCtrlRoutine = int (*)(std::uint32_t event);
+
+// --- processes -----------------------------------------------------------------
+inline constexpr std::uint32_t TH32CS_SNAPPROCESS_FLAG = 2;
+inline constexpr std::uint32_t PROCESS_TERMINATE_RIGHT = 1;
+inline constexpr std::uint32_t INFINITE_WAIT = 0xFFFFFFFFu;
+inline constexpr std::uint32_t WAIT_OBJECT_0_RESULT = 0;
+inline constexpr std::uint32_t WAIT_FAILED_RESULT = 0xFFFFFFFFu;
+inline constexpr std::uint32_t STD_INPUT = static_cast<std::uint32_t>(-10);
+inline constexpr std::uint32_t STD_OUTPUT = static_cast<std::uint32_t>(-11);
+inline constexpr std::uint32_t STD_ERROR = static_cast<std::uint32_t>(-12);
+
+inline constexpr std::size_t MAX_PATH_LENGTH = 260;
+
+// The ANSI process entry of a snapshot; only the fields the launcher reads.
+struct ProcessEntry {
+  std::uint32_t dwSize = 0;  // set by the caller before the first call
+  std::uint32_t th32ProcessID = 0;
+  char szExeFile[MAX_PATH_LENGTH] = {};
+};
+
+inline constexpr std::uint32_t STARTF_USESHOWWINDOW_FLAG = 0x1;
+inline constexpr std::uint32_t STARTF_USESTDHANDLES_FLAG = 0x100;
+inline constexpr std::uint32_t NORMAL_PRIORITY_CLASS_FLAG = 0x20;
+inline constexpr std::uint32_t DETACHED_PROCESS_FLAG = 0x8;
+
+struct StartupInfo {
+  std::uint32_t dwFlags = 0;
+  std::uint16_t wShowWindow = 0;
+  Handle hStdInput = 0;
+  Handle hStdOutput = 0;
+  Handle hStdError = 0;
+};
+
+struct ProcessInformation {
+  Handle hProcess = 0;
+  Handle hThread = 0;
+  std::uint32_t dwProcessId = 0;
+  std::uint32_t dwThreadId = 0;
+};
+
+inline constexpr std::uint32_t SEE_MASK_NOCLOSEPROCESS_FLAG = 0x40;
+inline constexpr std::uint32_t SEE_MASK_FLAG_DDEWAIT_FLAG = 0x100;
+inline constexpr std::uint32_t SEE_MASK_FLAG_NO_UI_FLAG = 0x400;
+
+struct ShellExecuteInfo {
+  std::uint32_t fMask = 0;
+  const char* lpVerb = nullptr;
+  const char* lpFile = nullptr;
+  const char* lpParameters = nullptr;
+  const char* lpDirectory = nullptr;
+  int nShow = 0;
+  Handle hProcess = 0;  // filled in by the call when a process was started
+};
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // --- private heap ---------------------------------------------------------
+  // Blocks of the program's private, growable heap. HeapAlloc with `zero`
+  // gives zero-filled memory; HeapReAlloc keeps the old block on failure and
+  // zero-fills the grown part when `zero` is set. Every block is 8-aligned.
+  virtual void* HeapAlloc(std::size_t size, bool zero) = 0;
+  virtual void* HeapReAlloc(void* block, std::size_t size, bool zero) = 0;
+  virtual bool HeapFree(void* block) = 0;
+
+  // --- files ------------------------------------------------------------------
+  virtual Handle CreateFileA(const char* path, std::uint32_t access, std::uint32_t share,
+                             Creation creation) = 0;
+  virtual bool ReadFile(Handle file, void* buffer, std::uint32_t count,
+                        std::uint32_t* read) = 0;
+  virtual bool WriteFile(Handle file, const void* buffer, std::uint32_t count,
+                         std::uint32_t* written) = 0;
+  // Moves the file pointer by `distance` from `method`; `position` (may be
+  // null) receives the new absolute position.
+  virtual bool SetFilePointer(Handle file, std::int64_t distance, MoveMethod method,
+                              std::int64_t* position) = 0;
+  virtual bool SetEndOfFile(Handle file) = 0;
+  virtual bool GetFileSize(Handle file, std::uint64_t* size) = 0;
+  virtual bool FlushFileBuffers(Handle file) = 0;
+  virtual bool CloseHandle(Handle handle) = 0;
+  // Replaces `target` by `source` in one step (rename over it) and makes the
+  // change durable; on failure `target` is unchanged.
+  virtual bool MoveFileReplace(const char* source, const char* target) = 0;
+  virtual bool DeleteFileA(const char* path) = 0;
+  // Writes the current directory and returns its length without the
+  // terminator; 0 on failure; the needed size (terminator included) when the
+  // buffer is too small, as Windows does.
+  virtual std::uint32_t GetCurrentDirectoryA(std::uint32_t size, char* buffer) = 0;
+
+  // --- code-page conversion (CP_ACP, flags 0) -------------------------------------
+  // `length` -1 means "through the terminator". A capacity of 0 asks for the
+  // needed count. Results are unit / byte counts, 0 on failure.
+  virtual int MultiByteToWideChar(const char* text, int length, char16_t* out,
+                                  int capacity) = 0;
+  virtual int WideCharToMultiByte(const char16_t* units, int length, char* out,
+                                  int capacity) = 0;
+
+  // --- console -------------------------------------------------------------------
+  virtual Handle GetStdHandle(std::uint32_t which) = 0;
+  virtual bool SetConsoleCtrlHandler(ConsoleCtrlRoutine routine, bool add) = 0;
+  virtual bool SetConsoleTitleA(const char* title) = 0;
+  virtual bool WriteConsoleA(Handle output, const void* buffer, std::uint32_t count,
+                             std::uint32_t* written) = 0;
+  virtual Window GetConsoleWindow() = 0;
+  virtual void Sleep(std::uint32_t milliseconds) = 0;
+  virtual std::uint32_t timeBeginPeriod(std::uint32_t milliseconds) = 0;
+  [[noreturn]] virtual void ExitProcess(std::uint32_t code) = 0;
+
+  // --- windows ---------------------------------------------------------------------
+  virtual bool ShowWindow(Window window, int command) = 0;
+  virtual bool PostMessageA(Window window, std::uint32_t message, std::uintptr_t wParam,
+                            std::intptr_t lParam) = 0;
+  virtual Window GetDesktopWindow() = 0;
+  virtual Window GetWindow(Window window, unsigned command) = 0;
+  virtual int GetWindowTextLengthA(Window window) = 0;
+  virtual int GetWindowTextA(Window window, char* buffer, int capacity) = 0;
+  virtual char* CharLowerA(char* text) = 0;
+
+  // --- process snapshot and termination -------------------------------------------
+  virtual Handle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) = 0;
+  virtual bool Process32First(Handle snapshot, ProcessEntry* entry) = 0;
+  virtual bool Process32Next(Handle snapshot, ProcessEntry* entry) = 0;
+  virtual Handle OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) = 0;
+  virtual bool TerminateProcess(Handle process, std::uint32_t exitCode) = 0;
+
+  // --- starting programs --------------------------------------------------------------
+  // `commandLine` is writable, as CreateProcessA wants it.
+  virtual bool CreateProcessA(char* commandLine, bool inheritHandles,
+                              std::uint32_t creationFlags, const char* currentDirectory,
+                              const StartupInfo& startup, ProcessInformation* info) = 0;
+  virtual std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) = 0;
+  virtual bool ShellExecuteExA(ShellExecuteInfo* info) = 0;
+  virtual bool CreatePipe(Handle* readEnd, Handle* writeEnd) = 0;
+  // Duplicates `source` within this process, not inheritable.
+  virtual bool DuplicateHandle(Handle source, Handle* target) = 0;
+};
+
+// The platform every library uses. Never null: the native one until a test
+// installs another.
+Platform& Sys();
+
+// Installs `platform` (null restores the native one) and returns the one that
+// was installed before.
+Platform* SetPlatform(Platform* platform);
+
+// The native implementation of this build.
+Platform& NativePlatform();
+
+}  // namespace qg

@@ -1,0 +1,228 @@
+// Files, the current directory and code-page conversion on POSIX.
+//
+// Share modes: Windows refuses an open whose access another open's share mode
+// does not allow, or whose share mode does not allow another open's access.
+// POSIX has no such rule, so every open here records its access and the
+// shares it denies as shared open-file-description locks on four bytes far
+// beyond any real content, and tests the other opens' records before it
+// takes its own. The locks are advisory: they bind the opens made through
+// this layer (in any process), not other programs.
+//
+// The ANSI code page of this build is ISO-8859-1: byte values are the code
+// points 0-255.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "system/posix/posix_platform.h"
+
+namespace qg {
+
+namespace {
+
+constexpr off_t kShareBase = static_cast<off_t>(0x7FFFFFFF00000000LL);
+enum ShareByte { AccessRead = 0, AccessWrite = 1, DenyRead = 2, DenyWrite = 3 };
+
+bool HeldByOther(int fd, ShareByte byte) {
+  struct flock probe {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  probe.l_start = kShareBase + byte;
+  probe.l_len = 1;
+  if (::fcntl(fd, F_OFD_GETLK, &probe) != 0) return false;
+  return probe.l_type != F_UNLCK;
+}
+
+void Hold(int fd, ShareByte byte) {
+  struct flock lock {};
+  lock.l_type = F_RDLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = kShareBase + byte;
+  lock.l_len = 1;
+  (void)::fcntl(fd, F_OFD_SETLK, &lock);  // best effort: a write-only open cannot hold one
+}
+
+// Applies the sharing rule; false when another open forbids this one.
+bool TakeShare(int fd, bool read, bool write, std::uint32_t share) {
+  bool denyRead = !(share & FILE_SHARE_READ_MODE);
+  bool denyWrite = !(share & FILE_SHARE_WRITE_MODE);
+  if ((read && HeldByOther(fd, DenyRead)) || (write && HeldByOther(fd, DenyWrite)) ||
+      (denyRead && HeldByOther(fd, AccessRead)) || (denyWrite && HeldByOther(fd, AccessWrite)))
+    return false;
+  if (read) Hold(fd, AccessRead);
+  if (write) Hold(fd, AccessWrite);
+  if (denyRead) Hold(fd, DenyRead);
+  if (denyWrite) Hold(fd, DenyWrite);
+  return true;
+}
+
+}  // namespace
+
+Handle PosixPlatform::CreateFileA(const char* path, std::uint32_t access, std::uint32_t share,
+                                  Creation creation) {
+  if (!path || !*path) return 0;
+  bool read = access & GENERIC_READ_ACCESS;
+  bool write = access & GENERIC_WRITE_ACCESS;
+  int flags = O_CLOEXEC | (read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY);
+  switch (creation) {
+    case Creation::CreateNew: flags |= O_CREAT | O_EXCL; break;
+    case Creation::CreateAlways:
+    case Creation::OpenAlways: flags |= O_CREAT; break;
+    case Creation::OpenExisting: break;
+  }
+  int fd = ::open(path, flags, 0666);
+  if (fd < 0) return 0;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode) || !TakeShare(fd, read, write, share)) {
+    ::close(fd);
+    return 0;
+  }
+  // Emptied only once the sharing rule allowed the open, as on Windows.
+  if (creation == Creation::CreateAlways && ::ftruncate(fd, 0) != 0) {
+    ::close(fd);
+    return 0;
+  }
+  return handles_.Add(std::make_shared<FileObject>(fd));
+}
+
+bool PosixPlatform::ReadFile(Handle file, void* buffer, std::uint32_t count,
+                             std::uint32_t* read) {
+  if (read) *read = 0;
+  int fd = DescriptorOf(file);
+  if (fd < 0) return false;
+  struct stat info {};
+  bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  std::uint32_t total = 0;
+  while (total < count) {
+    ssize_t got = ::read(fd, static_cast<char*>(buffer) + total, count - total);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      if (read) *read = total;
+      return false;
+    }
+    total += static_cast<std::uint32_t>(got);
+    if (got == 0 || !regular) break;  // end of file, or a pipe: hand out what came
+  }
+  if (read) *read = total;
+  return true;
+}
+
+bool PosixPlatform::WriteFile(Handle file, const void* buffer, std::uint32_t count,
+                              std::uint32_t* written) {
+  if (written) *written = 0;
+  int fd = DescriptorOf(file);
+  if (fd < 0) return false;
+  std::uint32_t total = 0;
+  while (total < count) {
+    ssize_t put = ::write(fd, static_cast<const char*>(buffer) + total, count - total);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      if (written) *written = total;
+      return false;
+    }
+    total += static_cast<std::uint32_t>(put);
+  }
+  if (written) *written = total;
+  return true;
+}
+
+bool PosixPlatform::SetFilePointer(Handle file, std::int64_t distance, MoveMethod method,
+                                   std::int64_t* position) {
+  int fd = DescriptorOf(file);
+  if (fd < 0) return false;
+  int whence = method == MoveMethod::Begin ? SEEK_SET : method == MoveMethod::Current ? SEEK_CUR : SEEK_END;
+  off_t at = ::lseek(fd, static_cast<off_t>(distance), whence);
+  if (at < 0) return false;
+  if (position) *position = at;
+  return true;
+}
+
+bool PosixPlatform::SetEndOfFile(Handle file) {
+  int fd = DescriptorOf(file);
+  if (fd < 0) return false;
+  off_t at = ::lseek(fd, 0, SEEK_CUR);
+  return at >= 0 && ::ftruncate(fd, at) == 0;
+}
+
+bool PosixPlatform::GetFileSize(Handle file, std::uint64_t* size) {
+  int fd = DescriptorOf(file);
+  struct stat info {};
+  if (fd < 0 || ::fstat(fd, &info) != 0) return false;
+  if (size) *size = static_cast<std::uint64_t>(info.st_size);
+  return true;
+}
+
+bool PosixPlatform::FlushFileBuffers(Handle file) {
+  int fd = DescriptorOf(file);
+  return fd >= 0 && ::fsync(fd) == 0;
+}
+
+bool PosixPlatform::MoveFileReplace(const char* source, const char* target) {
+  if (!source || !target || ::rename(source, target) != 0) return false;
+  // Make the rename itself durable: sync the folder that holds the target.
+  std::string folder(target);
+  std::size_t slash = folder.find_last_of('/');
+  folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    (void)::fsync(dir);
+    ::close(dir);
+  }
+  return true;
+}
+
+bool PosixPlatform::DeleteFileA(const char* path) { return path && ::unlink(path) == 0; }
+
+std::uint32_t PosixPlatform::GetCurrentDirectoryA(std::uint32_t size, char* buffer) {
+  char* cwd = ::getcwd(nullptr, 0);
+  if (!cwd) return 0;
+  std::size_t length = std::strlen(cwd);
+  std::uint32_t result;
+  if (length >= UINT32_MAX) {
+    result = 0;
+  } else if (!buffer || length + 1 > size) {
+    result = static_cast<std::uint32_t>(length + 1);
+  } else {
+    std::memcpy(buffer, cwd, length + 1);
+    result = static_cast<std::uint32_t>(length);
+  }
+  std::free(cwd);
+  return result;
+}
+
+int PosixPlatform::MultiByteToWideChar(const char* text, int length, char16_t* out,
+                                       int capacity) {
+  if (!text || length == 0 || length < -1 || capacity < 0) return 0;
+  std::size_t count = length == -1 ? std::strlen(text) + 1 : static_cast<std::size_t>(length);
+  if (count > INT_MAX) return 0;
+  if (capacity == 0) return static_cast<int>(count);
+  if (!out || static_cast<std::size_t>(capacity) < count) return 0;
+  for (std::size_t i = 0; i < count; ++i) out[i] = static_cast<unsigned char>(text[i]);
+  return static_cast<int>(count);
+}
+
+int PosixPlatform::WideCharToMultiByte(const char16_t* units, int length, char* out,
+                                       int capacity) {
+  if (!units || length == 0 || length < -1 || capacity < 0) return 0;
+  std::size_t count = 0;
+  if (length == -1) {
+    while (units[count] != 0) ++count;
+    ++count;
+  } else {
+    count = static_cast<std::size_t>(length);
+  }
+  if (count > INT_MAX) return 0;
+  if (capacity == 0) return static_cast<int>(count);
+  if (!out || static_cast<std::size_t>(capacity) < count) return 0;
+  for (std::size_t i = 0; i < count; ++i) out[i] = units[i] < 256 ? static_cast<char>(units[i]) : '?';
+  return static_cast<int>(count);
+}
+
+}  // namespace qg

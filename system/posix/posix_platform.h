@@ -1,0 +1,103 @@
+// The POSIX implementation of the platform interface.
+//
+// Its members are defined by component, one file each: posix_heap.cpp,
+// posix_files.cpp, posix_console.cpp, posix_processes.cpp, posix_windows.cpp,
+// posix_programs.cpp. Every handle it gives out (file, process, snapshot,
+// pipe) is an entry of one handle table, so CloseHandle serves them all.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "system/platform.h"
+
+namespace qg {
+
+// What a handle stands for. Component files derive their own kinds.
+struct HandleObject {
+  virtual ~HandleObject() = default;
+};
+
+// An open file or pipe end: the descriptor is closed with the handle.
+struct FileObject : HandleObject {
+  int fd = -1;
+  explicit FileObject(int descriptor) : fd(descriptor) {}
+  ~FileObject() override;
+};
+
+class HandleTable {
+ public:
+  Handle Add(std::shared_ptr<HandleObject> object);
+  std::shared_ptr<HandleObject> Get(Handle handle);
+  template <class T>
+  std::shared_ptr<T> GetAs(Handle handle) {
+    return std::dynamic_pointer_cast<T>(Get(handle));
+  }
+  bool Remove(Handle handle);
+
+ private:
+  std::mutex mutex_;
+  std::unordered_map<Handle, std::shared_ptr<HandleObject>> objects_;
+  Handle next_ = 0x100;
+};
+
+class PosixPlatform final : public Platform {
+ public:
+  void* HeapAlloc(std::size_t size, bool zero) override;
+  void* HeapReAlloc(void* block, std::size_t size, bool zero) override;
+  bool HeapFree(void* block) override;
+  Handle CreateFileA(const char* path, std::uint32_t access, std::uint32_t share, Creation creation) override;
+  bool ReadFile(Handle file, void* buffer, std::uint32_t count, std::uint32_t* read) override;
+  bool WriteFile(Handle file, const void* buffer, std::uint32_t count, std::uint32_t* written) override;
+  bool SetFilePointer(Handle file, std::int64_t distance, MoveMethod method, std::int64_t* position) override;
+  bool SetEndOfFile(Handle file) override;
+  bool GetFileSize(Handle file, std::uint64_t* size) override;
+  bool FlushFileBuffers(Handle file) override;
+  bool CloseHandle(Handle handle) override;
+  bool MoveFileReplace(const char* source, const char* target) override;
+  bool DeleteFileA(const char* path) override;
+  std::uint32_t GetCurrentDirectoryA(std::uint32_t size, char* buffer) override;
+  int MultiByteToWideChar(const char* text, int length, char16_t* out, int capacity) override;
+  int WideCharToMultiByte(const char16_t* units, int length, char* out, int capacity) override;
+  Handle GetStdHandle(std::uint32_t which) override;
+  bool SetConsoleCtrlHandler(ConsoleCtrlRoutine routine, bool add) override;
+  bool SetConsoleTitleA(const char* title) override;
+  bool WriteConsoleA(Handle output, const void* buffer, std::uint32_t count, std::uint32_t* written) override;
+  Window GetConsoleWindow() override;
+  void Sleep(std::uint32_t milliseconds) override;
+  std::uint32_t timeBeginPeriod(std::uint32_t milliseconds) override;
+  void ExitProcess(std::uint32_t code) override;
+  bool ShowWindow(Window window, int command) override;
+  bool PostMessageA(Window window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
+  Window GetDesktopWindow() override;
+  Window GetWindow(Window window, unsigned command) override;
+  int GetWindowTextLengthA(Window window) override;
+  int GetWindowTextA(Window window, char* buffer, int capacity) override;
+  char* CharLowerA(char* text) override;
+  Handle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) override;
+  bool Process32First(Handle snapshot, ProcessEntry* entry) override;
+  bool Process32Next(Handle snapshot, ProcessEntry* entry) override;
+  Handle OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) override;
+  bool TerminateProcess(Handle process, std::uint32_t exitCode) override;
+  bool CreateProcessA(char* commandLine, bool inheritHandles, std::uint32_t creationFlags, const char* currentDirectory, const StartupInfo& startup, ProcessInformation* info) override;
+  std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) override;
+  bool ShellExecuteExA(ShellExecuteInfo* info) override;
+  bool CreatePipe(Handle* readEnd, Handle* writeEnd) override;
+  bool DuplicateHandle(Handle source, Handle* target) override;
+  HandleTable& Handles() { return handles_; }
+  // The descriptor behind a file or pipe handle, -1 when it names none.
+  int DescriptorOf(Handle handle);
+
+ private:
+  HandleTable handles_;
+  std::mutex consoleMutex_;
+  Handle standard_[3] = {};  // input, output, error: made on first request
+  ConsoleCtrlRoutine ctrlRoutine_ = nullptr;
+};
+
+}  // namespace qg

@@ -1,0 +1,62 @@
+#include "files/utf8.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace qg {
+namespace {
+
+std::string Narrow(const std::string& utf8) {
+  std::size_t n = NarrowFromUtf8(utf8.data(), utf8.size(), nullptr, 0);
+  std::string out(n, '\0');
+  EXPECT_EQ(NarrowFromUtf8(utf8.data(), utf8.size(), out.data(), out.size()), n);
+  return out;
+}
+
+std::string Wide(const std::string& narrow) {
+  std::string out(narrow.size() * 4, '\0');
+  out.resize(Utf8FromNarrow(narrow.data(), narrow.size(), out.data(), out.size()));
+  return out;
+}
+
+TEST(NarrowFromUtf8, DecodesEverySequenceKind) {
+  struct Case {
+    const char* name;
+    std::string in, out;
+  } cases[] = {
+      {"ascii", "abc", "abc"},
+      {"latin1 e-acute", "\xC3\xA9", "\xE9"},
+      {"two-byte above 255", "\xC4\x80", "?"},
+      {"lead without continuation", "\xC3" "a", "?a"},
+      {"three-byte euro", "\xE2\x82\xAC", "?"},
+      {"three-byte, second not continuation", "\xE2\x82" "ab", "?ab"},
+      {"three-byte, first not continuation", "\xE2" "abc", "?abc"},
+      {"four-byte", "\xF0\x9F\x98\x80x", "?x"},
+      {"four-byte cut after two", "\xF0\x9F\x98" "ab", "?ab"},
+      {"stray continuation skipped", "a\x80" "b", "ab"},
+      {"0xF8 skipped", "\xF8z", "z"},
+      {"lead at end skipped", "a\xC3", "a"},
+      {"three-byte lead too close to end", "a\xE2\x82", "a"},
+      {"byte-order mark", "\xEF\xBB\xBFx", "?x"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Narrow(c.in), c.out) << c.name;
+}
+
+TEST(Utf8FromNarrow, EncodesCodePointsAndStopsAtCapacity) {
+  EXPECT_EQ(Wide("A\xE9\xFF"), "A\xC3\xA9\xC3\xBF");
+  EXPECT_EQ(Wide(std::string(1, '\x80')), "\xC2\x80");
+  char out[3];
+  // Room for "a" and one two-byte sequence, not for the second.
+  EXPECT_EQ(Utf8FromNarrow("a\xE9\xE9", 3, out, sizeof out), 3u);
+  EXPECT_EQ(std::string(out, 3), "a\xC3\xA9");
+}
+
+TEST(Utf8RoundTrip, EveryByteSurvives) {
+  std::string all;
+  for (int b = 1; b < 256; ++b) all += static_cast<char>(b);
+  EXPECT_EQ(Narrow(Wide(all)), all);
+}
+
+}  // namespace
+}  // namespace qg

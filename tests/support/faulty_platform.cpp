@@ -1,0 +1,222 @@
+#include "tests/support/faulty_platform.h"
+
+#include <cstring>
+
+namespace qg {
+
+void FaultyPlatform::FailAt(std::int64_t n, Fault fault, unsigned kinds) {
+  target_ = n;
+  fault_ = fault;
+  kinds_ = kinds;
+  calls_ = 0;
+  fired_ = false;
+  firedAt_.clear();
+}
+
+bool FaultyPlatform::Trip(const char* operation, unsigned kind) {
+  if (!(kind & kinds_)) return false;
+  std::int64_t n = ++calls_;
+  if (target_ == 0 || n != target_) return false;
+  fired_ = true;
+  firedAt_ = operation;
+  return true;
+}
+
+void* FaultyPlatform::HeapAlloc(std::size_t size, bool zero) {
+  if (Trip("HeapAlloc", HeapCalls)) return nullptr;
+  return inner_.HeapAlloc(size, zero);
+}
+
+void* FaultyPlatform::HeapReAlloc(void* block, std::size_t size, bool zero) {
+  if (Trip("HeapReAlloc", HeapCalls)) return nullptr;
+  return inner_.HeapReAlloc(block, size, zero);
+}
+
+bool FaultyPlatform::HeapFree(void* block) {
+  return inner_.HeapFree(block);
+}
+
+Handle FaultyPlatform::CreateFileA(const char* path, std::uint32_t access, std::uint32_t share, Creation creation) {
+  if (Trip("CreateFileA", FileCalls)) return 0;
+  return inner_.CreateFileA(path, access, share, creation);
+}
+
+bool FaultyPlatform::ReadFile(Handle file, void* buffer, std::uint32_t count, std::uint32_t* read) {
+  if (Trip("ReadFile", FileCalls)) {
+    if (read) *read = 0;
+    return false;
+  }
+  return inner_.ReadFile(file, buffer, count, read);
+}
+
+bool FaultyPlatform::WriteFile(Handle file, const void* buffer, std::uint32_t count, std::uint32_t* written) {
+  if (Trip("WriteFile", FileCalls)) {
+    if (fault_ == Fault::ShortWrite && count > 1) {
+      // A device that took only part of the data: success, fewer bytes.
+      return inner_.WriteFile(file, buffer, count / 2, written);
+    }
+    if (written) *written = 0;
+    return false;
+  }
+  return inner_.WriteFile(file, buffer, count, written);
+}
+
+bool FaultyPlatform::SetFilePointer(Handle file, std::int64_t distance, MoveMethod method, std::int64_t* position) {
+  if (Trip("SetFilePointer", FileCalls)) return false;
+  return inner_.SetFilePointer(file, distance, method, position);
+}
+
+bool FaultyPlatform::SetEndOfFile(Handle file) {
+  if (Trip("SetEndOfFile", FileCalls)) return false;
+  return inner_.SetEndOfFile(file);
+}
+
+bool FaultyPlatform::GetFileSize(Handle file, std::uint64_t* size) {
+  if (Trip("GetFileSize", FileCalls)) return false;
+  return inner_.GetFileSize(file, size);
+}
+
+bool FaultyPlatform::FlushFileBuffers(Handle file) {
+  if (Trip("FlushFileBuffers", FileCalls)) return false;
+  return inner_.FlushFileBuffers(file);
+}
+
+bool FaultyPlatform::CloseHandle(Handle handle) {
+  return inner_.CloseHandle(handle);
+}
+
+bool FaultyPlatform::MoveFileReplace(const char* source, const char* target) {
+  if (Trip("MoveFileReplace", FileCalls)) return false;
+  return inner_.MoveFileReplace(source, target);
+}
+
+bool FaultyPlatform::DeleteFileA(const char* path) {
+  if (Trip("DeleteFileA", FileCalls)) return false;
+  return inner_.DeleteFileA(path);
+}
+
+std::uint32_t FaultyPlatform::GetCurrentDirectoryA(std::uint32_t size, char* buffer) {
+  if (Trip("GetCurrentDirectoryA", FileCalls)) return 0;
+  return inner_.GetCurrentDirectoryA(size, buffer);
+}
+
+int FaultyPlatform::MultiByteToWideChar(const char* text, int length, char16_t* out, int capacity) {
+  if (Trip("MultiByteToWideChar", OtherCalls)) return 0;
+  return inner_.MultiByteToWideChar(text, length, out, capacity);
+}
+
+int FaultyPlatform::WideCharToMultiByte(const char16_t* units, int length, char* out, int capacity) {
+  if (Trip("WideCharToMultiByte", OtherCalls)) return 0;
+  return inner_.WideCharToMultiByte(units, length, out, capacity);
+}
+
+Handle FaultyPlatform::GetStdHandle(std::uint32_t which) {
+  if (Trip("GetStdHandle", OtherCalls)) return 0;
+  return inner_.GetStdHandle(which);
+}
+
+bool FaultyPlatform::SetConsoleCtrlHandler(ConsoleCtrlRoutine routine, bool add) {
+  return inner_.SetConsoleCtrlHandler(routine, add);
+}
+
+bool FaultyPlatform::SetConsoleTitleA(const char* title) {
+  if (Trip("SetConsoleTitleA", OtherCalls)) return false;
+  return inner_.SetConsoleTitleA(title);
+}
+
+bool FaultyPlatform::WriteConsoleA(Handle output, const void* buffer, std::uint32_t count, std::uint32_t* written) {
+  if (Trip("WriteConsoleA", OtherCalls)) return false;
+  return inner_.WriteConsoleA(output, buffer, count, written);
+}
+
+Window FaultyPlatform::GetConsoleWindow() {
+  return inner_.GetConsoleWindow();
+}
+
+void FaultyPlatform::Sleep(std::uint32_t milliseconds) {
+  inner_.Sleep(milliseconds);
+}
+
+std::uint32_t FaultyPlatform::timeBeginPeriod(std::uint32_t milliseconds) {
+  return inner_.timeBeginPeriod(milliseconds);
+}
+
+void FaultyPlatform::ExitProcess(std::uint32_t code) {
+  inner_.ExitProcess(code);
+}
+
+bool FaultyPlatform::ShowWindow(Window window, int command) {
+  return inner_.ShowWindow(window, command);
+}
+
+bool FaultyPlatform::PostMessageA(Window window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+  return inner_.PostMessageA(window, message, wParam, lParam);
+}
+
+Window FaultyPlatform::GetDesktopWindow() {
+  return inner_.GetDesktopWindow();
+}
+
+Window FaultyPlatform::GetWindow(Window window, unsigned command) {
+  return inner_.GetWindow(window, command);
+}
+
+int FaultyPlatform::GetWindowTextLengthA(Window window) {
+  return inner_.GetWindowTextLengthA(window);
+}
+
+int FaultyPlatform::GetWindowTextA(Window window, char* buffer, int capacity) {
+  return inner_.GetWindowTextA(window, buffer, capacity);
+}
+
+char* FaultyPlatform::CharLowerA(char* text) {
+  return inner_.CharLowerA(text);
+}
+
+Handle FaultyPlatform::CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) {
+  if (Trip("CreateToolhelp32Snapshot", OtherCalls)) return 0;
+  return inner_.CreateToolhelp32Snapshot(flags, processId);
+}
+
+bool FaultyPlatform::Process32First(Handle snapshot, ProcessEntry* entry) {
+  return inner_.Process32First(snapshot, entry);
+}
+
+bool FaultyPlatform::Process32Next(Handle snapshot, ProcessEntry* entry) {
+  return inner_.Process32Next(snapshot, entry);
+}
+
+Handle FaultyPlatform::OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) {
+  if (Trip("OpenProcess", OtherCalls)) return 0;
+  return inner_.OpenProcess(access, inherit, processId);
+}
+
+bool FaultyPlatform::TerminateProcess(Handle process, std::uint32_t exitCode) {
+  return inner_.TerminateProcess(process, exitCode);
+}
+
+bool FaultyPlatform::CreateProcessA(char* commandLine, bool inheritHandles, std::uint32_t creationFlags, const char* currentDirectory, const StartupInfo& startup, ProcessInformation* info) {
+  if (Trip("CreateProcessA", OtherCalls)) return false;
+  return inner_.CreateProcessA(commandLine, inheritHandles, creationFlags, currentDirectory, startup, info);
+}
+
+std::uint32_t FaultyPlatform::WaitForSingleObject(Handle handle, std::uint32_t milliseconds) {
+  return inner_.WaitForSingleObject(handle, milliseconds);
+}
+
+bool FaultyPlatform::ShellExecuteExA(ShellExecuteInfo* info) {
+  if (Trip("ShellExecuteExA", OtherCalls)) return false;
+  return inner_.ShellExecuteExA(info);
+}
+
+bool FaultyPlatform::CreatePipe(Handle* readEnd, Handle* writeEnd) {
+  if (Trip("CreatePipe", OtherCalls)) return false;
+  return inner_.CreatePipe(readEnd, writeEnd);
+}
+
+bool FaultyPlatform::DuplicateHandle(Handle source, Handle* target) {
+  if (Trip("DuplicateHandle", OtherCalls)) return false;
+  return inner_.DuplicateHandle(source, target);
+}
+
+}  // namespace qg

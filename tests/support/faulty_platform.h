@@ -1,0 +1,83 @@
+// A platform that forwards every call to another one and can make the N-th
+// failable call fail, or a write come out short. Tests install it with
+// SetPlatform to prove that every failure path keeps data whole.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "system/platform.h"
+
+namespace qg {
+
+class FaultyPlatform final : public Platform {
+ public:
+  enum class Fault { Fail, ShortWrite };
+  explicit FaultyPlatform(Platform& inner) : inner_(inner) {}
+
+  // Makes the failable call numbered `n` (counted from 1 over every kind in
+  // `kinds`) fail; 0 fails none. Counting starts again from 0.
+  void FailAt(std::int64_t n, Fault fault = Fault::Fail, unsigned kinds = AllKinds);
+  // Failable calls counted so far, and whether the fault was delivered.
+  std::int64_t Calls() const { return calls_; }
+  bool Fired() const { return fired_; }
+  const std::string& FiredAt() const { return firedAt_; }
+
+  static constexpr unsigned FileCalls = 1, HeapCalls = 2, OtherCalls = 4;
+  static constexpr unsigned AllKinds = FileCalls | HeapCalls | OtherCalls;
+
+  void* HeapAlloc(std::size_t size, bool zero) override;
+  void* HeapReAlloc(void* block, std::size_t size, bool zero) override;
+  bool HeapFree(void* block) override;
+  Handle CreateFileA(const char* path, std::uint32_t access, std::uint32_t share, Creation creation) override;
+  bool ReadFile(Handle file, void* buffer, std::uint32_t count, std::uint32_t* read) override;
+  bool WriteFile(Handle file, const void* buffer, std::uint32_t count, std::uint32_t* written) override;
+  bool SetFilePointer(Handle file, std::int64_t distance, MoveMethod method, std::int64_t* position) override;
+  bool SetEndOfFile(Handle file) override;
+  bool GetFileSize(Handle file, std::uint64_t* size) override;
+  bool FlushFileBuffers(Handle file) override;
+  bool CloseHandle(Handle handle) override;
+  bool MoveFileReplace(const char* source, const char* target) override;
+  bool DeleteFileA(const char* path) override;
+  std::uint32_t GetCurrentDirectoryA(std::uint32_t size, char* buffer) override;
+  int MultiByteToWideChar(const char* text, int length, char16_t* out, int capacity) override;
+  int WideCharToMultiByte(const char16_t* units, int length, char* out, int capacity) override;
+  Handle GetStdHandle(std::uint32_t which) override;
+  bool SetConsoleCtrlHandler(ConsoleCtrlRoutine routine, bool add) override;
+  bool SetConsoleTitleA(const char* title) override;
+  bool WriteConsoleA(Handle output, const void* buffer, std::uint32_t count, std::uint32_t* written) override;
+  Window GetConsoleWindow() override;
+  void Sleep(std::uint32_t milliseconds) override;
+  std::uint32_t timeBeginPeriod(std::uint32_t milliseconds) override;
+  void ExitProcess(std::uint32_t code) override;
+  bool ShowWindow(Window window, int command) override;
+  bool PostMessageA(Window window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
+  Window GetDesktopWindow() override;
+  Window GetWindow(Window window, unsigned command) override;
+  int GetWindowTextLengthA(Window window) override;
+  int GetWindowTextA(Window window, char* buffer, int capacity) override;
+  char* CharLowerA(char* text) override;
+  Handle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) override;
+  bool Process32First(Handle snapshot, ProcessEntry* entry) override;
+  bool Process32Next(Handle snapshot, ProcessEntry* entry) override;
+  Handle OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) override;
+  bool TerminateProcess(Handle process, std::uint32_t exitCode) override;
+  bool CreateProcessA(char* commandLine, bool inheritHandles, std::uint32_t creationFlags, const char* currentDirectory, const StartupInfo& startup, ProcessInformation* info) override;
+  std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) override;
+  bool ShellExecuteExA(ShellExecuteInfo* info) override;
+  bool CreatePipe(Handle* readEnd, Handle* writeEnd) override;
+  bool DuplicateHandle(Handle source, Handle* target) override;
+
+ private:
+  bool Trip(const char* operation, unsigned kind);
+  Platform& inner_;
+  std::int64_t target_ = 0;
+  std::int64_t calls_ = 0;
+  unsigned kinds_ = AllKinds;
+  Fault fault_ = Fault::Fail;
+  bool fired_ = false;
+  std::string firedAt_;
+};
+
+}  // namespace qg
