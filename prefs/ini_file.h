@@ -1,0 +1,30 @@
+// Preference files: an INI-style file loaded into an ordered list of lines,
+// one key set in one group, and the file written back in a normalised form.
+// The library holds one file at a time.
+#pragma once
+
+#include <cstdint>
+
+namespace qg {
+
+enum IniOpenFlags : std::uint32_t {
+  CompactSeparator = 1,       // key lines written as key=value
+  BlankLineBeforeGroups = 2,  // an empty line before every header but the first
+};
+
+// Clears the library; run once at program start.
+void InitPreferenceLibrary();
+// Loads `path` (closing, and writing back, any file open before). Non-zero
+// when the file is open; a file that does not exist yet is worked on as an
+// empty one and created by CloseIniFile.
+int OpenIniFile(const char* path, std::uint32_t flags);
+// Selects a group by name (ASCII letter case ignored); null or empty selects
+// the top of the file. 0 when the group does not exist yet: the next write
+// creates it.
+int SelectIniGroup(const char* name);
+// Sets `key` in the selected group; the stored value, or null on failure.
+const char* WriteIniString(const char* key, const char* value);
+// Writes the file back if modified, then releases it.
+void CloseIniFile();
+
+}  // namespace qg

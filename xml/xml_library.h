@@ -1,0 +1,39 @@
+// The XML library's operations as the launcher uses them. The document model
+// itself is in xml/xml_document.h.
+#pragma once
+
+#include <cstdint>
+
+#include "files/object_table.h"
+
+namespace qg {
+
+struct XmlNode;
+
+enum XmlSaveFlags : std::uint32_t {
+  WithByteOrderMark = 1,
+  WithoutDeclaration = 2,
+};
+
+// Creates the document table and the node pool; run once at program start.
+void InitXmlLibrary();
+// Releases every document, then the node pool; run once at program end.
+void ReleaseXmlLibrary();
+// Loads `path` as document `number` (-1: the library picks the number) in a
+// StringFormat, or -1 to let the file decide. The document's handle, or 0 when
+// no document was made; a made document may still carry a parse error.
+std::intptr_t LoadXmlDocument(ObjectNumber number, const char* path, int format);
+// 0 when the document parsed without error (or the number names none).
+std::int32_t GetParseStatus(ObjectNumber number);
+// The document element, null when there is none.
+XmlNode* GetMainNode(ObjectNumber number);
+// The node at `path` from `node`, or null.
+XmlNode* FindNodeByPath(XmlNode* node, const char* path);
+// Replaces or appends an attribute of an element.
+void SetNodeAttribute(XmlNode* node, const char* name, const char* value);
+// Writes the document to `path`; 1 when all of it was written.
+std::int32_t SaveXmlDocument(ObjectNumber number, const char* path, std::uint32_t flags = 0);
+// Releases a document; -1 releases every one.
+void FreeXmlDocument(ObjectNumber number);
+
+}  // namespace qg
