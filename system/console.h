@@ -5,6 +5,9 @@
 
 namespace qg {
 
+// The routine the close event runs before the process ends (the program's
+// end routine); installed by the program before ConsoleStartup.
+void SetConsoleCloseRoutine(void (*routine)());
 // Takes standard output and installs ConsoleCloseHandler; sets the title when
 // one is given. Always 1.
 int ConsoleStartup(const char* title);
