@@ -1,17 +1,23 @@
-# qg_add_test(NAME SOURCES ... LIBS ...): a GoogleTest executable whose tests
-# CTest lists one by one.
+# qg_add_test(NAME [SERIAL] SOURCES ... LIBS ...): a GoogleTest executable
+# whose tests CTest lists one by one. SERIAL keeps them from running beside
+# any other test (they start programs whose names other tests look for).
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
 function(qg_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "SERIAL" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} qg_test_support GTest::gtest GTest::gtest_main
                                         qg_options)
   if(CMAKE_CROSSCOMPILING)
     add_test(NAME ${name} COMMAND ${name})
   else()
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-                         PROPERTIES ENVIRONMENT "QG_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    set(serial FALSE)
+    if(T_SERIAL)
+      set(serial TRUE)
+    endif()
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         PROPERTIES ENVIRONMENT "QG_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+                                    RUN_SERIAL ${serial})
   endif()
 endfunction()

@@ -1,0 +1,94 @@
+#include "files/file_replacement.h"
+
+#include <cstring>
+
+namespace qg {
+
+namespace {
+
+constexpr char kSuffix[] = ".quillgate-new";
+
+char* CopyText(const char* text, const char* suffix) {
+  std::size_t length = std::strlen(text), extra = suffix ? std::strlen(suffix) : 0;
+  auto* copy = static_cast<char*>(Sys().HeapAlloc(length + extra + 1, false));
+  if (!copy) return nullptr;
+  std::memcpy(copy, text, length);
+  if (extra) std::memcpy(copy + length, suffix, extra);
+  copy[length + extra] = 0;
+  return copy;
+}
+
+void Release(FileReplacement* replacement) {
+  if (replacement->target) Sys().HeapFree(replacement->target);
+  if (replacement->temporary) Sys().HeapFree(replacement->temporary);
+  std::memset(replacement, 0, sizeof *replacement);
+}
+
+}  // namespace
+
+bool BeginReplacement(FileReplacement* replacement, const char* target) {
+  std::memset(replacement, 0, sizeof *replacement);
+  if (!target || !*target) return false;
+  replacement->target = CopyText(target, nullptr);
+  replacement->temporary = CopyText(target, kSuffix);
+  if (!replacement->target || !replacement->temporary) {
+    Release(replacement);
+    return false;
+  }
+  // Shared with readers only, like the files it replaces: a second writer
+  // (another launcher in the same bundle) cannot interleave its bytes.
+  replacement->handle = Sys().CreateFileA(replacement->temporary,
+                                          GENERIC_READ_ACCESS | GENERIC_WRITE_ACCESS,
+                                          FILE_SHARE_READ_MODE, Creation::CreateAlways);
+  if (!replacement->handle) {
+    Release(replacement);
+    return false;
+  }
+  return true;
+}
+
+bool WriteReplacement(FileReplacement* replacement, const void* bytes, std::uint32_t count) {
+  if (!replacement->handle || replacement->failed) return false;
+  if (count == 0) return true;
+  std::uint32_t written = 0;
+  if (!Sys().WriteFile(replacement->handle, bytes, count, &written) || written != count)
+    replacement->failed = true;
+  return !replacement->failed;
+}
+
+bool CommitReplacement(FileReplacement* replacement) {
+  if (!replacement->handle) {
+    Release(replacement);
+    return false;
+  }
+  bool ok = !replacement->failed && Sys().FlushFileBuffers(replacement->handle);
+  ok = Sys().CloseHandle(replacement->handle) && ok;
+  replacement->handle = 0;
+  ok = ok && Sys().MoveFileReplace(replacement->temporary, replacement->target);
+  if (!ok) Sys().DeleteFileA(replacement->temporary);
+  Release(replacement);
+  return ok;
+}
+
+void AbandonReplacement(FileReplacement* replacement) {
+  if (replacement->handle) {
+    Sys().CloseHandle(replacement->handle);
+    Sys().DeleteFileA(replacement->temporary);
+  }
+  Release(replacement);
+}
+
+bool ReplaceFileContent(const char* target, const void* bytes, std::size_t count) {
+  FileReplacement replacement;
+  if (!BeginReplacement(&replacement, target)) return false;
+  const auto* at = static_cast<const char*>(bytes);
+  while (count > 0) {
+    std::uint32_t piece = count > 0x40000000u ? 0x40000000u : static_cast<std::uint32_t>(count);
+    if (!WriteReplacement(&replacement, at, piece)) break;
+    at += piece;
+    count -= piece;
+  }
+  return CommitReplacement(&replacement);
+}
+
+}  // namespace qg

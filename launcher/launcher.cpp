@@ -1,0 +1,36 @@
+#include "launcher/launcher.h"
+
+#include "launcher/process_control.h"
+#include "launcher/shutdown.h"
+#include "system/console.h"
+#include "system/platform.h"
+#include "system/program_runner.h"
+
+namespace qg {
+
+int LauncherMain() {
+  StartLibraries();
+  SetConsoleTitleText(kConsoleTitle);
+  Sys().ShowWindow(Sys().GetConsoleWindow(), SW_HIDE_CMD);
+
+  // A second launcher started while the editor runs does nothing at all.
+  if (!IsProcessRunning(kEditorExe)) {
+    PrintLine(kStartLine);
+    BundlePaths paths = ComposeBundlePaths();
+    UpdateBundleIfMoved(paths);
+
+    std::string editor = paths.editorDir + kEditorExe;
+    StartProgram(editor.c_str(), "", "", RunWait);  // returns when the editor has exited
+
+    SleepMilliseconds(1000);
+    CloseCommandWindows();
+    KillProcessByName(kPhpProcess);
+    KillProcessByName(kConsoleProcess);
+  }
+
+  ConsoleShutdown();
+  ShutDownLibraries();
+  return 0;
+}
+
+}  // namespace qg

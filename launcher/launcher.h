@@ -1,0 +1,60 @@
+// The launcher's sequence, from library start-up to the end routine.
+#pragma once
+
+#include <string>
+
+namespace qg {
+
+// Texts the launcher uses, fixed in the program.
+inline constexpr char kEditorExe[] = "notepad++.exe";
+inline constexpr char kConsoleTitle[] = "Quillgate by Dalvenor";
+inline constexpr char kStartLine[] = "????????????? ???????";
+inline constexpr char kPhpGroup[] = "PHP";
+inline constexpr char kPrependKey[] = "auto_prepend_file";
+inline constexpr char kHeaderScript[] = "header.php";
+inline constexpr char kFileBrowserRoot[] = "/NotepadPlus/FileBrowser/root";
+inline constexpr char kFolderAttribute[] = "foldername";
+inline constexpr char kSiteFolder[] = "mysite.local";
+inline constexpr char kCommandWindowText[] = "cmd";
+inline constexpr char kPhpProcess[] = "php.exe";
+inline constexpr char kConsoleProcess[] = "ConEmu.exe";
+
+// The state file is numbered file 1; the editor's settings are document 0.
+inline constexpr int kStateFileNumber = 1;
+inline constexpr int kEditorSettingsDocument = 0;
+
+// The command-window loop gives up after this many passes (about five
+// seconds of 100 ms pauses), so a window that ignores the close request
+// cannot keep the launcher alive.
+inline constexpr int kMaxCloseWindowPasses = 50;
+
+// The bundle's folders, each ending with the path separator; all empty when
+// the current directory could not be read.
+struct BundlePaths {
+  std::string rootDir;
+  std::string phpDir;
+  std::string editorDir;
+  std::string domainsDir;
+};
+
+// The paths of the bundle whose root is the current directory.
+BundlePaths ComposeBundlePaths();
+// The same for a given root (the separator is appended when missing).
+BundlePaths BundlePathsFor(std::string root);
+
+// Steps 7 to 9: compares the recorded root with the present one and, when
+// they differ, updates both settings files and records the new root.
+void UpdateBundleIfMoved(const BundlePaths& paths);
+
+// Sends a close request to every window whose title holds "cmd", one at a
+// time, until none is left or the pass limit is reached. Returns the passes
+// that found a window.
+int CloseCommandWindows();
+
+// Starts the libraries in their order; the end routine is armed again.
+void StartLibraries();
+
+// The whole run; returns the exit code (always 0).
+int LauncherMain();
+
+}  // namespace qg

@@ -1,0 +1,254 @@
+// The launcher program run for real in a bundle laid out in a temporary
+// folder, with a stand-in editor that notes how it was started.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+
+namespace qg {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::ReadWholeFile;
+using testing::WriteWholeFile;
+
+const char kPhpIni[] =
+    "[PHP]\r\nengine = On\r\n;auto_prepend_file = old\r\n\r\n[Date]\r\ndate.timezone = UTC\r\n";
+const char kConfigXml[] =
+    "<?xml version=\"1.0\"?>\n<NotepadPlus>\n    <FileBrowser>\n"
+    "        <root foldername=\"C:\\old\" />\n    </FileBrowser>\n</NotepadPlus>\n";
+
+// Starts a program in `folder`; the child's id.
+pid_t Spawn(const std::string& program, const std::string& folder,
+            const std::vector<std::string>& arguments = {}) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(folder.c_str()) != 0) _exit(126);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// Waits for a child of ours; its wait status, or -1 when it outlived the
+// limit (it is then ended, by its id).
+int WaitFor(pid_t pid, std::chrono::milliseconds limit = 60s) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (waitpid(pid, &status, WNOHANG) == pid) return status;
+    std::this_thread::sleep_for(10ms);
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+  return -1;
+}
+
+struct FileState {
+  std::string bytes;
+  fs::file_time_type written;
+  bool operator==(const FileState&) const = default;
+};
+
+class Bundle {
+ public:
+  Bundle() {
+    root_ = fs::canonical(dir_.Root()).string() + "/bundle with blanks & more";
+    fs::create_directories(root_ + "/server/notepad");
+    fs::create_directories(root_ + "/server/modules/php/PHP-5.6-5.7");
+    fs::create_directories(root_ + "/server/domains/mysite.local");
+    WriteWholeFile(PhpIni(), kPhpIni);
+    WriteWholeFile(Config(), kConfigXml);
+    SetEditor(0);
+  }
+
+  // The stand-in editor appends its arguments and folder to a record and
+  // stays for `seconds`.
+  void SetEditor(int seconds) {
+    std::string script = "#!/bin/sh\n"
+                         "printf '%s|%s\\n' \"$0\" \"$(pwd)\" >> \"" + Record() + "\"\n"
+                         "sleep " + std::to_string(seconds) + "\n";
+    WriteWholeFile(Editor(), script);
+    fs::permissions(Editor(), fs::perms::owner_all);
+  }
+
+  // The root as the launcher composes it: the current directory and "/".
+  std::string Root() const { return root_ + "/"; }
+  std::string EditorDir() const { return root_ + "/server/notepad/"; }
+  std::string Editor() const { return EditorDir() + "notepad++.exe"; }
+  std::string State() const { return EditorDir() + "state.txt"; }
+  std::string Config() const { return EditorDir() + "config.xml"; }
+  std::string PhpIni() const { return root_ + "/server/modules/php/PHP-5.6-5.7/php.ini"; }
+  std::string Record() const { return dir_.Path("editor-record.txt"); }
+  const std::string& Folder() const { return root_; }
+
+  FileState Snapshot(const std::string& path) const {
+    return {ReadWholeFile(path), fs::exists(path) ? fs::last_write_time(path) : fs::file_time_type{}};
+  }
+  std::vector<FileState> SnapshotAll() const {
+    return {Snapshot(State()), Snapshot(PhpIni()), Snapshot(Config())};
+  }
+
+  pid_t Start() const { return Spawn(QG_LAUNCHER_EXE, root_); }
+  // Runs the launcher to its end; true when it ended by itself with code 0.
+  bool Run() const {
+    int status = WaitFor(Start());
+    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
+
+ private:
+  testing::TempDir dir_;
+  std::string root_;
+};
+
+TEST(LauncherRun, FirstRunRecordsTheRootAndPointsBothSettingsHere) {
+  Bundle bundle;
+  ASSERT_TRUE(bundle.Run());
+  EXPECT_EQ(ReadWholeFile(bundle.State()), bundle.Root());  // exactly the root, no line end
+
+  std::string php = ReadWholeFile(bundle.PhpIni());
+  std::string expected = "auto_prepend_file = \"" + bundle.Root() +
+                         "server/modules/php/PHP-5.6-5.7/header.php\"\r\n";
+  EXPECT_EQ(php, "[PHP]\r\nengine = On\r\n; auto_prepend_file = old\r\n" + expected +
+                     "[Date]\r\ndate.timezone = UTC\r\n");
+
+  std::string config = ReadWholeFile(bundle.Config());
+  EXPECT_NE(config.find("<root foldername=\"" + bundle.Root() + "server/domains/mysite.local\"/>"),
+            std::string::npos)
+      << config;
+  EXPECT_NE(config.find("\n    <FileBrowser>\n        <root"), std::string::npos);  // layout kept
+
+  // The editor ran once, from its full path, in the bundle root.
+  EXPECT_EQ(ReadWholeFile(bundle.Record()), bundle.Editor() + "|" + bundle.Folder() + "\n");
+}
+
+TEST(LauncherRun, SecondRunInTheSamePlaceTouchesNothing) {
+  Bundle bundle;
+  ASSERT_TRUE(bundle.Run());
+  auto before = bundle.SnapshotAll();
+  std::this_thread::sleep_for(20ms);  // a rewrite would show in the times
+  ASSERT_TRUE(bundle.Run());
+  EXPECT_EQ(bundle.SnapshotAll(), before);
+  EXPECT_EQ(ReadWholeFile(bundle.Record()).size(), 2 * (bundle.Editor().size() + bundle.Folder().size() + 2));
+}
+
+// How the recorded first line decides whether the bundle moved.
+TEST(LauncherRun, StateFileFirstLineDecides) {
+  struct Case {
+    const char* name;
+    std::string (*state)(const std::string& root);
+    bool updates;
+  } cases[] = {
+      {"root then CR LF", [](const std::string& r) { return r + "\r\n"; }, false},
+      {"root then more lines", [](const std::string& r) { return r + "\nsomewhere else\n"; }, false},
+      {"root then LF LF", [](const std::string& r) { return r + "\n\n"; }, false},
+      {"other letter case",
+       [](const std::string& r) {
+         std::string upper = r;
+         for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+         return upper;
+       },
+       true},
+      {"another root first", [](const std::string& r) { return "/elsewhere/\n" + r; }, true},
+      {"empty", [](const std::string&) { return std::string(); }, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bundle bundle;
+    WriteWholeFile(bundle.State(), c.state(bundle.Root()));
+    auto before = bundle.SnapshotAll();
+    std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(bundle.Run());
+    if (c.updates) {
+      EXPECT_EQ(ReadWholeFile(bundle.State()), bundle.Root());  // only the root is left
+      EXPECT_NE(ReadWholeFile(bundle.PhpIni()), kPhpIni);
+      EXPECT_NE(ReadWholeFile(bundle.Config()), kConfigXml);
+    } else {
+      EXPECT_EQ(bundle.SnapshotAll(), before);
+    }
+  }
+}
+
+TEST(LauncherRun, MissingEditorFolderTouchesNoSettingsAndStillEnds) {
+  Bundle bundle;
+  fs::remove_all(bundle.EditorDir());
+  auto php = bundle.Snapshot(bundle.PhpIni());
+  ASSERT_TRUE(bundle.Run());
+  EXPECT_FALSE(fs::exists(bundle.EditorDir()));
+  EXPECT_EQ(bundle.Snapshot(bundle.PhpIni()), php);
+}
+
+TEST(LauncherRun, ConfigWithoutTheNodeStillUpdatesPhpAndRecordsTheRoot) {
+  Bundle bundle;
+  const char config[] = "<NotepadPlus><GUIConfigs/></NotepadPlus>";
+  WriteWholeFile(bundle.Config(), config);
+  ASSERT_TRUE(bundle.Run());
+  EXPECT_EQ(ReadWholeFile(bundle.Config()), config);
+  EXPECT_NE(ReadWholeFile(bundle.PhpIni()).find("header.php"), std::string::npos);
+  EXPECT_EQ(ReadWholeFile(bundle.State()), bundle.Root());
+}
+
+TEST(LauncherRun, WaitsForTheEditorAndASecondLauncherMeanwhileDoesNothing) {
+  Bundle bundle;
+  bundle.SetEditor(3);
+  pid_t first = bundle.Start();
+  // Wait until the editor runs.
+  for (int i = 0; i < 1000 && ReadWholeFile(bundle.Record()).empty(); ++i)
+    std::this_thread::sleep_for(10ms);
+  ASSERT_FALSE(ReadWholeFile(bundle.Record()).empty());
+  auto during = bundle.SnapshotAll();
+
+  int second = WaitFor(bundle.Start(), 2500ms);  // must end while the editor still runs
+  ASSERT_NE(second, -1);
+  EXPECT_TRUE(WIFEXITED(second) && WEXITSTATUS(second) == 0);
+  int status = 0;
+  EXPECT_EQ(waitpid(first, &status, WNOHANG), 0) << "the first launcher did not wait";
+
+  int firstStatus = WaitFor(first);
+  EXPECT_TRUE(WIFEXITED(firstStatus) && WEXITSTATUS(firstStatus) == 0);
+  EXPECT_EQ(bundle.SnapshotAll(), during);
+  // The editor was started once: the second launcher started nothing.
+  EXPECT_EQ(ReadWholeFile(bundle.Record()), bundle.Editor() + "|" + bundle.Folder() + "\n");
+}
+
+TEST(LauncherRun, StopsOneOfTheBundlesPhpProcessesAndTheConsole) {
+  Bundle bundle;
+  testing::TempDir helpers;
+  // Uniquely placed copies of sleep named as the bundle's helpers; only
+  // this test starts processes of these names.
+  std::string php = helpers.Path("php.exe"), conemu = helpers.Path("ConEmu.exe");
+  fs::copy_file("/bin/sleep", php);
+  fs::copy_file("/bin/sleep", conemu);
+  pid_t php1 = Spawn(php, helpers.Root().string(), {"60"});
+  pid_t php2 = Spawn(php, helpers.Root().string(), {"60"});
+  pid_t con = Spawn(conemu, helpers.Root().string(), {"60"});
+  std::this_thread::sleep_for(200ms);  // let them exec
+
+  ASSERT_TRUE(bundle.Run());
+
+  int s1 = WaitFor(php1, 2s), s2 = WaitFor(php2, 2s), sc = WaitFor(con, 2s);
+  // WaitFor gives -1 for a process it had to end itself: that one was left running.
+  int killed = (s1 != -1 && WIFSIGNALED(s1) && WTERMSIG(s1) == SIGKILL) +
+               (s2 != -1 && WIFSIGNALED(s2) && WTERMSIG(s2) == SIGKILL);
+  EXPECT_EQ(killed, 1);
+  EXPECT_TRUE(s1 == -1 || s2 == -1) << "one php.exe must be left running";
+  EXPECT_TRUE(sc != -1 && WIFSIGNALED(sc) && WTERMSIG(sc) == SIGKILL);
+}
+
+}  // namespace
+}  // namespace qg

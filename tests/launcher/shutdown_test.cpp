@@ -1,0 +1,48 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "files/sequential_file.h"
+#include "launcher/launcher.h"
+#include "launcher/shutdown.h"
+#include "system/console.h"
+#include "tests/support/temp_dir.h"
+
+namespace qg {
+namespace {
+
+// Whoever returns from the end routine first, the pending output of every
+// open file must already be on disk: a caller that arrives while another is
+// shutting down waits for it.
+TEST(ShutDownLibraries, RunsOnceAndEveryCallerReturnsOnlyWhenItIsDone) {
+  testing::TempDir dir;
+  for (int round = 0; round < 20; ++round) {
+    StartLibraries();
+    std::vector<std::string> paths;
+    for (int n = 0; n < 8; ++n) {
+      paths.push_back(dir.Path("file" + std::to_string(n)));
+      ASSERT_NE(OpenNumberedFile(n, paths.back().c_str()), 0);
+      WriteFileText(n, "pending output", Ascii);  // stays in the buffer until close
+    }
+    std::atomic<int> sawComplete{0};
+    auto caller = [&](bool viaConsole) {
+      if (viaConsole) ConsoleCloseHandler(CTRL_CLOSE);
+      else ShutDownLibraries();
+      bool complete = true;
+      for (const auto& p : paths) complete &= testing::ReadWholeFile(p) == "pending output";
+      sawComplete += complete;
+    };
+    std::thread launcherThread(caller, false), consoleThread(caller, true);
+    launcherThread.join();
+    consoleThread.join();
+    EXPECT_EQ(sawComplete.load(), 2) << "round " << round;
+    for (int n = 0; n < 8; ++n) EXPECT_EQ(FilePosition(n), -1);  // closed
+    ShutDownLibraries();  // a third call is harmless
+  }
+}
+
+}  // namespace
+}  // namespace qg

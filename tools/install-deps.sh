@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs, as root on Debian, what building and testing Quillgate needs.
+#   tools/install-deps.sh          the native build and its tests
+#   tools/install-deps.sh windows  also the MinGW cross compilers and Wine
+set -euo pipefail
+
+packages=(cmake ninja-build g++ clang libclang-rt-dev pkg-config googletest libgtest-dev
+          libbenchmark-dev libexpat1-dev libxml2-utils php8.2-cli libinih-dev libtinyxml2-dev
+          libpugixml-dev libxml2-dev)
+if [[ "${1:-}" == windows ]]; then
+  packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xauth dpkg-dev binutils-mingw-w64-i686)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "missing packages (run as root to install): ${missing[*]}" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
