@@ -134,8 +134,11 @@ class Platform {
   virtual bool FlushFileBuffers(Handle file) = 0;
   virtual bool CloseHandle(Handle handle) = 0;
   // Replaces `target` by `source` in one step (rename over it) and makes the
-  // change durable; on failure `target` is unchanged.
+  // change durable; on failure `target` is unchanged. As on Windows, a target
+  // that another open holds, or that is read-only, is not replaced.
   virtual bool MoveFileReplace(const char* source, const char* target) = 0;
+  // Renames `source` to `target`, failing when `target` exists (MoveFileA).
+  virtual bool MoveFileA(const char* source, const char* target) = 0;
   virtual bool DeleteFileA(const char* path) = 0;
   // Writes the current directory and returns its length without the
   // terminator; 0 on failure; the needed size (terminator included) when the

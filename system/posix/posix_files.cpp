@@ -8,6 +8,10 @@
 // takes its own. The locks are advisory: they bind the opens made through
 // this layer (in any process), not other programs.
 //
+// Read-only files: a file without any write permission bit plays the part of
+// a file with Windows' read-only attribute. An open for writing fails on it
+// and a rename does not replace it, also for root, who could write it anyway.
+//
 // The ANSI code page of this build is ISO-8859-1: byte values are the code
 // points 0-255.
 #include <fcntl.h>
@@ -63,6 +67,10 @@ bool TakeShare(int fd, bool read, bool write, std::uint32_t share) {
   return true;
 }
 
+bool IsReadOnly(const struct stat& info) {
+  return S_ISREG(info.st_mode) && !(info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH));
+}
+
 }  // namespace
 
 Handle PosixPlatform::CreateFileA(const char* path, std::uint32_t access, std::uint32_t share,
@@ -80,7 +88,8 @@ Handle PosixPlatform::CreateFileA(const char* path, std::uint32_t access, std::u
   int fd = ::open(path, flags, 0666);
   if (fd < 0) return 0;
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode) || !TakeShare(fd, read, write, share)) {
+  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode) || (write && IsReadOnly(info)) ||
+      !TakeShare(fd, read, write, share)) {
     ::close(fd);
     return 0;
   }
@@ -164,9 +173,26 @@ bool PosixPlatform::FlushFileBuffers(Handle file) {
   return fd >= 0 && ::fsync(fd) == 0;
 }
 
-bool PosixPlatform::MoveFileReplace(const char* source, const char* target) {
-  if (!source || !target || ::rename(source, target) != 0) return false;
-  // Make the rename itself durable: sync the folder that holds the target.
+namespace {
+
+// Whether any open made through this layer holds `path`: Windows refuses to
+// rename over (or delete) a file that is open without delete sharing, which
+// every open here is.
+bool HeldOpen(const char* path) {
+  int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct flock probe {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  probe.l_start = kShareBase;
+  probe.l_len = 4;
+  bool held = ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+  ::close(fd);
+  return held;
+}
+
+// Makes a rename durable: syncs the folder that holds `target`.
+void SyncFolderOf(const char* target) {
   std::string folder(target);
   std::size_t slash = folder.find_last_of('/');
   folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
@@ -175,10 +201,31 @@ bool PosixPlatform::MoveFileReplace(const char* source, const char* target) {
     (void)::fsync(dir);
     ::close(dir);
   }
+}
+
+}  // namespace
+
+bool PosixPlatform::MoveFileReplace(const char* source, const char* target) {
+  if (!source || !target) return false;
+  struct stat info {};
+  if (::stat(target, &info) == 0 && (IsReadOnly(info) || HeldOpen(target))) return false;
+  if (::rename(source, target) != 0) return false;
+  SyncFolderOf(target);
   return true;
 }
 
-bool PosixPlatform::DeleteFileA(const char* path) { return path && ::unlink(path) == 0; }
+bool PosixPlatform::MoveFileA(const char* source, const char* target) {
+  if (!source || !target) return false;
+  // link fails when the target exists, so nothing is ever replaced.
+  if (::link(source, target) != 0) return false;
+  ::unlink(source);
+  SyncFolderOf(target);
+  return true;
+}
+
+bool PosixPlatform::DeleteFileA(const char* path) {
+  return path && !HeldOpen(path) && ::unlink(path) == 0;
+}
 
 std::uint32_t PosixPlatform::GetCurrentDirectoryA(std::uint32_t size, char* buffer) {
   char* cwd = ::getcwd(nullptr, 0);

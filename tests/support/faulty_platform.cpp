@@ -90,6 +90,11 @@ bool FaultyPlatform::MoveFileReplace(const char* source, const char* target) {
   return inner_.MoveFileReplace(source, target);
 }
 
+bool FaultyPlatform::MoveFileA(const char* source, const char* target) {
+  if (Trip("MoveFileA", FileCalls)) return false;
+  return inner_.MoveFileA(source, target);
+}
+
 bool FaultyPlatform::DeleteFileA(const char* path) {
   if (Trip("DeleteFileA", FileCalls)) return false;
   return inner_.DeleteFileA(path);

@@ -39,6 +39,7 @@ class FaultyPlatform final : public Platform {
   bool FlushFileBuffers(Handle file) override;
   bool CloseHandle(Handle handle) override;
   bool MoveFileReplace(const char* source, const char* target) override;
+  bool MoveFileA(const char* source, const char* target) override;
   bool DeleteFileA(const char* path) override;
   std::uint32_t GetCurrentDirectoryA(std::uint32_t size, char* buffer) override;
   int MultiByteToWideChar(const char* text, int length, char16_t* out, int capacity) override;
