@@ -56,7 +56,7 @@ bool WriteReplacement(FileReplacement* replacement, const void* bytes, std::uint
   return !replacement->failed;
 }
 
-bool CommitReplacement(FileReplacement* replacement) {
+bool CommitReplacement(FileReplacement* replacement, bool replaceExisting) {
   if (!replacement->handle) {
     Release(replacement);
     return false;
@@ -64,7 +64,8 @@ bool CommitReplacement(FileReplacement* replacement) {
   bool ok = !replacement->failed && Sys().FlushFileBuffers(replacement->handle);
   ok = Sys().CloseHandle(replacement->handle) && ok;
   replacement->handle = 0;
-  ok = ok && Sys().MoveFileReplace(replacement->temporary, replacement->target);
+  ok = ok && (replaceExisting ? Sys().MoveFileReplace(replacement->temporary, replacement->target)
+                              : Sys().MoveFileA(replacement->temporary, replacement->target));
   if (!ok) Sys().DeleteFileA(replacement->temporary);
   Release(replacement);
   return ok;

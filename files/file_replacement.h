@@ -27,7 +27,10 @@ bool BeginReplacement(FileReplacement* replacement, const char* target);
 bool WriteReplacement(FileReplacement* replacement, const void* bytes, std::uint32_t count);
 // Flushes, closes and renames over the target. False when anything failed;
 // the target is then unchanged. The replacement is finished either way.
-bool CommitReplacement(FileReplacement* replacement);
+// With `replaceExisting` false the temporary file only takes the target's
+// name when no file has it: a file that exists but could not be read is
+// never overwritten.
+bool CommitReplacement(FileReplacement* replacement, bool replaceExisting = true);
 // Drops the temporary file; the target is unchanged.
 void AbandonReplacement(FileReplacement* replacement);
 

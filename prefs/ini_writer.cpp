@@ -9,14 +9,13 @@
 // entries.
 #include <cstring>
 
+#include "files/file_replacement.h"
 #include "prefs/ini_file.h"
 #include "prefs/ini_model.h"
 
 namespace qg {
 
 namespace {
-
-constexpr char kTempSuffix[] = ".qgtmp";
 
 std::uint64_t TextSize(const IniFile& file) {
   std::uint64_t separator = (file.flags & CompactSeparator) ? 1 : 3;
@@ -75,42 +74,25 @@ char* PutText(const IniFile& file, char* out) {
   return out;
 }
 
-// Writes `size` bytes to a new file at `tempPath`, flushed and closed.
-bool WriteTempFile(const char* tempPath, const char* text, std::uint32_t size) {
-  Handle temp = Sys().CreateFileA(tempPath, GENERIC_READ_ACCESS | GENERIC_WRITE_ACCESS, 0,
-                                  Creation::CreateAlways);
-  if (!temp) return false;
-  std::uint32_t written = 0;
-  bool whole = size == 0 || (Sys().WriteFile(temp, text, size, &written) && written == size);
-  whole = whole && Sys().FlushFileBuffers(temp);
-  return Sys().CloseHandle(temp) && whole;
-}
-
 void WriteBack(IniFile& file) {
   if (!file.path || !*file.path) return;
   std::uint64_t size = TextSize(file);
-  std::size_t pathLength = std::strlen(file.path);
-  if (size > UINT32_MAX || size > SIZE_MAX - pathLength - sizeof kTempSuffix) return;
-
-  // One block: the text, then the temporary file's name.
-  auto* block = static_cast<char*>(
-      Sys().HeapAlloc(static_cast<std::size_t>(size) + pathLength + sizeof kTempSuffix, false));
+  if (size > UINT32_MAX || size > SIZE_MAX) return;
+  auto* block = static_cast<char*>(Sys().HeapAlloc(static_cast<std::size_t>(size) + 1, false));
   if (!block) return;
   char* end = PutText(file, block);
-  char* tempPath = block + size;
-  std::memcpy(tempPath, file.path, pathLength);
-  std::memcpy(tempPath + pathLength, kTempSuffix, sizeof kTempSuffix);
 
-  bool placed = WriteTempFile(tempPath, block, static_cast<std::uint32_t>(end - block));
-  if (!file.handle) {
-    placed = placed && Sys().MoveFileA(tempPath, file.path);
-  } else {
+  FileReplacement replacement;
+  bool written = BeginReplacement(&replacement, file.path) &&
+                 WriteReplacement(&replacement, block, static_cast<std::uint32_t>(end - block));
+  bool existed = file.handle != 0;
+  if (existed) {
     // The original must not be held open while it is replaced.
     Sys().CloseHandle(file.handle);
     file.handle = 0;
-    placed = placed && Sys().MoveFileReplace(tempPath, file.path);
   }
-  if (!placed) Sys().DeleteFileA(tempPath);
+  if (written) CommitReplacement(&replacement, existed);
+  else AbandonReplacement(&replacement);
   Sys().HeapFree(block);
 }
 

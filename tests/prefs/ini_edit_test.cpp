@@ -345,7 +345,7 @@ TEST(WriteBack, EmptyPathWritesNothing) {
   EXPECT_EQ(SelectIniGroup(""), 1);
   EXPECT_NE(WriteIniString("k", "v"), nullptr);
   CloseIniFile();
-  EXPECT_FALSE(fs::exists(".qgtmp"));
+  EXPECT_FALSE(fs::exists(".quillgate-new"));
 }
 
 // A file another open keeps from being written loads read-only; the changes
@@ -373,7 +373,7 @@ TEST_P(ReadOnlyTest, ChangesAreDropped) {
   CloseIniFile();
   Sys().CloseHandle(other);
   EXPECT_EQ(dir.Read("php.ini"), input);
-  EXPECT_FALSE(dir.Exists("php.ini.qgtmp"));
+  EXPECT_FALSE(dir.Exists("php.ini.quillgate-new"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Sharing, ReadOnlyTest,
@@ -420,13 +420,13 @@ TEST(WriteBack, ExistingFileThatCouldNotBeOpenedIsKept) {
 TEST(WriteBack, StaleTemporaryFileIsReplaced) {
   testing::TempDir dir;
   std::string path = dir.Write("php.ini", "[PHP]\n");
-  dir.Write("php.ini.qgtmp", "left over from a crash, longer than the new text");
+  dir.Write("php.ini.quillgate-new", "left over from a crash, longer than the new text");
   ASSERT_NE(OpenIniFile(path.c_str(), 0), 0);
   ASSERT_EQ(SelectIniGroup("PHP"), 1);
   ASSERT_NE(WriteIniString("k", "v"), nullptr);
   CloseIniFile();
   EXPECT_EQ(dir.Read("php.ini"), "[PHP]\r\nk = v\r\n");
-  EXPECT_FALSE(dir.Exists("php.ini.qgtmp"));
+  EXPECT_FALSE(dir.Exists("php.ini.quillgate-new"));
 }
 
 }  // namespace
