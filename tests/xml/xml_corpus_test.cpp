@@ -1,0 +1,181 @@
+// Real input written elsewhere: the XML files installed on this machine and
+// real editor configuration files.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/xml/xml_test_util.h"
+
+namespace qg::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Quoted(const std::string& path) {
+  std::string quoted = "'";
+  for (char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+bool HaveXmllint() { return std::system("xmllint --version >/dev/null 2>&1") == 0; }
+
+bool WellFormed(const std::string& path) {
+  return std::system(("xmllint --noout --nonet " + Quoted(path) + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// xmllint's canonical form of the file, or "" when it fails.
+std::string Canonical(const std::string& path) {
+  std::string command = "xmllint --nonet --c14n " + Quoted(path) + " 2>/dev/null";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return "";
+  std::string out;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  return pclose(pipe) == 0 ? out : "";
+}
+
+// The first `limit` .xml files of at most 2 MB under /usr/share, sorted.
+std::vector<std::string> SharedXmlFiles(std::size_t limit) {
+  std::vector<std::string> all;
+  std::error_code error;
+  fs::recursive_directory_iterator it("/usr/share", fs::directory_options::skip_permission_denied,
+                                      error);
+  for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+    const fs::directory_entry& entry = *it;
+    std::error_code statError;
+    if (entry.path().extension() == ".xml" && entry.is_regular_file(statError) &&
+        !entry.is_symlink(statError) && entry.file_size(statError) <= 2u << 20) {
+      all.push_back(entry.path().string());
+    }
+  }
+  std::sort(all.begin(), all.end());
+  if (all.size() > limit) all.resize(limit);
+  return all;
+}
+
+bool AsciiOnly(const std::string& bytes) {
+  return std::none_of(bytes.begin(), bytes.end(), [](char c) { return c & 0x80; });
+}
+
+// A DOCTYPE that names an external subset may pull in entities that are not
+// read with --nonet.
+bool HasExternalDoctype(const std::string& bytes) {
+  std::size_t at = bytes.find("<!DOCTYPE");
+  if (at == std::string::npos) return false;
+  std::size_t end = bytes.find_first_of("[>", at);
+  std::string head = bytes.substr(at, end == std::string::npos ? std::string::npos : end - at);
+  return head.find("SYSTEM") != std::string::npos || head.find("PUBLIC") != std::string::npos;
+}
+
+// True when an element, attribute or instruction name lost a character in
+// the 8-bit tree ("?" stands for it, and is never part of a real name).
+bool NamesLostCharacters(const XmlNode* node) {
+  auto lost = [](const char* name) { return name && std::strchr(name, '?'); };
+  if (lost(node->name)) return true;
+  for (int i = 0; i < node->attributeCount; ++i) {
+    if (lost(node->attributes[2 * i])) return true;
+  }
+  for (const XmlNode* child = node->firstChild; child; child = child->nextSibling) {
+    if (NamesLostCharacters(child)) return true;
+  }
+  return false;
+}
+
+using XmlCorpusTest = XmlFixture;
+
+TEST_F(XmlCorpusTest, InstalledXmlFilesRoundTrip) {
+  if (!HaveXmllint()) GTEST_SKIP() << "xmllint is not installed";
+  std::vector<std::string> files = SharedXmlFiles(300);
+  if (files.empty()) GTEST_SKIP() << "no XML files under /usr/share";
+  int checked = 0, compared = 0, unknownEncoding = 0, lostNames = 0;
+  for (const std::string& file : files) {
+    if (!WellFormed(file)) continue;
+    SCOPED_TRACE(file);
+    std::string input = ReadWholeFile(file);
+    ASSERT_NE(LoadXmlDocument(0, file.c_str(), -1), 0);
+    // The parser knows UTF-8, UTF-16, ISO-8859-1 and US-ASCII only.
+    if (GetParseStatus(0) == 18) {
+      ++unknownEncoding;
+      continue;
+    }
+    EXPECT_EQ(GetParseStatus(0), 0);
+    // The tree holds 8-bit text: characters above U+00FF do not survive, and
+    // names made of them cannot be written back well-formed.
+    if (NamesLostCharacters(GetMainNode(0))) {
+      ++lostNames;
+      continue;
+    }
+    ++checked;
+    std::string first = dir.Path("first.xml"), second = dir.Path("second.xml");
+    ASSERT_EQ(SaveXmlDocument(0, first.c_str(), 0), 1);
+    std::string expected =
+        AsciiOnly(input) && !HasExternalDoctype(input) ? Canonical(file) : std::string();
+    if (!expected.empty()) {
+      EXPECT_EQ(Canonical(first), expected);  // also proves it well-formed
+      ++compared;
+    } else {
+      EXPECT_TRUE(WellFormed(first));
+    }
+    // Our own output loads and saves to the same bytes.
+    ASSERT_NE(LoadXmlDocument(1, first.c_str(), -1), 0);
+    EXPECT_EQ(GetParseStatus(1), 0);
+    ASSERT_EQ(SaveXmlDocument(1, second.c_str(), 0), 1);
+    EXPECT_EQ(ReadWholeFile(second), ReadWholeFile(first));
+  }
+  std::printf(
+      "[ corpus   ] %d installed files loaded and saved (%d of them compared canonically); "
+      "%d with names beyond 8 bits, %d in encodings the parser lacks\n",
+      checked, compared, lostNames, unknownEncoding);
+  EXPECT_GT(compared, 0);
+}
+
+// What writing back changes in a file that loading took in: the declaration
+// is rebuilt, empty elements take the short form, blanks before "/>" go.
+std::string Normalised(std::string text) {
+  std::size_t declarationEnd = text.find("?>");
+  text.replace(0, declarationEnd + 2, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>");
+  text = std::regex_replace(text, std::regex("<([A-Za-z_][A-Za-z0-9_.:-]*)([^<>]*)></\\1>"),
+                            "<$1$2/>");
+  text = std::regex_replace(text, std::regex("\\s+/>"), "/>");
+  return text;
+}
+
+TEST_F(XmlCorpusTest, EditorConfigurationsChangeOnlyWhereExpected) {
+  fs::path corpus = SourceDir() / ".." / "shared" / "corpus" / "npp";
+  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no configuration corpus at " << corpus;
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(corpus)) files.push_back(entry.path());
+  std::sort(files.begin(), files.end());
+  ASSERT_FALSE(files.empty());
+  const std::string folder = "E:\\bundle\\server\\domains\\mysite.local\\";
+  for (const fs::path& file : files) {
+    SCOPED_TRACE(file.string());
+    std::string input = ReadWholeFile(file.string());
+    ASSERT_NE(LoadXmlDocument(0, file.string().c_str(), Ascii), 0);
+    ASSERT_EQ(GetParseStatus(0), 0);
+    XmlNode* root = FindNodeByPath(GetMainNode(0), "/NotepadPlus/FileBrowser/root");
+    std::string expected = input;
+    if (root) {
+      std::string old = AttributeOf(root, "foldername");
+      SetNodeAttribute(root, "foldername", folder.c_str());
+      // The first root element's attribute, at its place in the file.
+      std::size_t browser = expected.find("<FileBrowser");
+      std::size_t at = expected.find("foldername=\"" + old + "\"", browser);
+      ASSERT_NE(at, std::string::npos);
+      expected.replace(at, old.size() + 13, "foldername=\"" + folder + "\"");
+    }
+    std::string output = dir.Path("config.xml");
+    ASSERT_EQ(SaveXmlDocument(0, output.c_str()), 1);
+    EXPECT_EQ(ReadWholeFile(output), Normalised(expected));
+  }
+}
+
+}  // namespace
+}  // namespace qg::testing

@@ -1,0 +1,276 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "files/utf8.h"
+#include "tests/support/faulty_platform.h"
+#include "tests/xml/forwarding_platform.h"
+#include "tests/xml/xml_test_util.h"
+#include "xml/xml_writer.h"
+
+namespace qg::testing {
+namespace {
+
+using XmlSaveTest = XmlFixture;
+
+TEST_F(XmlSaveTest, EachNodeKindHasItsMarkup) {
+  ASSERT_NE(Load("<r a=\"1\"\n   b = 'x' ><e></e><f x='1' ></f><g> \n </g><!--c--><![CDATA[<&>]]>"
+                 "<?p?><?q  data?>t</r>"),
+            nullptr);
+  EXPECT_EQ(Save(0, WithoutDeclaration),
+            "<r a=\"1\" b=\"x\"><e/><f x=\"1\"/><g> \n </g><!--c--><![CDATA[<&>]]><?p ?><?q data?>t"
+            "</r>");
+}
+
+TEST_F(XmlSaveTest, EscapingDependsOnTheContext) {
+  XmlDocument* document = Load("<a>&quot;&apos;&lt;&gt;&amp;\t</a>");
+  ASSERT_NE(document, nullptr);
+  SetNodeAttribute(document->mainNode, "v", "\"'<>&\n\r\t");
+  SetNodeAttribute(document->mainNode, "e", "");
+  EXPECT_EQ(Save(0, WithoutDeclaration),
+            "<a v=\"&quot;&apos;&lt;&gt;&amp;&#10;&#13;\t\" e=\"\">\"'&lt;&gt;&amp;\t</a>");
+  // Line ends in character data are written as they are stored.
+  document = Load("<a>x\r\ny</a>");
+  EXPECT_EQ(Save(0, WithoutDeclaration), "<a>x\r\ny</a>");
+}
+
+// Replaces a node's text with an individual copy of `text`.
+void SetText(XmlNode* node, const char* text) {
+  if (IsIndividual(node->text)) Sys().HeapFree(node->text);
+  node->text = CopyIndividual(text);
+}
+
+TEST_F(XmlSaveTest, RawContentIsWrittenUnchanged) {
+  XmlDocument* document = Load("<a><!--x--><![CDATA[y]]><?p z?></a>");
+  ASSERT_NE(document, nullptr);
+  auto children = ChildrenOf(document->mainNode);
+  SetText(children[0], "a--b");
+  SetText(children[1], "<]]>&");
+  SetText(children[2], "?>\"");
+  EXPECT_EQ(Save(0, WithoutDeclaration), "<a><!--a--b--><![CDATA[<]]>&]]><?p ?>\"?></a>");
+  SetText(children[2], "");
+  EXPECT_EQ(Save(0, WithoutDeclaration), "<a><!--a--b--><![CDATA[<]]>&]]><?p ?></a>");
+}
+
+TEST_F(XmlSaveTest, TheDeclarationIsRebuilt) {
+  struct Case {
+    std::string declaration;
+    int format;
+    std::string expected;
+  } cases[] = {
+      {"<?xml version='1.0' standalone='yes' ?>", Ascii,
+       "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" standalone=\"yes\"?>"},
+      {"<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"no\"?>", -1,
+       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>"},
+      {"<?xml version=\"1.0\" encoding=\"US-ASCII\"?>", -1,
+       "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"},
+      {"", -1, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_NE(Load(c.declaration + "\n<a/>", c.format), nullptr);
+    EXPECT_EQ(Save(), c.expected + "\n<a/>") << c.declaration;
+  }
+}
+
+TEST_F(XmlSaveTest, UnitWritersAndTheByteOrderMark) {
+  // Character 233 and a less-than sign in an attribute, in every encoding.
+  const std::string narrow =
+      "<a x=\"&lt;\">\xE9"
+      "A</a>";
+  XmlDocument* document = Load(
+      "<?xml version=\"1.0\"?><a x=\"&lt;\">\xC3\xA9"
+      "A</a>",
+      -1);
+  ASSERT_NE(document, nullptr);
+  ASSERT_EQ(TextOf(document->mainNode),
+            "\xE9"
+            "A");
+  struct Case {
+    StringFormat encoding;
+    const char* label;
+    std::string mark;
+  } cases[] = {
+      {Ascii, "ISO-8859-1", ""}, {Utf8, "UTF-8", "\xEF\xBB\xBF"}, {Unicode, "UTF-16", "\xFF\xFE"}};
+  for (const Case& c : cases) {
+    document->encoding = c.encoding;
+    std::string plain =
+        std::string("<?xml version=\"1.0\" encoding=\"") + c.label + "\"?>" + narrow;
+    std::string expected = plain;
+    if (c.encoding == Utf8) {
+      expected.assign(plain.size() * 2, '\0');
+      expected.resize(Utf8FromNarrow(plain.data(), plain.size(), expected.data(), expected.size()));
+    } else if (c.encoding == Unicode) {
+      expected = Widen(plain);
+    }
+    EXPECT_EQ(Save(0, 0), expected) << c.label;
+    EXPECT_EQ(Save(0, WithByteOrderMark), c.mark + expected) << c.label;
+    EXPECT_EQ(Save(0, WithByteOrderMark | 4 | 8), c.mark + expected) << c.label;
+  }
+  document->encoding = Utf8;
+  EXPECT_EQ(Save(0, WithoutDeclaration),
+            "<a x=\"&lt;\">\xC3\xA9"
+            "A</a>");
+  document->encoding = Unicode;
+  EXPECT_EQ(Save(0, WithByteOrderMark).substr(0, 6), std::string("\xFF\xFE<\0?\0", 6));
+  EXPECT_EQ(Save(0, WithByteOrderMark | WithoutDeclaration), "\xFF\xFE" + Widen(narrow));
+}
+
+TEST_F(XmlSaveTest, WithoutDeclarationStartsWithTheFirstTopLevelText) {
+  ASSERT_NE(Load("<?xml version=\"1.0\"?>\r\n\r\n<a/>\r\n"), nullptr);
+  EXPECT_EQ(Save(0, WithoutDeclaration), "\r\n\r\n<a/>\r\n");
+}
+
+// Offsets in `bytes` at which each write began.
+std::vector<std::size_t> WriteStarts(const std::vector<std::uint32_t>& writes) {
+  std::vector<std::size_t> starts;
+  std::size_t at = 0;
+  for (std::uint32_t count : writes) {
+    starts.push_back(at);
+    at += count;
+  }
+  return starts;
+}
+
+TEST_F(XmlSaveTest, LongOutputsAreWrittenInWholeUnits) {
+  // Entity references and two-byte characters at every offset.
+  std::string text;
+  for (int i = 0; i < 3000; ++i) text += i % 3 == 0 ? "&amp;" : i % 3 == 1 ? "\xC3\xA9" : "xy";
+  XmlDocument* document = Load("<a v=\"" + text + "\">" + text + "</a>", Utf8);
+  ASSERT_NE(document, nullptr);
+  ASSERT_EQ(document->status, 0);
+  for (StringFormat encoding : {Ascii, Utf8, Unicode}) {
+    document->encoding = encoding;
+    WriteRecordingPlatform recording(NativePlatform());
+    std::string output;
+    {
+      ScopedPlatform scope(recording);
+      output = Save();
+    }
+    ASSERT_GT(recording.writes.size(), 2u);
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < recording.writes.size(); ++i) {
+      std::uint32_t count = recording.writes[i];
+      EXPECT_LE(count, 4096u);
+      // Only the last write may leave the buffer more than one unit short.
+      if (i + 1 < recording.writes.size()) {
+        EXPECT_GT(count, 4096u - 12);
+      }
+      total += count;
+    }
+    EXPECT_EQ(total, output.size());
+    int unit = encoding == Unicode ? 2 : 1;
+    for (std::size_t start : WriteStarts(recording.writes)) {
+      if (start == 0) continue;
+      EXPECT_EQ(start % unit, 0u);
+      // No entity reference is open across the boundary ...
+      std::size_t amp = output.rfind('&', start - 1);
+      std::size_t semi = output.rfind(';', start - 1);
+      if (amp != std::string::npos) {
+        EXPECT_TRUE(semi != std::string::npos && semi > amp) << start;
+      }
+      // ... and no UTF-8 sequence is cut.
+      if (encoding == Utf8) {
+        unsigned char c = static_cast<unsigned char>(output[start]);
+        EXPECT_FALSE(c >= 0x80 && c < 0xC0) << start;
+      }
+    }
+  }
+}
+
+TEST_F(XmlSaveTest, NoNameOrNoDocumentLeavesTheFileAlone) {
+  ASSERT_NE(Load("<a/>"), nullptr);
+  std::string target = dir.Write("keep.xml", "old bytes");
+  EXPECT_EQ(SaveXmlDocument(0, "", 0), 0);
+  EXPECT_EQ(SaveXmlDocument(0, nullptr, 0), 0);
+  EXPECT_EQ(SaveXmlDocument(7, target.c_str(), 0), 0);
+  EXPECT_EQ(SaveXmlDocument(-1, target.c_str(), 0), 0);
+  EXPECT_EQ(dir.Read("keep.xml"), "old bytes");
+  EXPECT_EQ(SaveXmlDocument(0, dir.Path("no/such/folder/x.xml").c_str(), 0), 0);
+}
+
+TEST_F(XmlSaveTest, SavingTwiceGivesTheSameBytesAndLeavesTheDocument) {
+  ASSERT_NE(Load("<a b=\"c\">\n  <d>e</d>\n</a>\n"), nullptr);
+  std::string first = Save();
+  EXPECT_EQ(Save(), first);
+  EXPECT_EQ(first,
+            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a b=\"c\">\n  <d>e</d>\n</a>\n");
+}
+
+std::size_t FilesIn(const std::filesystem::path& folder) {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++count;
+  return count;
+}
+
+TEST_F(XmlSaveTest, AFailureAtAnyPointLeavesTheOldFileWhole) {
+  std::string body;
+  for (int i = 0; i < 600; ++i) body += "  <item n=\"" + std::to_string(i) + "\">&amp;</item>\n";
+  ASSERT_NE(Load("<list>\n" + body + "</list>\n"), nullptr);
+  const std::string expected =
+      "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><list>\n" + body + "</list>\n";
+  const std::string old = "the old content\n";
+  for (FaultyPlatform::Fault fault :
+       {FaultyPlatform::Fault::Fail, FaultyPlatform::Fault::ShortWrite}) {
+    FaultyPlatform faulty(NativePlatform());
+    int fired = 0;
+    for (std::int64_t n = 1; n < 1000; ++n) {
+      std::string target = dir.Write("target.xml", old);
+      faulty.FailAt(n, fault);
+      std::int32_t result;
+      {
+        ScopedPlatform scope(faulty);
+        result = SaveXmlDocument(0, target.c_str(), 0);
+      }
+      bool hit = faulty.Fired();
+      // Nothing but the target is left in the folder (the loaded input aside).
+      EXPECT_EQ(FilesIn(dir.Root()), 2u) << n;
+      if (result) {
+        EXPECT_EQ(dir.Read("target.xml"), expected) << n;
+      } else {
+        EXPECT_TRUE(hit);
+        EXPECT_EQ(dir.Read("target.xml"), old) << "fault at " << n << " in " << faulty.FiredAt();
+      }
+      if (!hit) break;
+      fired += result == 0;
+    }
+    EXPECT_GT(fired, 3);
+  }
+}
+
+TEST_F(XmlSaveTest, ATakenTemporaryNameIsPassedOver) {
+  ASSERT_NE(Load("<a/>"), nullptr);
+  std::string target = dir.Write("t.xml", "old");
+  dir.Write("t.xml.0.qgtmp", "someone else's");
+  EXPECT_EQ(SaveXmlDocument(0, target.c_str(), 0), 1);
+  EXPECT_EQ(dir.Read("t.xml.0.qgtmp"), "someone else's");
+  EXPECT_EQ(dir.Read("t.xml"), "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a/>");
+}
+
+TEST_F(XmlSaveTest, AMillionLevelsDeepLoadFindSaveAndFree) {
+  constexpr int kDepth = 1000000;
+  std::string file;
+  file.reserve(kDepth * 7 + 8);
+  for (int i = 0; i < kDepth; ++i) file += "<a>";
+  file += "x";
+  for (int i = 0; i < kDepth; ++i) file += "</a>";
+  XmlDocument* document = Load(file);
+  ASSERT_NE(document, nullptr);
+  ASSERT_EQ(document->status, 0);
+  std::string path;
+  path.reserve(kDepth * 2);
+  for (int i = 0; i < kDepth; ++i) path += "/a";
+  XmlNode* deepest = FindNodeByPath(document->mainNode, path.c_str());
+  ASSERT_NE(deepest, nullptr);
+  EXPECT_EQ(deepest->firstChild, nullptr);
+  EXPECT_STREQ(deepest->text, "x");
+  // Relative from the document element: one level fewer below it.
+  EXPECT_EQ(FindNodeByPath(document->mainNode, path.c_str() + 3), deepest);
+  EXPECT_EQ(FindNodeByPath(document->mainNode, path.c_str() + 1), nullptr);
+  EXPECT_EQ(Save(0, WithoutDeclaration), file);
+  FreeXmlDocument(0);
+  EXPECT_EQ(GetMainNode(0), nullptr);
+}
+
+}  // namespace
+}  // namespace qg::testing

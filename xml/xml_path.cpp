@@ -1,0 +1,143 @@
+// Finding a node by a slash-separated path, and setting an element's
+// attribute.
+#include <cstring>
+
+#include "system/platform.h"
+#include "xml/xml_document.h"
+#include "xml/xml_library.h"
+
+namespace qg {
+
+namespace {
+
+// What a step matches: any child, one kind, or an element of a given name.
+struct Step {
+  const char* text;
+  std::size_t length;
+  enum { Any, Kind, Element } match;
+  XmlNodeKind kind;
+};
+
+Step ClassifyStep(const char* text, std::size_t length) {
+  Step step{text, length, Step::Element, ElementNode};
+  auto is = [&](const char* word) {
+    return std::strlen(word) == length && std::memcmp(word, text, length) == 0;
+  };
+  if (is("*")) {
+    step.match = Step::Any;
+  } else if (is("#comment")) {
+    step = {text, length, Step::Kind, CommentNode};
+  } else if (is("#cdata")) {
+    step = {text, length, Step::Kind, CDataNode};
+  } else if (is("#dtd")) {
+    step = {text, length, Step::Kind, DoctypeNode};
+  } else if (is("#instruction")) {
+    step = {text, length, Step::Kind, InstructionNode};
+  }
+  return step;
+}
+
+bool Matches(const Step& step, const XmlNode* node) {
+  switch (step.match) {
+    case Step::Any:
+      return true;
+    case Step::Kind:
+      return node->kind == step.kind;
+    case Step::Element:
+      return node->kind == ElementNode && node->name && std::strlen(node->name) == step.length &&
+             std::memcmp(node->name, step.text, step.length) == 0;
+  }
+  return false;
+}
+
+// Grows the attribute array of an element that has no spare pair by four
+// pairs, leaving three of them spare after the one about to be used.
+bool GrowAttributes(XmlNode* node) {
+  std::size_t pairs = static_cast<std::size_t>(node->attributeCount) + 4;
+  std::size_t size = pairs * 2 * sizeof(char*);
+  char** grown;
+  if (node->attributes && !(node->flags & kPooledAttributes)) {
+    grown = static_cast<char**>(Sys().HeapReAlloc(node->attributes, size, true));
+  } else {
+    grown = static_cast<char**>(Sys().HeapAlloc(size, true));
+    if (grown && node->attributes) {
+      std::memcpy(grown, node->attributes, 2 * sizeof(char*) * node->attributeCount);
+    }
+  }
+  if (!grown) return false;
+  node->attributes = grown;
+  node->flags &= static_cast<std::uint16_t>(~kPooledAttributes);
+  node->spareSlots = 4;  // one of them is taken by the caller
+  return true;
+}
+
+}  // namespace
+
+XmlNode* FindNodeByPath(XmlNode* node, const char* path) {
+  if (!path || !*path) return node;
+  const char* p = path;
+  XmlNode* current = node;
+  if (*p == '/') {
+    if (!node) return nullptr;
+    XmlDocument* document = LookupObject(XmlDocumentTable(), node->documentNumber);
+    if (!document) return nullptr;
+    current = document->root;
+    ++p;
+  }
+  while (*p) {
+    if (!current) return nullptr;
+    const char* stepStart = p;
+    while (*p && *p != '/' && *p != '[') ++p;
+    Step step = ClassifyStep(stepStart, static_cast<std::size_t>(p - stepStart));
+    std::uint64_t index = 0;
+    if (*p == '[') {
+      ++p;
+      for (; *p && *p != ']'; ++p) {
+        if (*p >= '0' && *p <= '9' && index < (UINT64_MAX - 9) / 10) {
+          index = index * 10 + static_cast<unsigned>(*p - '0');
+        }
+      }
+      if (*p == ']') ++p;
+    }
+    if (index == 0) index = 1;
+    if (*p == '/') ++p;
+    XmlNode* child = current->firstChild;
+    for (; child; child = child->nextSibling) {
+      if (Matches(step, child) && --index == 0) break;
+    }
+    current = child;
+    if (!current) return nullptr;
+  }
+  return current;
+}
+
+void SetNodeAttribute(XmlNode* node, const char* name, const char* value) {
+  if (!node || node->kind != ElementNode) return;
+  if (!name) name = "";
+  for (int i = 0; i < node->attributeCount; ++i) {
+    char*& stored = node->attributes[2 * i + 1];
+    if (std::strcmp(node->attributes[2 * i], name) != 0) continue;
+    // Without memory for the copy the old value stays.
+    if (char* copy = CopyIndividual(value)) {
+      if (IsIndividual(stored)) Sys().HeapFree(stored);
+      stored = copy;
+    }
+    return;
+  }
+  if (node->attributeCount == INT16_MAX) return;
+  if (node->spareSlots <= 0 && !GrowAttributes(node)) return;
+  --node->spareSlots;
+  char* nameCopy = CopyIndividual(name);
+  char* valueCopy = nameCopy ? CopyIndividual(value) : nullptr;
+  if (!valueCopy) {
+    // The pair stays spare; the list keeps only complete pairs.
+    if (nameCopy) Sys().HeapFree(nameCopy);
+    ++node->spareSlots;
+    return;
+  }
+  node->attributes[2 * node->attributeCount] = nameCopy;
+  node->attributes[2 * node->attributeCount + 1] = valueCopy;
+  ++node->attributeCount;
+}
+
+}  // namespace qg

@@ -1,0 +1,394 @@
+// SaveXmlDocument: the tree written as XML text through one 4096-byte buffer
+// into a temporary file beside the target, which then replaces the target in
+// one step, so a save that fails leaves the old file as it was.
+#include "xml/xml_writer.h"
+
+#include <cstring>
+#include <initializer_list>
+
+#include "xml/xml_library.h"
+
+namespace qg {
+
+namespace {
+
+// --- escaping ---------------------------------------------------------------------
+
+struct EscapeTable {
+  const char* entity[3][256];
+  unsigned char length[3][256];
+};
+
+constexpr EscapeTable MakeEscapeTable() {
+  EscapeTable table{};
+  auto set = [&table](int mode, unsigned char c, const char* entity) {
+    table.entity[mode][c] = entity;
+    unsigned char length = 0;
+    while (entity[length]) ++length;
+    table.length[mode][c] = length;
+  };
+  for (int mode : {EscapeText, EscapeAttribute}) {
+    set(mode, '<', "&lt;");
+    set(mode, '>', "&gt;");
+    set(mode, '&', "&amp;");
+  }
+  set(EscapeAttribute, '\'', "&apos;");
+  set(EscapeAttribute, '"', "&quot;");
+  set(EscapeAttribute, '\n', "&#10;");
+  set(EscapeAttribute, '\r', "&#13;");
+  return table;
+}
+
+constexpr EscapeTable kEscapes = MakeEscapeTable();
+
+// Characters of `text` to write: all of it for -1, else at most `maximum`
+// (taken as unsigned), never beyond the terminator.
+std::size_t LengthToWrite(const char* text, std::int32_t maximum) {
+  if (maximum == -1) return std::strlen(text);
+  std::size_t limit = static_cast<std::uint32_t>(maximum);
+  const void* end = std::memchr(text, 0, limit);
+  return end ? static_cast<std::size_t>(static_cast<const char*>(end) - text) : limit;
+}
+
+// Stores one unit of `size` bytes, flushing first when it does not fit.
+bool PutUnit(XmlOutput* output, const char* bytes, std::int32_t size) {
+  if (output->room < size && !output->flush(output)) return false;
+  std::memcpy(output->cursor, bytes, static_cast<std::size_t>(size));
+  output->cursor += size;
+  output->room -= size;
+  return true;
+}
+
+// Stores a run of one-byte units, flushing whenever the buffer fills.
+bool PutBytes(XmlOutput* output, const unsigned char* bytes, std::size_t count) {
+  while (count > 0) {
+    if (output->room == 0 && !output->flush(output)) return false;
+    std::size_t part = count < static_cast<std::size_t>(output->room)
+                           ? count
+                           : static_cast<std::size_t>(output->room);
+    std::memcpy(output->cursor, bytes, part);
+    output->cursor += part;
+    output->room -= static_cast<std::int32_t>(part);
+    bytes += part;
+    count -= part;
+  }
+  return true;
+}
+
+// Length of the run from `i` on that a one-byte writer copies as it is:
+// characters that need no escaping (and, for UTF-8, are below 128).
+std::size_t PlainRun(const unsigned char* text, std::size_t i, std::size_t n, EscapeMode mode,
+                     bool asciiOnly) {
+  const char* const* entity = kEscapes.entity[mode];
+  std::size_t j = i;
+  if (asciiOnly) {
+    while (j < n && text[j] < 0x80 && !entity[text[j]]) ++j;
+  } else if (mode == EscapeNone) {
+    j = n;
+  } else {
+    while (j < n && !entity[text[j]]) ++j;
+  }
+  return j - i;
+}
+
+int FlushBuffer(XmlOutput* output) {
+  auto count = static_cast<std::uint32_t>(kOutputBufferSize - output->room);
+  std::uint32_t written = 0;
+  if (!Sys().WriteFile(output->file, output->start, count, &written) || written != count) return 0;
+  output->cursor = output->start;
+  output->room = kOutputBufferSize;
+  return 1;
+}
+
+// --- the tree -----------------------------------------------------------------------
+
+// Where the content sequence of an open node stands: its text's length and
+// how far the text has been written. One per nesting level, on the heap, so
+// depth costs no call stack.
+struct ContentFrame {
+  std::uint64_t position;
+  std::uint64_t length;
+};
+
+class FrameStack {
+ public:
+  ~FrameStack() {
+    if (frames_) Sys().HeapFree(frames_);
+  }
+  bool Push(std::uint64_t length) {
+    if (count_ == capacity_) {
+      std::size_t capacity = capacity_ ? capacity_ * 2 : 64;
+      void* grown = frames_ ? Sys().HeapReAlloc(frames_, capacity * sizeof(ContentFrame), false)
+                            : Sys().HeapAlloc(capacity * sizeof(ContentFrame), false);
+      if (!grown) return false;
+      frames_ = static_cast<ContentFrame*>(grown);
+      capacity_ = capacity;
+    }
+    frames_[count_++] = {0, length};
+    return true;
+  }
+  ContentFrame& Top() { return frames_[count_ - 1]; }
+  void Pop() { --count_; }
+
+ private:
+  ContentFrame* frames_ = nullptr;
+  std::size_t count_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+bool Write(XmlOutput* output, const char* text, EscapeMode mode = EscapeNone,
+           std::int32_t maximum = -1) {
+  return output->writeText(text, maximum, mode, output) != 0;
+}
+
+// The doctype's own text stands for itself; an element's is character data.
+EscapeMode ContentMode(const XmlNode* node) {
+  return node->kind == DoctypeNode ? EscapeNone : EscapeText;
+}
+
+// The piece of the parent's text that stands in front of `child`.
+bool WritePrecedingText(const XmlNode* parent, const XmlNode* child, ContentFrame& frame,
+                        XmlOutput* output) {
+  if (child->precedingTextLength <= 0) return true;
+  if (frame.position < frame.length && !Write(output, parent->text + frame.position,
+                                              ContentMode(parent), child->precedingTextLength)) {
+    return false;
+  }
+  frame.position += static_cast<std::uint64_t>(child->precedingTextLength);
+  return true;
+}
+
+// The rest of the node's text after its last child, then its end tag.
+bool FinishContent(const XmlNode* node, const ContentFrame& frame, XmlOutput* output) {
+  if (frame.position < frame.length &&
+      !Write(output, node->text + frame.position, ContentMode(node))) {
+    return false;
+  }
+  if (node->kind != ElementNode) return true;
+  return Write(output, "</") && Write(output, node->name) && Write(output, ">");
+}
+
+bool WriteAttributes(const XmlNode* node, XmlOutput* output) {
+  if (node->attributeCount <= 0 || !node->attributes) return true;
+  for (int i = 0; i < node->attributeCount; ++i) {
+    if (!Write(output, " ") || !Write(output, node->attributes[2 * i]) || !Write(output, "=\"") ||
+        !Write(output, node->attributes[2 * i + 1], EscapeAttribute) || !Write(output, "\"")) {
+      return false;
+    }
+  }
+  return true;
+}
+
+enum class Opened { Leaf, Content, Failed };
+
+// Writes what comes before a node's content: all of a leaf, or the start of
+// a node whose content sequence follows.
+Opened WriteStart(const XmlNode* node, XmlOutput* output) {
+  bool ok = true;
+  switch (node->kind) {
+    case DocumentNode:
+    case DoctypeNode:
+      return Opened::Content;
+    case ElementNode:
+      ok = Write(output, "<") && Write(output, node->name) && WriteAttributes(node, output);
+      if (!ok) return Opened::Failed;
+      if (!node->firstChild && (!node->text || !*node->text)) {
+        return Write(output, "/>") ? Opened::Leaf : Opened::Failed;
+      }
+      return Write(output, ">") ? Opened::Content : Opened::Failed;
+    case CommentNode:
+      ok = Write(output, "<!--") && Write(output, node->text) && Write(output, "-->");
+      break;
+    case CDataNode:
+      ok = Write(output, "<![CDATA[") && Write(output, node->text) && Write(output, "]]>");
+      break;
+    case InstructionNode:
+      ok = Write(output, "<?") && Write(output, node->name) && Write(output, " ") &&
+           Write(output, node->text) && Write(output, "?>");
+      break;
+  }
+  return ok ? Opened::Leaf : Opened::Failed;
+}
+
+// The node writer. It walks the subtree depth first along the tree's own
+// links (down `firstChild`, across `nextSibling`, up `parent`); only the
+// write position of each open node's text is kept, on a heap stack.
+int WriteNode(const XmlNode* top, XmlOutput* output) {
+  FrameStack frames;
+  const XmlNode* node = top;
+  for (;;) {
+    Opened opened = WriteStart(node, output);
+    if (opened == Opened::Failed) return 0;
+    if (opened == Opened::Content) {
+      if (!frames.Push(node->text ? std::strlen(node->text) : 0)) return 0;
+      if (node->firstChild) {
+        if (!WritePrecedingText(node, node->firstChild, frames.Top(), output)) return 0;
+        node = node->firstChild;
+        continue;
+      }
+      if (!FinishContent(node, frames.Top(), output)) return 0;
+      frames.Pop();
+    }
+    // The node is complete: go on with its next sibling, or finish parents.
+    for (;;) {
+      if (node == top) return 1;
+      const XmlNode* parent = node->parent;
+      if (node->nextSibling) {
+        node = node->nextSibling;
+        if (!WritePrecedingText(parent, node, frames.Top(), output)) return 0;
+        break;
+      }
+      node = parent;
+      if (!FinishContent(node, frames.Top(), output)) return 0;
+      frames.Pop();
+    }
+  }
+}
+
+// "<path>.<n>.qgtmp" in `out` (room for the path and 24 more bytes).
+void ComposeTemporaryName(char* out, const char* path, std::size_t pathLength, unsigned n) {
+  std::memcpy(out, path, pathLength);
+  char* p = out + pathLength;
+  *p++ = '.';
+  char digits[12];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + n % 10);
+    n /= 10;
+  } while (n);
+  while (count) *p++ = digits[--count];
+  std::memcpy(p, ".qgtmp", 7);
+}
+
+constexpr unsigned kTemporaryNameTries = 16;
+
+}  // namespace
+
+// --- unit writers -----------------------------------------------------------------
+
+int ByteWriter(const char* text, std::int32_t maximum, EscapeMode mode, XmlOutput* output) {
+  if (!text) return 1;
+  const auto* s = reinterpret_cast<const unsigned char*>(text);
+  std::size_t n = LengthToWrite(text, maximum);
+  for (std::size_t i = 0; i < n;) {
+    std::size_t run = PlainRun(s, i, n, mode, false);
+    if (!PutBytes(output, s + i, run)) return 0;
+    i += run;
+    if (i < n) {
+      if (!PutUnit(output, kEscapes.entity[mode][s[i]], kEscapes.length[mode][s[i]])) return 0;
+      ++i;
+    }
+  }
+  return 1;
+}
+
+int Utf8Writer(const char* text, std::int32_t maximum, EscapeMode mode, XmlOutput* output) {
+  if (!text) return 1;
+  const auto* s = reinterpret_cast<const unsigned char*>(text);
+  std::size_t n = LengthToWrite(text, maximum);
+  for (std::size_t i = 0; i < n;) {
+    std::size_t run = PlainRun(s, i, n, mode, true);
+    if (!PutBytes(output, s + i, run)) return 0;
+    i += run;
+    if (i < n) {
+      unsigned char c = s[i];
+      if (c >= 0x80) {
+        const char pair[2] = {static_cast<char>(0xC0 + (c >> 6)),
+                              static_cast<char>(0x80 + (c & 0x3F))};
+        if (!PutUnit(output, pair, 2)) return 0;
+      } else if (!PutUnit(output, kEscapes.entity[mode][c], kEscapes.length[mode][c])) {
+        return 0;
+      }
+      ++i;
+    }
+  }
+  return 1;
+}
+
+int Utf16Writer(const char* text, std::int32_t maximum, EscapeMode mode, XmlOutput* output) {
+  if (!text) return 1;
+  const auto* s = reinterpret_cast<const unsigned char*>(text);
+  std::size_t n = LengthToWrite(text, maximum);
+  for (std::size_t i = 0; i < n; ++i) {
+    unsigned char c = s[i];
+    if (const char* entity = kEscapes.entity[mode][c]) {
+      char units[12];
+      int length = kEscapes.length[mode][c];
+      for (int k = 0; k < length; ++k) {
+        units[2 * k] = entity[k];
+        units[2 * k + 1] = 0;
+      }
+      if (!PutUnit(output, units, 2 * length)) return 0;
+    } else {
+      if (output->room < 2 && !output->flush(output)) return 0;
+      output->cursor[0] = static_cast<char>(c);
+      output->cursor[1] = 0;
+      output->cursor += 2;
+      output->room -= 2;
+    }
+  }
+  return 1;
+}
+
+int WriteXmlDocument(const XmlDocument* document, XmlOutput* output, int encoding,
+                     std::uint32_t flags) {
+  const char* opening;
+  if (encoding == Unicode) {
+    output->writeText = Utf16Writer;
+    opening = "<?xml version=\"1.0\" encoding=\"UTF-16\"";
+  } else if (encoding == Utf8) {
+    output->writeText = Utf8Writer;
+    opening = "<?xml version=\"1.0\" encoding=\"UTF-8\"";
+  } else {
+    output->writeText = ByteWriter;
+    opening = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"";
+  }
+  if (flags & WithByteOrderMark) {
+    if (encoding == Unicode && !PutUnit(output, "\xFF\xFE", 2)) return 0;
+    if (encoding == Utf8 && !PutUnit(output, "\xEF\xBB\xBF", 3)) return 0;
+  }
+  if (!(flags & WithoutDeclaration)) {
+    const char* standalone = document->standalone == 0   ? " standalone=\"no\""
+                             : document->standalone == 1 ? " standalone=\"yes\""
+                                                         : nullptr;
+    if (!Write(output, opening) || !Write(output, standalone) || !Write(output, "?>")) return 0;
+  }
+  return WriteNode(document->root, output);
+}
+
+std::int32_t SaveXmlDocument(ObjectNumber number, const char* path, std::uint32_t flags) {
+  if (!path || !*path) return 0;
+  XmlDocument* document = LookupObject(XmlDocumentTable(), number);
+  if (!document) return 0;
+  Platform& sys = Sys();
+  std::size_t pathLength = std::strlen(path);
+  auto* temporary = static_cast<char*>(sys.HeapAlloc(pathLength + 24, false));
+  if (!temporary) return 0;
+  // The new content goes to a fresh file beside the target first; a name
+  // already taken (say, left by an interrupted save) is passed over.
+  Handle file = 0;
+  for (unsigned n = 0; n < kTemporaryNameTries && !file; ++n) {
+    ComposeTemporaryName(temporary, path, pathLength, n);
+    file = sys.CreateFileA(temporary, GENERIC_READ_ACCESS | GENERIC_WRITE_ACCESS,
+                           FILE_SHARE_READ_MODE, Creation::CreateNew);
+  }
+  if (!file) {
+    sys.HeapFree(temporary);
+    return 0;
+  }
+  int result = 0;
+  if (auto* buffer = static_cast<char*>(sys.HeapAlloc(kOutputBufferSize, false))) {
+    XmlOutput output{buffer, kOutputBufferSize, nullptr, FlushBuffer, buffer, file};
+    result = WriteXmlDocument(document, &output, document->encoding, flags);
+    if (result && output.room < kOutputBufferSize) result = output.flush(&output);
+    sys.HeapFree(buffer);
+  }
+  if (result && !sys.FlushFileBuffers(file)) result = 0;
+  if (!sys.CloseHandle(file)) result = 0;
+  if (result && !sys.MoveFileReplace(temporary, path)) result = 0;
+  if (!result) sys.DeleteFileA(temporary);
+  sys.HeapFree(temporary);
+  return result;
+}
+
+}  // namespace qg
