@@ -32,6 +32,10 @@ void UpdateEditorSettings(const BundlePaths& paths) {
   if (!node) return;
   std::string folder = paths.domainsDir + kSiteFolder;
   SetNodeAttribute(node, kFolderAttribute, folder.c_str());
+  // Without memory for the new value the attribute keeps its old one; the
+  // file is then left as it is rather than rewritten with no change in it.
+  const char* now = GetNodeAttribute(node, kFolderAttribute);
+  if (!now || folder != now) return;
   SaveXmlDocument(kEditorSettingsDocument, config.c_str());
 }
 

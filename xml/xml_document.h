@@ -99,6 +99,10 @@ struct XmlDocument {
   // Nesting of start events whose node could not be made; their content and
   // end events are skipped so the cursor stays on the right node.
   std::int32_t droppedDepth;
+  // Set when memory ran out for any piece of the file while loading: such a
+  // tree is incomplete, and the load reports it as a failure, so that it is
+  // never saved over the file it came from.
+  std::int32_t contentLost;
 
   bool Live() const { return inUse != 0; }
 };

@@ -31,6 +31,8 @@ XmlNode* GetMainNode(ObjectNumber number);
 XmlNode* FindNodeByPath(XmlNode* node, const char* path);
 // Replaces or appends an attribute of an element.
 void SetNodeAttribute(XmlNode* node, const char* name, const char* value);
+// The value of an element's attribute, or null when it has none of that name.
+const char* GetNodeAttribute(const XmlNode* node, const char* name);
 // Writes the document to `path`; 1 when all of it was written.
 std::int32_t SaveXmlDocument(ObjectNumber number, const char* path, std::uint32_t flags = 0);
 // Releases a document; -1 releases every one.

@@ -70,7 +70,10 @@ void AppendText(XmlDocument* document, const char* bytes, std::size_t length) {
   if (document->lineEnding == CrLf) {
     for (std::size_t i = 0; i < length; ++i) extra += bytes[i] == '\n';
   }
-  if (!ReserveText(node, old + extra + length + 1)) return;
+  if (!ReserveText(node, old + extra + length + 1)) {
+    document->contentLost = 1;
+    return;
+  }
   const auto* in = reinterpret_cast<const unsigned char*>(bytes);
   char* out = node->text + old;
   char* const begin = out;
@@ -115,7 +118,10 @@ void AppendRawText(XmlDocument* document, const char* bytes, std::size_t length)
   if (!Accepting(document)) return;
   XmlNode* node = document->currentNode;
   std::size_t old = node->text ? node->textLength : 0;
-  if (!ReserveText(node, old + length + 1)) return;
+  if (!ReserveText(node, old + length + 1)) {
+    document->contentLost = 1;
+    return;
+  }
   std::size_t stored = NarrowFromUtf8(bytes, length, node->text + old, length);
   node->text[old + stored] = '\0';
   node->textLength = static_cast<std::uint32_t>(old + stored);
@@ -189,7 +195,10 @@ XmlNode* OpenOrDrop(XmlDocument* document, XmlNodeKind kind) {
     return nullptr;
   }
   XmlNode* node = document->currentNode ? OpenNode(document, kind) : nullptr;
-  if (!node) document->droppedDepth = 1;
+  if (!node) {
+    document->droppedDepth = 1;
+    document->contentLost = 1;
+  }
   return node;
 }
 
@@ -208,12 +217,16 @@ void XMLCALL OnStartElement(void* userData, const XML_Char* name, const XML_Char
   XmlNode* node = OpenOrDrop(document, ElementNode);
   if (!node) return;
   node->name = PoolString(document, name);
+  if (!node->name) document->contentLost = 1;
   std::size_t strings = 0;
   while (attributes[strings]) strings += 2;
   if (strings == 0) return;
   bool pooled = false;
   char** array = PoolAllocPointers(document, strings, &pooled);
-  if (!array) return;
+  if (!array) {
+    document->contentLost = 1;
+    return;
+  }
   node->attributes = array;
   if (pooled) node->flags |= kPooledAttributes;
   std::size_t pairs = strings / 2;
@@ -224,6 +237,7 @@ void XMLCALL OnStartElement(void* userData, const XML_Char* name, const XML_Char
     char* value = attributeName ? PoolString(document, attributes[2 * i + 1]) : nullptr;
     if (!value) {
       ReleaseIfIndividual(attributeName);
+      document->contentLost = 1;
       break;
     }
     array[2 * i] = attributeName;
@@ -242,7 +256,10 @@ void XMLCALL OnCharacterData(void* userData, const XML_Char* text, int length) {
 void XMLCALL OnComment(void* userData, const XML_Char* content) {
   XmlDocument* document = DocumentOf(userData);
   if (document->droppedDepth > 0 || !document->currentNode) return;
-  if (!OpenNode(document, CommentNode)) return;
+  if (!OpenNode(document, CommentNode)) {
+    document->contentLost = 1;
+    return;
+  }
   AppendText(document, content, std::strlen(content));
   CloseNode(document);
 }
@@ -255,8 +272,12 @@ void XMLCALL OnInstruction(void* userData, const XML_Char* target, const XML_Cha
   XmlDocument* document = DocumentOf(userData);
   if (document->droppedDepth > 0 || !document->currentNode) return;
   XmlNode* node = OpenNode(document, InstructionNode);
-  if (!node) return;
+  if (!node) {
+    document->contentLost = 1;
+    return;
+  }
   node->name = PoolString(document, target);
+  if (!node->name) document->contentLost = 1;
   AppendText(document, data, std::strlen(data));
   CloseNode(document);
 }
@@ -285,6 +306,7 @@ void XMLCALL OnStartDoctype(void* userData, const XML_Char* name, const XML_Char
   if (document->droppedDepth > 0 || !document->currentNode) return;
   XmlNode* node = OpenNode(document, DoctypeNode);
   if (!node) {
+    document->contentLost = 1;
     // The subset's declarations and end event are skipped with the node.
     if (hasInternalSubset) document->droppedDepth = 1;
     return;
@@ -301,6 +323,8 @@ void XMLCALL OnStartDoctype(void* userData, const XML_Char* name, const XML_Char
     out = PutText(out, hasInternalSubset ? " [" : ">");
     AppendRawText(document, work, static_cast<std::size_t>(out - work));
     Sys().HeapFree(work);
+  } else {
+    document->contentLost = 1;
   }
   if (!hasInternalSubset) CloseNode(document);
 }
@@ -448,6 +472,7 @@ std::intptr_t LoadXmlDocument(ObjectNumber number, const char* path, int format)
       break;
     }
   }
+  if (document->status == 0 && document->contentLost) document->status = kParseNoInput;
   XML_ParserFree(parser);
   sys.CloseHandle(file);
   return reinterpret_cast<std::intptr_t>(document);

@@ -141,3 +141,15 @@ void SetNodeAttribute(XmlNode* node, const char* name, const char* value) {
 }
 
 }  // namespace qg
+
+namespace qg {
+
+const char* GetNodeAttribute(const XmlNode* node, const char* name) {
+  if (!node || node->kind != ElementNode || !node->attributes) return nullptr;
+  if (!name) name = "";
+  for (int i = 0; i < node->attributeCount; ++i)
+    if (std::strcmp(node->attributes[2 * i], name) == 0) return node->attributes[2 * i + 1];
+  return nullptr;
+}
+
+}  // namespace qg

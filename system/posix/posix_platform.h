@@ -60,6 +60,7 @@ class PosixPlatform final : public Platform {
   bool FlushFileBuffers(Handle file) override;
   bool CloseHandle(Handle handle) override;
   bool MoveFileReplace(const char* source, const char* target) override;
+  bool MoveFileA(const char* source, const char* target) override;
   bool DeleteFileA(const char* path) override;
   std::uint32_t GetCurrentDirectoryA(std::uint32_t size, char* buffer) override;
   int MultiByteToWideChar(const char* text, int length, char16_t* out, int capacity) override;
@@ -97,7 +98,13 @@ class PosixPlatform final : public Platform {
   HandleTable handles_;
   std::mutex consoleMutex_;
   Handle standard_[3] = {};  // input, output, error: made on first request
-  ConsoleCtrlRoutine ctrlRoutine_ = nullptr;
+  // Console control routines in the order they were added; the close event
+  // calls them last-added first (posix_console.cpp).
+  std::vector<ConsoleCtrlRoutine> ctrlRoutines_;
+  bool closeWatcherStarted_ = false;
+  void DeliverCloseEvent();
+  // A process handle for a child this platform started (posix_processes.cpp).
+  Handle AddChildProcess(pid_t pid);
 };
 
 }  // namespace qg

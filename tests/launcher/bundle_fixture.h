@@ -58,6 +58,22 @@ inline int WaitFor(pid_t pid, std::chrono::milliseconds limit = 60s) {
   return -1;
 }
 
+// A text as it stands in an attribute value of a saved document.
+inline std::string InAttribute(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&apos;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
 struct FileState {
   std::string bytes;
   fs::file_time_type written;

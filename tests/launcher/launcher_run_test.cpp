@@ -19,7 +19,8 @@ TEST(LauncherRun, FirstRunRecordsTheRootAndPointsBothSettingsHere) {
                      "[Date]\r\ndate.timezone = UTC\r\n");
 
   std::string config = ReadWholeFile(bundle.Config());
-  EXPECT_NE(config.find("<root foldername=\"" + bundle.Root() + "server/domains/mysite.local\"/>"),
+  EXPECT_NE(config.find("<root foldername=\"" + InAttribute(bundle.Root() + "server/domains/mysite.local") +
+                          "\"/>"),
             std::string::npos)
       << config;
   EXPECT_NE(config.find("\n    <FileBrowser>\n        <root"), std::string::npos);  // layout kept

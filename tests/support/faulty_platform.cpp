@@ -50,7 +50,7 @@ bool FaultyPlatform::ReadFile(Handle file, void* buffer, std::uint32_t count, st
 }
 
 bool FaultyPlatform::WriteFile(Handle file, const void* buffer, std::uint32_t count, std::uint32_t* written) {
-  if (Trip("WriteFile", FileCalls)) {
+  if (Trip("WriteFile", FileCalls | WriteCalls)) {
     if (fault_ == Fault::ShortWrite && count > 1) {
       // A device that took only part of the data: success, fewer bytes.
       return inner_.WriteFile(file, buffer, count / 2, written);

@@ -1,0 +1,124 @@
+// Process and window control: every call takes a fresh process snapshot or
+// walks the window list afresh, and closes every handle it obtained.
+#include "launcher/process_control.h"
+
+#include <cstring>
+
+namespace qg {
+
+namespace {
+
+// The size of the ANSI process entry as the snapshot calls expect it.
+constexpr std::uint32_t kProcessEntrySize = 296;
+constexpr std::uint32_t kTerminateExitCode = 9;
+
+// A heap copy of `length` bytes of `text`, lower-cased; null when the heap
+// has no room. Released with Sys().HeapFree.
+char* LoweredCopy(const char* text, std::size_t length) {
+  char* copy = static_cast<char*>(Sys().HeapAlloc(length + 1, false));
+  if (!copy) return nullptr;
+  std::memcpy(copy, text, length);
+  copy[length] = 0;
+  Sys().CharLowerA(copy);
+  return copy;
+}
+
+// The file-name part of `text`: after the last slash or backslash, without
+// double quotation marks. Sets `start` and `length` of that part in `text`.
+void FileNamePart(const char* text, const char** start, std::size_t* length) {
+  const char* part = text[0] == '"' ? text + 1 : text;
+  for (const char* p = text; *p; ++p) {
+    if (*p == '\\' || *p == '/') part = p + 1;
+  }
+  const char* end = part;
+  while (*end && *end != '"') ++end;
+  *start = part;
+  *length = static_cast<std::size_t>(end - part);
+}
+
+// Whether the entry's executable is the one named by `loweredName`.
+bool EntryMatches(const ProcessEntry& entry, const char* loweredName) {
+  char exeFile[MAX_PATH_LENGTH + 1];
+  std::memcpy(exeFile, entry.szExeFile, MAX_PATH_LENGTH);
+  exeFile[MAX_PATH_LENGTH] = 0;  // terminated even if the entry's text fills it
+  const char* part;
+  std::size_t length;
+  FileNamePart(exeFile, &part, &length);
+  char lowered[MAX_PATH_LENGTH + 1];
+  std::memcpy(lowered, part, length);
+  lowered[length] = 0;
+  Sys().CharLowerA(lowered);
+  return std::strcmp(lowered, loweredName) == 0;
+}
+
+enum class Action { Find, Terminate };
+
+// Walks a fresh snapshot to the first entry of that name. For Find the
+// result is 1 when there is one; for Terminate it is 1 when that first match
+// could be opened and was told to end.
+int WithFirstProcessNamed(const char* name, Action action) {
+  if (!name) name = "";
+  char* loweredName = LoweredCopy(name, std::strlen(name));
+  if (!loweredName) return 0;
+
+  int result = 0;
+  Handle snapshot = Sys().CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS_FLAG, 0);
+  if (snapshot) {
+    ProcessEntry entry;
+    entry.dwSize = kProcessEntrySize;
+    for (bool more = Sys().Process32First(snapshot, &entry); more;
+         more = Sys().Process32Next(snapshot, &entry)) {
+      if (!EntryMatches(entry, loweredName)) continue;
+      if (action == Action::Find) {
+        result = 1;
+      } else {
+        Handle process = Sys().OpenProcess(PROCESS_TERMINATE_RIGHT, false, entry.th32ProcessID);
+        if (process) {
+          Sys().TerminateProcess(process, kTerminateExitCode);
+          Sys().CloseHandle(process);
+          result = 1;
+        }
+      }
+      break;  // only the first match counts, opened or not
+    }
+    Sys().CloseHandle(snapshot);
+  }
+  Sys().HeapFree(loweredName);
+  return result;
+}
+
+}  // namespace
+
+int IsProcessRunning(const char* name) { return WithFirstProcessNamed(name, Action::Find); }
+
+int KillProcessByName(const char* name) { return WithFirstProcessNamed(name, Action::Terminate); }
+
+Window FindWindowByTitle(const char* text) {
+  // The empty text would be found in every title; it is meant to find none.
+  if (!text || !*text) return 0;
+  char* loweredText = LoweredCopy(text, std::strlen(text));
+  if (!loweredText) return 0;
+
+  Window found = 0;
+  for (Window window = Sys().GetWindow(Sys().GetDesktopWindow(), GW_CHILD_CMD); window;
+       window = Sys().GetWindow(window, GW_HWNDNEXT_CMD)) {
+    int length = Sys().GetWindowTextLengthA(window);
+    if (length < 0) length = 0;
+    int capacity = length + 2;
+    char* title = static_cast<char*>(Sys().HeapAlloc(static_cast<std::size_t>(capacity), true));
+    if (!title) continue;  // no room to read this title: look at the next
+    Sys().GetWindowTextA(window, title, capacity);
+    title[capacity - 1] = 0;
+    Sys().CharLowerA(title);
+    bool matches = std::strstr(title, loweredText) != nullptr;
+    Sys().HeapFree(title);
+    if (matches) {
+      found = window;
+      break;
+    }
+  }
+  Sys().HeapFree(loweredText);
+  return found;
+}
+
+}  // namespace qg

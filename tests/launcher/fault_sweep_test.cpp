@@ -1,0 +1,140 @@
+// The whole launcher run in this process, with the N-th platform call
+// failing (or a write coming out short, or the N-th allocation failing), for
+// every N of a relocation run. Whatever fails, each file holds exactly its
+// old bytes or exactly its new ones, and the run ends with exit code 0.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <iostream>
+#include <string>
+
+#include "launcher/launcher.h"
+#include "tests/support/faulty_platform.h"
+#include "tests/support/simulated_platform.h"
+#include "tests/support/temp_dir.h"
+
+namespace qg {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadWholeFile;
+using testing::WriteWholeFile;
+
+const char kOldRoot[] = "/the/old/place/";
+const char kPhpIni[] =
+    "[PHP]\r\nengine = On\r\nauto_prepend_file = \"/the/old/place/header.php\"\r\n"
+    "[Date]\r\ndate.timezone = UTC\r\n";
+
+std::string ConfigXml() {
+  // A real editor configuration when the shared corpus is at hand.
+  fs::path corpus = testing::SourceDir() / ".." / "shared" / "corpus" / "npp" /
+                    "davzoku_dotfiles__windows_npp_config.xml";
+  std::string real = ReadWholeFile(corpus.string());
+  if (!real.empty()) return real;
+  return "<?xml version=\"1.0\"?>\n<NotepadPlus>\n  <FileBrowser>\n    <root foldername=\"x\"/>\n"
+         "  </FileBrowser>\n</NotepadPlus>\n";
+}
+
+struct Outcome {
+  std::string php, config, state;
+  bool operator==(const Outcome&) const = default;
+};
+
+class FaultSweep : public ::testing::Test {
+ protected:
+  void SetUp() override { config_ = ConfigXml(); }
+
+  // Lays the bundle out afresh and runs the launcher in it with the fault.
+  Outcome RunWith(std::int64_t failAt, FaultyPlatform::Fault fault, unsigned kinds,
+                  std::int64_t* calls = nullptr, bool* fired = nullptr) {
+    testing::TempDir dir;
+    root_ = fs::canonical(dir.Root()).string() + "/";
+    fs::create_directories(root_ + "server/notepad");
+    fs::create_directories(root_ + "server/modules/php/PHP-5.6-5.7");
+    WriteWholeFile(root_ + "server/modules/php/PHP-5.6-5.7/php.ini", kPhpIni);
+    WriteWholeFile(root_ + "server/notepad/config.xml", config_);
+    WriteWholeFile(root_ + "server/notepad/state.txt", kOldRoot);
+
+    fs::path before = fs::current_path();
+    fs::current_path(root_);
+    int exitCode = -1;
+    {
+      testing::SimulatedPlatform sim;
+      FaultyPlatform faulty(sim);
+      faulty.FailAt(failAt, fault, kinds);
+      testing::PlatformScope scope(faulty);
+      exitCode = LauncherMain();
+      if (calls) *calls = faulty.Calls();
+      if (fired) *fired = faulty.Fired();
+    }
+    fs::current_path(before);
+    EXPECT_EQ(exitCode, 0);
+
+    for (const auto& entry : fs::recursive_directory_iterator(root_))
+      EXPECT_EQ(entry.path().string().find(".quillgate-new"), std::string::npos)
+          << "left behind: " << entry.path();
+    return {ReadWholeFile(root_ + "server/modules/php/PHP-5.6-5.7/php.ini"),
+            ReadWholeFile(root_ + "server/notepad/config.xml"),
+            ReadWholeFile(root_ + "server/notepad/state.txt")};
+  }
+
+  // The run without faults, with the root replaced by a marker so outcomes
+  // of runs in different folders compare.
+  std::string Neutral(std::string text) const {
+    for (std::size_t at; (at = text.find(root_)) != std::string::npos;)
+      text.replace(at, root_.size(), "<ROOT>/");
+    return text;
+  }
+  Outcome Neutral(const Outcome& o) const {
+    return {Neutral(o.php), Neutral(o.config), Neutral(o.state)};
+  }
+
+  void Sweep(FaultyPlatform::Fault fault, unsigned kinds, const char* label) {
+    std::int64_t total = 0;
+    Outcome clean = Neutral(RunWith(0, fault, kinds, &total));
+    const Outcome old{kPhpIni, config_, kOldRoot};
+    ASSERT_NE(clean.php, old.php);
+    ASSERT_NE(clean.config, old.config);
+    ASSERT_EQ(clean.state, "<ROOT>/");
+    ASSERT_GT(total, 2);
+
+    int runs = 0, fired = 0;
+    for (std::int64_t n = 1; n <= total; ++n) {
+      bool delivered = false;
+      Outcome got = Neutral(RunWith(n, fault, kinds, nullptr, &delivered));
+      ++runs;
+      fired += delivered;
+      SCOPED_TRACE(std::string(label) + " at call " + std::to_string(n));
+      EXPECT_TRUE(got.php == old.php || got.php == clean.php) << got.php;
+      EXPECT_TRUE(got.config == old.config || got.config == clean.config);
+      EXPECT_TRUE(got.state == old.state || got.state == clean.state) << got.state;
+      if (::testing::Test::HasFailure()) break;
+    }
+    EXPECT_EQ(fired, runs);
+    std::cout << "[ sweep ] " << label << ": " << runs << " runs, each with one fault\n";
+  }
+
+  std::string config_;
+  std::string root_;
+};
+
+TEST_F(FaultSweep, EveryFailingFileCall) {
+  Sweep(FaultyPlatform::Fault::Fail, FaultyPlatform::FileCalls, "failing file calls");
+}
+
+TEST_F(FaultSweep, EveryShortWrite) {
+  Sweep(FaultyPlatform::Fault::ShortWrite, FaultyPlatform::WriteCalls, "short writes");
+}
+
+TEST_F(FaultSweep, EveryFailingOtherCall) {
+  Sweep(FaultyPlatform::Fault::Fail, FaultyPlatform::OtherCalls, "failing process and console calls");
+}
+
+TEST_F(FaultSweep, EveryFailingAllocation) {
+  Sweep(FaultyPlatform::Fault::Fail, FaultyPlatform::HeapCalls, "failing allocations");
+}
+
+}  // namespace
+}  // namespace qg

@@ -1,0 +1,613 @@
+#include "tests/support/simulated_platform.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qg::testing {
+
+namespace {
+constexpr Window kDesktop = 0x10010;
+
+std::optional<std::string> Text(const char* text) {
+  return text ? std::optional<std::string>(text) : std::nullopt;
+}
+}  // namespace
+
+SimulatedPlatform::SimulatedPlatform(Platform& real) : real_(real) {}
+
+// --- bookkeeping ------------------------------------------------------------
+
+Handle SimulatedPlatform::NewHandle(Kind kind, std::uint32_t pid) {
+  SimHandle handle;
+  handle.id = nextHandle_;
+  nextHandle_ += 4;
+  handle.kind = kind;
+  handle.pid = pid;
+  handles_.push_back(std::move(handle));
+  return handles_.back().id;
+}
+
+SimulatedPlatform::SimHandle* SimulatedPlatform::Find(Handle handle) {
+  for (SimHandle& h : handles_) {
+    if (h.id == handle) return &h;
+  }
+  return nullptr;
+}
+
+const SimulatedPlatform::SimHandle* SimulatedPlatform::Find(Handle handle) const {
+  return const_cast<SimulatedPlatform*>(this)->Find(handle);
+}
+
+SimulatedPlatform::SimWindow* SimulatedPlatform::FindWindow(Window window) {
+  for (SimWindow& w : windows_) {
+    if (w.id == window) return &w;
+  }
+  return nullptr;
+}
+
+// --- process table ----------------------------------------------------------
+
+void SimulatedPlatform::AddProcess(std::uint32_t pid, const std::string& exeFile, bool canOpen) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  processes_.push_back({pid, exeFile, canOpen, true});
+}
+
+void SimulatedPlatform::FailSnapshots(bool fail) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  failSnapshots_ = fail;
+}
+
+bool SimulatedPlatform::IsRunning(std::uint32_t pid) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const SimProcess& p : processes_) {
+    if (p.pid == pid) return p.running;
+  }
+  return false;
+}
+
+std::vector<SimulatedPlatform::Termination> SimulatedPlatform::Terminations() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return terminations_;
+}
+
+std::vector<std::uint32_t> SimulatedPlatform::OpenProcessCalls() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return openProcessCalls_;
+}
+
+std::uint32_t SimulatedPlatform::LastEntrySize() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lastEntrySize_;
+}
+
+Handle SimulatedPlatform::CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (failSnapshots_ || !(flags & TH32CS_SNAPPROCESS_FLAG)) return 0;
+  Handle handle = NewHandle(Kind::Snapshot);
+  SimHandle* snapshot = Find(handle);
+  for (const SimProcess& p : processes_) {
+    if (p.running) snapshot->entries.push_back(p);
+  }
+  return handle;
+}
+
+bool SimulatedPlatform::FillEntry(Handle snapshot, ProcessEntry* entry, bool first) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  SimHandle* h = Find(snapshot);
+  if (!h || h->kind != Kind::Snapshot || !entry) return false;
+  if (first) {
+    lastEntrySize_ = entry->dwSize;
+    h->next = 0;
+  }
+  if (h->next >= h->entries.size()) return false;
+  const SimProcess& p = h->entries[h->next++];
+  entry->th32ProcessID = p.pid;
+  std::memset(entry->szExeFile, 0, sizeof entry->szExeFile);
+  std::memcpy(entry->szExeFile, p.exeFile.data(),
+              std::min(p.exeFile.size(), sizeof entry->szExeFile - 1));
+  return true;
+}
+
+bool SimulatedPlatform::Process32First(Handle snapshot, ProcessEntry* entry) {
+  return FillEntry(snapshot, entry, true);
+}
+
+bool SimulatedPlatform::Process32Next(Handle snapshot, ProcessEntry* entry) {
+  return FillEntry(snapshot, entry, false);
+}
+
+Handle SimulatedPlatform::OpenProcess(std::uint32_t, bool, std::uint32_t processId) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  openProcessCalls_.push_back(processId);
+  for (const SimProcess& p : processes_) {
+    if (p.pid == processId && p.running && p.canOpen) return NewHandle(Kind::Process, p.pid);
+  }
+  return 0;
+}
+
+bool SimulatedPlatform::TerminateProcess(Handle process, std::uint32_t exitCode) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  SimHandle* h = Find(process);
+  if (!h || h->kind != Kind::Process) return false;
+  terminations_.push_back({h->pid, exitCode});
+  for (SimProcess& p : processes_) {
+    if (p.pid == h->pid) p.running = false;
+  }
+  return true;
+}
+
+// --- desktop -------------------------------------------------------------------
+
+Window SimulatedPlatform::AddWindow(const std::string& title, bool hidden, int closeAfter) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Window id = nextWindow_;
+  nextWindow_ += 0x10;
+  windows_.push_back({id, title, hidden, closeAfter});
+  return id;
+}
+
+bool SimulatedPlatform::WindowExists(Window window) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return const_cast<SimulatedPlatform*>(this)->FindWindow(window) != nullptr;
+}
+
+bool SimulatedPlatform::IsHidden(Window window) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const SimWindow* w = const_cast<SimulatedPlatform*>(this)->FindWindow(window);
+  return w && w->hidden;
+}
+
+std::size_t SimulatedPlatform::WindowCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return windows_.size();
+}
+
+void SimulatedPlatform::SetConsoleWindow(Window window) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  consoleWindow_ = window;
+}
+
+std::vector<SimulatedPlatform::PostedMessage> SimulatedPlatform::PostedMessages() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return posted_;
+}
+
+std::vector<int> SimulatedPlatform::TitleCapacities() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return titleCapacities_;
+}
+
+bool SimulatedPlatform::ShowWindow(Window window, int command) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  SimWindow* w = FindWindow(window);
+  if (!w) return false;
+  bool wasVisible = !w->hidden;
+  w->hidden = command == SW_HIDE_CMD;
+  return wasVisible;
+}
+
+bool SimulatedPlatform::PostMessageA(Window window, std::uint32_t message, std::uintptr_t wParam,
+                                     std::intptr_t lParam) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  SimWindow* w = FindWindow(window);
+  if (!w) return false;
+  posted_.push_back({window, message, wParam, lParam});
+  if (message == WM_CLOSE_MSG && w->closesLeft > 0 && --w->closesLeft == 0) {
+    windows_.erase(windows_.begin() + (w - windows_.data()));
+  }
+  return true;
+}
+
+Window SimulatedPlatform::GetDesktopWindow() { return kDesktop; }
+
+Window SimulatedPlatform::GetWindow(Window window, unsigned command) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (command == GW_CHILD_CMD) {
+    return window == kDesktop && !windows_.empty() ? windows_.front().id : 0;
+  }
+  if (command == GW_HWNDNEXT_CMD) {
+    for (std::size_t i = 0; i < windows_.size(); ++i) {
+      if (windows_[i].id == window) return i + 1 < windows_.size() ? windows_[i + 1].id : 0;
+    }
+  }
+  return 0;
+}
+
+int SimulatedPlatform::GetWindowTextLengthA(Window window) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  SimWindow* w = FindWindow(window);
+  return w ? static_cast<int>(w->title.size()) : 0;
+}
+
+int SimulatedPlatform::GetWindowTextA(Window window, char* buffer, int capacity) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  titleCapacities_.push_back(capacity);
+  if (!buffer || capacity <= 0) return 0;
+  SimWindow* w = FindWindow(window);
+  std::size_t count = w ? std::min(w->title.size(), static_cast<std::size_t>(capacity - 1)) : 0;
+  if (count) std::memcpy(buffer, w->title.data(), count);
+  buffer[count] = 0;
+  return static_cast<int>(count);
+}
+
+char* SimulatedPlatform::CharLowerA(char* text) { return real_.CharLowerA(text); }
+
+Window SimulatedPlatform::GetConsoleWindow() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return consoleWindow_;
+}
+
+// --- starting programs ------------------------------------------------------------
+
+void SimulatedPlatform::SetCreateProcessResult(bool succeeds) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  createSucceeds_ = succeeds;
+}
+
+void SimulatedPlatform::SetShellExecuteResult(bool succeeds, bool withProcess) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  shellSucceeds_ = succeeds;
+  shellWithProcess_ = withProcess;
+}
+
+void SimulatedPlatform::FailPipes(bool fail) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  failPipes_ = fail;
+}
+
+std::vector<SimulatedPlatform::ProcessStart> SimulatedPlatform::ProcessStarts() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return processStarts_;
+}
+
+std::vector<SimulatedPlatform::ShellStart> SimulatedPlatform::ShellStarts() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return shellStarts_;
+}
+
+std::vector<SimulatedPlatform::Wait> SimulatedPlatform::Waits() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return waits_;
+}
+
+int SimulatedPlatform::PipesCreated() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return pipesCreated_;
+}
+
+int SimulatedPlatform::Duplications() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return duplications_;
+}
+
+bool SimulatedPlatform::IsOpen(Handle handle) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return Find(handle) != nullptr;
+}
+
+std::size_t SimulatedPlatform::OpenHandles() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return static_cast<std::size_t>(std::count_if(handles_.begin(), handles_.end(), [](auto& h) {
+    return h.kind != Kind::StdStream;  // the process's own streams
+  }));
+}
+
+bool SimulatedPlatform::CreateProcessA(char* commandLine, bool inheritHandles,
+                                       std::uint32_t creationFlags, const char* currentDirectory,
+                                       const StartupInfo& startup, ProcessInformation* info) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (info) *info = ProcessInformation{};
+  ProcessStart start{commandLine ? commandLine : "", inheritHandles, creationFlags,
+                     Text(currentDirectory),         startup,        0};
+  if (createSucceeds_ && info) {
+    std::uint32_t pid = nextPid_++;
+    info->hProcess = NewHandle(Kind::Process, pid);
+    info->hThread = NewHandle(Kind::Thread, pid);
+    info->dwProcessId = pid;
+    info->dwThreadId = pid + 1;
+    start.process = info->hProcess;
+  }
+  processStarts_.push_back(std::move(start));
+  return createSucceeds_ && info;
+}
+
+bool SimulatedPlatform::ShellExecuteExA(ShellExecuteInfo* info) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!info) return false;
+  info->hProcess = 0;
+  ShellStart start{info->fMask,
+                   Text(info->lpVerb),
+                   Text(info->lpFile),
+                   Text(info->lpParameters),
+                   Text(info->lpDirectory),
+                   info->nShow,
+                   0};
+  if (shellSucceeds_ && shellWithProcess_ && (info->fMask & SEE_MASK_NOCLOSEPROCESS_FLAG)) {
+    info->hProcess = NewHandle(Kind::Process, nextPid_++);
+    start.process = info->hProcess;
+  }
+  shellStarts_.push_back(std::move(start));
+  return shellSucceeds_;
+}
+
+std::uint32_t SimulatedPlatform::WaitForSingleObject(Handle handle, std::uint32_t milliseconds) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  waits_.push_back({handle, milliseconds});
+  SimHandle* h = Find(handle);
+  return h && h->kind == Kind::Process ? WAIT_OBJECT_0_RESULT : WAIT_FAILED_RESULT;
+}
+
+bool SimulatedPlatform::CreatePipe(Handle* readEnd, Handle* writeEnd) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!readEnd || !writeEnd || failPipes_) return false;
+  *readEnd = NewHandle(Kind::Pipe);
+  *writeEnd = NewHandle(Kind::Pipe);
+  ++pipesCreated_;
+  return true;
+}
+
+bool SimulatedPlatform::DuplicateHandle(Handle source, Handle* target) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  SimHandle* h = Find(source);
+  if (!h || !target) return false;
+  Kind kind = h->kind;
+  std::uint32_t pid = h->pid;
+  *target = NewHandle(kind, pid);
+  ++duplications_;
+  return true;
+}
+
+// --- console ------------------------------------------------------------------------
+
+void SimulatedPlatform::SetConsoleAttached(bool attached) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  consoleAttached_ = attached;
+}
+
+void SimulatedPlatform::SetTitleResult(bool succeeds) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  titleSucceeds_ = succeeds;
+}
+
+Handle SimulatedPlatform::StandardOutput() const {
+  return const_cast<SimulatedPlatform*>(this)->GetStdHandle(STD_OUTPUT);
+}
+
+std::string SimulatedPlatform::ConsoleText() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return consoleText_;
+}
+
+std::string SimulatedPlatform::FileText() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return fileText_;
+}
+
+int SimulatedPlatform::OutputFlushes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return outputFlushes_;
+}
+
+std::vector<std::string> SimulatedPlatform::Titles() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return titles_;
+}
+
+std::vector<ConsoleCtrlRoutine> SimulatedPlatform::CtrlRoutines() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return ctrlRoutines_;
+}
+
+bool SimulatedPlatform::RaiseConsoleEvent(std::uint32_t event) {
+  std::vector<ConsoleCtrlRoutine> routines = CtrlRoutines();
+  for (auto routine = routines.rbegin(); routine != routines.rend(); ++routine) {
+    if ((*routine)(event)) return true;
+  }
+  return false;
+}
+
+Handle SimulatedPlatform::GetStdHandle(std::uint32_t which) {
+  int index = which == STD_INPUT ? 0 : which == STD_OUTPUT ? 1 : which == STD_ERROR ? 2 : -1;
+  if (index < 0) return 0;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!stdHandles_[index] || !Find(stdHandles_[index])) {
+    stdHandles_[index] = NewHandle(Kind::StdStream);
+  }
+  return stdHandles_[index];
+}
+
+bool SimulatedPlatform::SetConsoleCtrlHandler(ConsoleCtrlRoutine routine, bool add) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (add) {
+    ctrlRoutines_.push_back(routine);
+    return true;
+  }
+  auto found = std::find(ctrlRoutines_.rbegin(), ctrlRoutines_.rend(), routine);
+  if (found == ctrlRoutines_.rend()) return false;
+  ctrlRoutines_.erase(std::next(found).base());
+  return true;
+}
+
+bool SimulatedPlatform::SetConsoleTitleA(const char* title) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  titles_.push_back(title ? title : "");
+  return titleSucceeds_;
+}
+
+bool SimulatedPlatform::WriteConsoleA(Handle output, const void* buffer, std::uint32_t count,
+                                      std::uint32_t* written) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (written) *written = 0;
+  if (!consoleAttached_ || output == 0 || output != stdHandles_[1]) return false;
+  consoleText_.append(static_cast<const char*>(buffer), count);
+  if (written) *written = count;
+  return true;
+}
+
+// --- timing ---------------------------------------------------------------------------
+
+std::vector<std::uint32_t> SimulatedPlatform::Sleeps() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return sleeps_;
+}
+
+std::uint64_t SimulatedPlatform::ElapsedMilliseconds() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return elapsed_;
+}
+
+std::vector<std::uint32_t> SimulatedPlatform::TimerPeriods() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return timerPeriods_;
+}
+
+void SimulatedPlatform::OnSleep(std::function<void(std::uint32_t)> hook) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  onSleep_ = std::move(hook);
+}
+
+void SimulatedPlatform::Sleep(std::uint32_t milliseconds) {
+  std::function<void(std::uint32_t)> hook;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sleeps_.push_back(milliseconds);
+    elapsed_ += milliseconds;
+    hook = onSleep_;
+  }
+  if (hook) hook(milliseconds);
+}
+
+std::uint32_t SimulatedPlatform::timeBeginPeriod(std::uint32_t milliseconds) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  timerPeriods_.push_back(milliseconds);
+  return 0;
+}
+
+void SimulatedPlatform::ExitProcess(std::uint32_t code) { throw SimulatedExit{code}; }
+
+// --- heap, files and the rest: the real platform ----------------------------------------
+
+std::int64_t SimulatedPlatform::OutstandingBlocks() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return outstandingBlocks_;
+}
+
+void* SimulatedPlatform::HeapAlloc(std::size_t size, bool zero) {
+  void* block = real_.HeapAlloc(size, zero);
+  if (block) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++outstandingBlocks_;
+  }
+  return block;
+}
+
+void* SimulatedPlatform::HeapReAlloc(void* block, std::size_t size, bool zero) {
+  void* grown = real_.HeapReAlloc(block, size, zero);
+  if (grown && !block) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++outstandingBlocks_;
+  }
+  return grown;
+}
+
+bool SimulatedPlatform::HeapFree(void* block) {
+  bool freed = real_.HeapFree(block);
+  if (freed && block) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    --outstandingBlocks_;
+  }
+  return freed;
+}
+
+Handle SimulatedPlatform::CreateFileA(const char* path, std::uint32_t access, std::uint32_t share,
+                                      Creation creation) {
+  return real_.CreateFileA(path, access, share, creation);
+}
+
+bool SimulatedPlatform::ReadFile(Handle file, void* buffer, std::uint32_t count,
+                                 std::uint32_t* read) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (Find(file)) {
+      if (read) *read = 0;
+      return false;  // simulated streams and pipes carry no data
+    }
+  }
+  return real_.ReadFile(file, buffer, count, read);
+}
+
+bool SimulatedPlatform::WriteFile(Handle file, const void* buffer, std::uint32_t count,
+                                  std::uint32_t* written) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (SimHandle* h = Find(file)) {
+      if (written) *written = 0;
+      if (h->id != stdHandles_[1]) return false;
+      fileText_.append(static_cast<const char*>(buffer), count);
+      if (written) *written = count;
+      return true;
+    }
+  }
+  return real_.WriteFile(file, buffer, count, written);
+}
+
+bool SimulatedPlatform::SetFilePointer(Handle file, std::int64_t distance, MoveMethod method,
+                                       std::int64_t* position) {
+  return real_.SetFilePointer(file, distance, method, position);
+}
+
+bool SimulatedPlatform::SetEndOfFile(Handle file) { return real_.SetEndOfFile(file); }
+
+bool SimulatedPlatform::GetFileSize(Handle file, std::uint64_t* size) {
+  return real_.GetFileSize(file, size);
+}
+
+bool SimulatedPlatform::FlushFileBuffers(Handle file) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (Find(file)) {
+      if (file == stdHandles_[1]) ++outputFlushes_;
+      return true;
+    }
+  }
+  return real_.FlushFileBuffers(file);
+}
+
+bool SimulatedPlatform::CloseHandle(Handle handle) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto h = handles_.begin(); h != handles_.end(); ++h) {
+      if (h->id == handle) {
+        handles_.erase(h);
+        return true;
+      }
+    }
+  }
+  return real_.CloseHandle(handle);
+}
+
+bool SimulatedPlatform::MoveFileReplace(const char* source, const char* target) {
+  return real_.MoveFileReplace(source, target);
+}
+
+bool SimulatedPlatform::MoveFileA(const char* source, const char* target) {
+  return real_.MoveFileA(source, target);
+}
+
+bool SimulatedPlatform::DeleteFileA(const char* path) { return real_.DeleteFileA(path); }
+
+std::uint32_t SimulatedPlatform::GetCurrentDirectoryA(std::uint32_t size, char* buffer) {
+  return real_.GetCurrentDirectoryA(size, buffer);
+}
+
+int SimulatedPlatform::MultiByteToWideChar(const char* text, int length, char16_t* out,
+                                           int capacity) {
+  return real_.MultiByteToWideChar(text, length, out, capacity);
+}
+
+int SimulatedPlatform::WideCharToMultiByte(const char16_t* units, int length, char* out,
+                                           int capacity) {
+  return real_.WideCharToMultiByte(units, length, out, capacity);
+}
+
+}  // namespace qg::testing
