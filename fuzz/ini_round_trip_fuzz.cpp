@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "files/utf8.h"
 #include "fuzz/fuzz_scratch.h"
 #include "prefs/ini_file.h"
 
@@ -28,7 +29,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::string after = qg::fuzz::ReadScratch(path);
   if (access((path + ".quillgate-new").c_str(), F_OK) == 0) __builtin_trap();
-  // A successful write leaves a file that holds the key's line.
-  if (stored && after.find(key) == std::string::npos) __builtin_trap();
+  // A successful write leaves a file that holds the key as the caller gave
+  // it (up to its first 0 byte), UTF-8 encoded in a file with the mark.
+  std::string expected = key.c_str();
+  if (content.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    std::string encoded(expected.size() * 2, '\0');
+    encoded.resize(qg::Utf8FromNarrow(expected.data(), expected.size(), encoded.data(), encoded.size()));
+    expected = encoded;
+  }
+  if (stored && after.find(expected) == std::string::npos) __builtin_trap();
   return 0;
 }
