@@ -62,8 +62,8 @@ else
 fi
 
 echo "== ThreadSanitizer: the shut-down race"
-if cmake --preset tsan >/dev/null && cmake --build --preset tsan -j "$jobs" --target launcher_test; then
-  TSAN_OPTIONS=halt_on_error=1 run_ctest tsan --preset tsan -R 'ShutDownLibraries'
+if cmake --preset tsan >/dev/null && cmake --build --preset tsan -j "$jobs" --target launcher_test system_test; then
+  TSAN_OPTIONS=halt_on_error=1 run_ctest tsan --preset tsan -R 'ShutDownLibraries|Console'
 else
   stage_failed "tsan build"
 fi
