@@ -26,7 +26,7 @@
 
 #include "prefs/ini_file.h"
 #include "system/platform.h"
-#include "tests/prefs/forwarding_platform.h"
+#include "tests/support/forwarding_platform.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/xml/forwarding_platform.h"
+#include "tests/xml/recording_platforms.h"
 #include "xml/xml_document.h"
 #include "xml/xml_library.h"
 

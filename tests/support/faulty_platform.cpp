@@ -32,10 +32,6 @@ void* FaultyPlatform::HeapReAlloc(void* block, std::size_t size, bool zero) {
   return inner_.HeapReAlloc(block, size, zero);
 }
 
-bool FaultyPlatform::HeapFree(void* block) {
-  return inner_.HeapFree(block);
-}
-
 Handle FaultyPlatform::CreateFileA(const char* path, std::uint32_t access, std::uint32_t share, Creation creation) {
   if (Trip("CreateFileA", FileCalls)) return 0;
   return inner_.CreateFileA(path, access, share, creation);
@@ -81,10 +77,6 @@ bool FaultyPlatform::FlushFileBuffers(Handle file) {
   return inner_.FlushFileBuffers(file);
 }
 
-bool FaultyPlatform::CloseHandle(Handle handle) {
-  return inner_.CloseHandle(handle);
-}
-
 bool FaultyPlatform::MoveFileReplace(const char* source, const char* target) {
   if (Trip("MoveFileReplace", FileCalls)) return false;
   return inner_.MoveFileReplace(source, target);
@@ -120,10 +112,6 @@ Handle FaultyPlatform::GetStdHandle(std::uint32_t which) {
   return inner_.GetStdHandle(which);
 }
 
-bool FaultyPlatform::SetConsoleCtrlHandler(ConsoleCtrlRoutine routine, bool add) {
-  return inner_.SetConsoleCtrlHandler(routine, add);
-}
-
 bool FaultyPlatform::SetConsoleTitleA(const char* title) {
   if (Trip("SetConsoleTitleA", OtherCalls)) return false;
   return inner_.SetConsoleTitleA(title);
@@ -134,61 +122,9 @@ bool FaultyPlatform::WriteConsoleA(Handle output, const void* buffer, std::uint3
   return inner_.WriteConsoleA(output, buffer, count, written);
 }
 
-Window FaultyPlatform::GetConsoleWindow() {
-  return inner_.GetConsoleWindow();
-}
-
-void FaultyPlatform::Sleep(std::uint32_t milliseconds) {
-  inner_.Sleep(milliseconds);
-}
-
-std::uint32_t FaultyPlatform::timeBeginPeriod(std::uint32_t milliseconds) {
-  return inner_.timeBeginPeriod(milliseconds);
-}
-
-void FaultyPlatform::ExitProcess(std::uint32_t code) {
-  inner_.ExitProcess(code);
-}
-
-bool FaultyPlatform::ShowWindow(Window window, int command) {
-  return inner_.ShowWindow(window, command);
-}
-
-bool FaultyPlatform::PostMessageA(Window window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
-  return inner_.PostMessageA(window, message, wParam, lParam);
-}
-
-Window FaultyPlatform::GetDesktopWindow() {
-  return inner_.GetDesktopWindow();
-}
-
-Window FaultyPlatform::GetWindow(Window window, unsigned command) {
-  return inner_.GetWindow(window, command);
-}
-
-int FaultyPlatform::GetWindowTextLengthA(Window window) {
-  return inner_.GetWindowTextLengthA(window);
-}
-
-int FaultyPlatform::GetWindowTextA(Window window, char* buffer, int capacity) {
-  return inner_.GetWindowTextA(window, buffer, capacity);
-}
-
-char* FaultyPlatform::CharLowerA(char* text) {
-  return inner_.CharLowerA(text);
-}
-
 Handle FaultyPlatform::CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) {
   if (Trip("CreateToolhelp32Snapshot", OtherCalls)) return 0;
   return inner_.CreateToolhelp32Snapshot(flags, processId);
-}
-
-bool FaultyPlatform::Process32First(Handle snapshot, ProcessEntry* entry) {
-  return inner_.Process32First(snapshot, entry);
-}
-
-bool FaultyPlatform::Process32Next(Handle snapshot, ProcessEntry* entry) {
-  return inner_.Process32Next(snapshot, entry);
 }
 
 Handle FaultyPlatform::OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) {
@@ -196,17 +132,9 @@ Handle FaultyPlatform::OpenProcess(std::uint32_t access, bool inherit, std::uint
   return inner_.OpenProcess(access, inherit, processId);
 }
 
-bool FaultyPlatform::TerminateProcess(Handle process, std::uint32_t exitCode) {
-  return inner_.TerminateProcess(process, exitCode);
-}
-
 bool FaultyPlatform::CreateProcessA(char* commandLine, bool inheritHandles, std::uint32_t creationFlags, const char* currentDirectory, const StartupInfo& startup, ProcessInformation* info) {
   if (Trip("CreateProcessA", OtherCalls)) return false;
   return inner_.CreateProcessA(commandLine, inheritHandles, creationFlags, currentDirectory, startup, info);
-}
-
-std::uint32_t FaultyPlatform::WaitForSingleObject(Handle handle, std::uint32_t milliseconds) {
-  return inner_.WaitForSingleObject(handle, milliseconds);
 }
 
 bool FaultyPlatform::ShellExecuteExA(ShellExecuteInfo* info) {

@@ -8,13 +8,14 @@
 #include <string>
 
 #include "system/platform.h"
+#include "tests/support/forwarding_platform.h"
 
 namespace qg {
 
-class FaultyPlatform final : public Platform {
+class FaultyPlatform final : public testing::ForwardingPlatform {
  public:
   enum class Fault { Fail, ShortWrite };
-  explicit FaultyPlatform(Platform& inner) : inner_(inner) {}
+  explicit FaultyPlatform(Platform& inner) : ForwardingPlatform(inner) {}
 
   // Makes the failable call numbered `n` (counted from 1 over every kind in
   // `kinds`) fail; 0 fails none. Counting starts again from 0.
@@ -30,7 +31,6 @@ class FaultyPlatform final : public Platform {
 
   void* HeapAlloc(std::size_t size, bool zero) override;
   void* HeapReAlloc(void* block, std::size_t size, bool zero) override;
-  bool HeapFree(void* block) override;
   Handle CreateFileA(const char* path, std::uint32_t access, std::uint32_t share, Creation creation) override;
   bool ReadFile(Handle file, void* buffer, std::uint32_t count, std::uint32_t* read) override;
   bool WriteFile(Handle file, const void* buffer, std::uint32_t count, std::uint32_t* written) override;
@@ -38,7 +38,6 @@ class FaultyPlatform final : public Platform {
   bool SetEndOfFile(Handle file) override;
   bool GetFileSize(Handle file, std::uint64_t* size) override;
   bool FlushFileBuffers(Handle file) override;
-  bool CloseHandle(Handle handle) override;
   bool MoveFileReplace(const char* source, const char* target) override;
   bool MoveFileA(const char* source, const char* target) override;
   bool DeleteFileA(const char* path) override;
@@ -46,34 +45,17 @@ class FaultyPlatform final : public Platform {
   int MultiByteToWideChar(const char* text, int length, char16_t* out, int capacity) override;
   int WideCharToMultiByte(const char16_t* units, int length, char* out, int capacity) override;
   Handle GetStdHandle(std::uint32_t which) override;
-  bool SetConsoleCtrlHandler(ConsoleCtrlRoutine routine, bool add) override;
   bool SetConsoleTitleA(const char* title) override;
   bool WriteConsoleA(Handle output, const void* buffer, std::uint32_t count, std::uint32_t* written) override;
-  Window GetConsoleWindow() override;
-  void Sleep(std::uint32_t milliseconds) override;
-  std::uint32_t timeBeginPeriod(std::uint32_t milliseconds) override;
-  void ExitProcess(std::uint32_t code) override;
-  bool ShowWindow(Window window, int command) override;
-  bool PostMessageA(Window window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
-  Window GetDesktopWindow() override;
-  Window GetWindow(Window window, unsigned command) override;
-  int GetWindowTextLengthA(Window window) override;
-  int GetWindowTextA(Window window, char* buffer, int capacity) override;
-  char* CharLowerA(char* text) override;
   Handle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) override;
-  bool Process32First(Handle snapshot, ProcessEntry* entry) override;
-  bool Process32Next(Handle snapshot, ProcessEntry* entry) override;
   Handle OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) override;
-  bool TerminateProcess(Handle process, std::uint32_t exitCode) override;
   bool CreateProcessA(char* commandLine, bool inheritHandles, std::uint32_t creationFlags, const char* currentDirectory, const StartupInfo& startup, ProcessInformation* info) override;
-  std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) override;
   bool ShellExecuteExA(ShellExecuteInfo* info) override;
   bool CreatePipe(Handle* readEnd, Handle* writeEnd) override;
   bool DuplicateHandle(Handle source, Handle* target) override;
 
  private:
   bool Trip(const char* operation, unsigned kind);
-  Platform& inner_;
   std::int64_t target_ = 0;
   std::int64_t calls_ = 0;
   unsigned kinds_ = AllKinds;

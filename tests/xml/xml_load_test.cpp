@@ -3,7 +3,7 @@
 #include <string>
 
 #include "tests/support/faulty_platform.h"
-#include "tests/xml/forwarding_platform.h"
+#include "tests/xml/recording_platforms.h"
 #include "tests/xml/xml_test_util.h"
 #include "xml/xml_loader.h"
 

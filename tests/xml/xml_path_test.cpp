@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "tests/xml/forwarding_platform.h"
+#include "tests/xml/recording_platforms.h"
 #include "tests/xml/xml_test_util.h"
 
 namespace qg::testing {

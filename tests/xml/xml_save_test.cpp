@@ -5,7 +5,7 @@
 
 #include "files/utf8.h"
 #include "tests/support/faulty_platform.h"
-#include "tests/xml/forwarding_platform.h"
+#include "tests/xml/recording_platforms.h"
 #include "tests/xml/xml_test_util.h"
 #include "xml/xml_writer.h"
 
