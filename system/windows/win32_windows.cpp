@@ -1,0 +1,37 @@
+// Top-level windows and ANSI lower case on Windows.
+#include "system/windows/win32_platform.h"
+
+namespace qg {
+
+// ShowWindow's BOOL tells whether the window was visible before, not whether
+// the call worked; it is passed on as it is.
+bool Win32Platform::ShowWindow(Window window, int command) {
+  return ::ShowWindow(NativeWindow(window), command) != FALSE;
+}
+
+bool Win32Platform::PostMessageA(Window window, std::uint32_t message, std::uintptr_t wParam,
+                                 std::intptr_t lParam) {
+  return ::PostMessageA(NativeWindow(window), message, static_cast<WPARAM>(wParam),
+                        static_cast<LPARAM>(lParam)) != FALSE;
+}
+
+Window Win32Platform::GetDesktopWindow() { return FromNative(::GetDesktopWindow()); }
+
+Window Win32Platform::GetWindow(Window window, unsigned command) {
+  return FromNative(::GetWindow(NativeWindow(window), command));
+}
+
+int Win32Platform::GetWindowTextLengthA(Window window) {
+  return ::GetWindowTextLengthA(NativeWindow(window));
+}
+
+int Win32Platform::GetWindowTextA(Window window, char* buffer, int capacity) {
+  return ::GetWindowTextA(NativeWindow(window), buffer, capacity);
+}
+
+char* Win32Platform::CharLowerA(char* text) {
+  if (!text) return text;
+  return ::CharLowerA(text);
+}
+
+}  // namespace qg

@@ -1,0 +1,394 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the Windows launcher under Wine.
+
+Each case lays out a bundle in a fresh folder, maps it to drive E: of a fresh
+Wine prefix, and runs the cross-built quillgate.exe in it through the harness
+(tests/wine/standins/harness.cpp), beside stand-ins for the editor, PHP,
+ConEmu and command-prompt windows. The harness reports what the launcher did
+to the other programs; this script checks that and the bundle's files.
+
+    launcher_e2e.py --build WINDOWS_TEST_BUILD [CASE ...]
+
+Without cases every case runs. The editor settings come from the Notepad++
+configuration files in shared/corpus/npp beside the repository.
+"""
+
+import argparse
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import xml.etree.ElementTree as ElementTree
+
+REPO = pathlib.Path(__file__).resolve().parents[2]
+CORPUS = REPO.parent / "shared" / "corpus" / "npp"
+WINE_RUN = REPO / "tools" / "wine-run.sh"
+TEMPLATE = REPO / "build" / "win-wine-template"
+
+OLD_ROOT = "D:\\old place\\bundle\\"
+STILL_ACTIVE = "259"
+
+PHP_INI = (
+    "[PHP]\n"
+    "engine = On\n"
+    "short_open_tag = Off\n"
+    "; Automatically add files before PHP document.\n"
+    "auto_prepend_file =\n"
+    "auto_append_file =\n"
+    "memory_limit = 128M\n"
+    "\n"
+    "[Date]\n"
+    "date.timezone = \"Europe/Berlin\"\n"
+).replace("\n", "\r\n").encode("ascii")
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def crlf(data):
+    return data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
+
+
+def windows_path(path):
+    return "Z:" + str(path).replace("/", "\\")
+
+
+# --- bundle ------------------------------------------------------------------
+
+
+class Bundle:
+    """A bundle folder and the Windows root it is reached by."""
+
+    def __init__(self, folder, root, drive_folder, config_name, with_editor, state):
+        self.folder = folder
+        self.root = root  # ends with a backslash
+        self.drive_folder = drive_folder  # the folder mapped to E:
+        server = folder / "server"
+        self.notepad = server / "notepad"
+        self.php_dir = server / "modules" / "php" / "PHP-5.6-5.7"
+        for d in (self.notepad, self.php_dir, server / "domains" / "mysite.local"):
+            d.mkdir(parents=True)
+        self.php_ini = self.php_dir / "php.ini"
+        self.config = self.notepad / "config.xml"
+        self.state = self.notepad / "state.txt"
+        self.php_ini.write_bytes(PHP_INI)
+        corpus_file = CORPUS / config_name
+        check(corpus_file.is_file(), f"corpus file missing: {corpus_file}")
+        self.config_original = crlf(corpus_file.read_bytes())
+        self.config.write_bytes(self.config_original)
+        if state is not None:
+            self.state.write_bytes(state.encode("cp1252"))
+        self.with_editor = with_editor
+
+    def install(self, build):
+        shutil.copy2(build / "launcher" / "quillgate.exe", self.folder / "quillgate.exe")
+        if self.with_editor:
+            shutil.copy2(build / "tests" / "wine" / "standins" / "notepad++.exe", self.notepad)
+
+    def snapshot(self):
+        return {p: p.read_bytes() if p.exists() else None
+                for p in (self.php_ini, self.config, self.state)}
+
+
+def make_bundle(work, name="bundle", drive_root=False,
+                config="davzoku_dotfiles__windows_npp_config.xml", with_editor=True, state=OLD_ROOT):
+    if drive_root:
+        folder = work / "drive_e"
+        drive_folder = folder
+        root = "E:\\"
+    else:
+        drive_folder = work / "drive_e"
+        folder = drive_folder / name
+        root = "E:\\" + name + "\\"
+    if state == "ROOT":
+        state = root
+    return Bundle(folder, root, drive_folder, config, with_editor, state)
+
+
+# --- running -------------------------------------------------------------------
+
+
+def run_harness(build, work, bundle, options):
+    records = work / "records"
+    records.mkdir()
+    bundle.install(build)
+    workdir = bundle.root if bundle.root.endswith(":\\") else bundle.root[:-1]
+    command = [str(WINE_RUN), f"--template={TEMPLATE}", "--timeout=150",
+               f"--drive=e:{bundle.drive_folder}",
+               str(build / "tests" / "wine" / "standins" / "harness.exe"),
+               bundle.root + "quillgate.exe", workdir] + options
+    env = dict(os.environ)
+    env["QG_RECORDS"] = windows_path(records)
+    env.pop("DISPLAY", None)  # a virtual display of its own for each run
+    started = time.monotonic()
+    result = subprocess.run(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                            timeout=280)
+    elapsed = time.monotonic() - started
+    output = result.stdout.decode("utf-8", "replace")
+    check(result.returncode == 0,
+          f"harness ended with {result.returncode} after {elapsed:.0f} s:\n{output}")
+    report_file = records / "harness.txt"
+    check(report_file.exists(), f"the harness wrote no report:\n{output}")
+    report = {}
+    for line in report_file.read_text().splitlines():
+        key, _, value = line.partition("=")
+        report[key] = value
+    editor_file = records / "editor.txt"
+    runs = []
+    if editor_file.exists():
+        for line in editor_file.read_text("cp1252").splitlines():
+            parts = line.split("|")
+            check(len(parts) == 3 and parts[0] == "run", f"odd editor record: {line!r}")
+            runs.append((parts[1], parts[2]))
+    return report, runs, output
+
+
+# --- checks ------------------------------------------------------------------------
+
+
+def ini_groups(data):
+    """The key/value pairs of each group of an INI text, comments left out."""
+    groups = {"": []}
+    current = ""
+    for raw in data.decode("cp1252").split("\r\n"):
+        line = raw.strip()
+        if not line or line.startswith(";"):
+            continue
+        if line.startswith("[") and line.endswith("]"):
+            current = line[1:-1]
+            groups.setdefault(current, [])
+            continue
+        key, _, value = line.partition("=")
+        groups[current].append((key.strip(), value.strip()))
+    return groups
+
+
+def check_php_ini(bundle, written):
+    value = '"' + bundle.root + "server\\modules\\php\\PHP-5.6-5.7\\header.php" + '"'
+    check(b"\r\n" in written and b"\n" not in written.replace(b"\r\n", b""),
+          "php.ini is not written with CR LF line ends")
+    groups = ini_groups(written)
+    expected = ini_groups(PHP_INI)
+    expected["PHP"] = [(k, value if k == "auto_prepend_file" else v) for k, v in expected["PHP"]]
+    check(groups == expected, f"php.ini holds {groups}, expected {expected}")
+
+
+def tree_items(element):
+    yield element.tag, dict(element.attrib), element.text, element.tail
+    for child in element:
+        yield from tree_items(child)
+
+
+def check_config(bundle, written):
+    folder = bundle.root + "server\\domains\\mysite.local"
+    try:
+        new_root = ElementTree.fromstring(written)
+    except ElementTree.ParseError as error:
+        raise Failure(f"config.xml no longer parses: {error}")
+    old_root = ElementTree.fromstring(bundle.config_original)
+    node = new_root.find("./FileBrowser/root")
+    check(node is not None, "config.xml lost /NotepadPlus/FileBrowser/root")
+    check(node.get("foldername") == folder,
+          f"foldername is {node.get('foldername')!r}, expected {folder!r}")
+    # Everything else is as it was.
+    old_root.find("./FileBrowser/root").set("foldername", folder)
+    check(list(tree_items(new_root)) == list(tree_items(old_root)),
+          "config.xml changed beyond the foldername attribute")
+    check(written.count(b"\r\n") == bundle.config_original.count(b"\r\n"),
+          "config.xml line ends changed")
+
+
+def check_state(bundle, written):
+    check(written == bundle.root.encode("cp1252"),
+          f"state.txt holds {written!r}, expected {bundle.root!r}")
+
+
+def check_no_doubled_backslash(bundle, after):
+    for path in (bundle.php_ini, bundle.config, bundle.state):
+        check(b"\\\\" not in after[path], f"{path.name} holds a doubled backslash")
+
+
+def check_updated(bundle, after):
+    check_php_ini(bundle, after[bundle.php_ini])
+    check_config(bundle, after[bundle.config])
+    check_state(bundle, after[bundle.state])
+
+
+def check_editor_run(bundle, runs, report):
+    check(len(runs) == 1, f"the editor ran {len(runs)} times: {runs}")
+    command_line, directory = runs[0]
+    expected = '"' + bundle.root + "server\\notepad\\notepad++.exe" + '"'
+    check(command_line == expected, f"editor command line {command_line!r}, expected {expected!r}")
+    workdir = bundle.root if bundle.root.endswith(":\\") else bundle.root[:-1]
+    check(directory.lower() == workdir.lower(),
+          f"editor working directory {directory!r}, expected {workdir!r}")
+    check(report.get("launcher_waited_for_editor") == "1",
+          "the launcher did not wait for the editor")
+
+
+def check_launcher_ended(report, limit_ms=30000):
+    check(report.get("launcher_started") == "1", "the launcher did not start")
+    check(report.get("launcher_ended") == "1", f"the launcher did not end: {report}")
+    check(report.get("launcher_exit") == "0", f"launcher exit code {report.get('launcher_exit')}")
+    ms = int(report.get("after_release_ms", report.get("launcher_ms", "0")))
+    check(ms < limit_ms, f"the launcher took {ms} ms")
+
+
+def check_cleanup(report, php_count, conemu=True, cmd_window=True):
+    php_exits = sorted(report.get(f"php{i}_exit") for i in range(1, php_count + 1))
+    expected = sorted(["9"] + [STILL_ACTIVE] * (php_count - 1)) if php_count else []
+    check(php_exits == expected, f"php.exe exit codes {php_exits}, expected {expected}")
+    if conemu:
+        check(report.get("conemu_exit") == "9", f"ConEmu.exe exit code {report.get('conemu_exit')}")
+    if cmd_window:
+        check(report.get("cmd_window_ready") == "1", "the command window did not appear")
+        check(report.get("cmd_window_exit") == "0",
+              f"command window exit code {report.get('cmd_window_exit')} (259: still open)")
+
+
+# --- cases ---------------------------------------------------------------------------
+
+
+def case_moved(build, work):
+    bundle = make_bundle(work)
+    report, runs, _ = run_harness(build, work, bundle,
+                                  ["--php", "2", "--conemu", "--cmd-window"])
+    after = bundle.snapshot()
+    check_launcher_ended(report)
+    check_editor_run(bundle, runs, report)
+    check_updated(bundle, after)
+    check_cleanup(report, 2)
+
+
+def case_not_moved(build, work):
+    bundle = make_bundle(work, state="ROOT")
+    before = bundle.snapshot()
+    report, runs, _ = run_harness(build, work, bundle, ["--php", "1"])
+    after = bundle.snapshot()
+    check_launcher_ended(report)
+    check_editor_run(bundle, runs, report)
+    for path, data in before.items():
+        check(after[path] == data, f"{path.name} changed although the bundle did not move")
+    check_cleanup(report, 1, conemu=False, cmd_window=False)
+
+
+def case_editor_running(build, work):
+    bundle = make_bundle(work)
+    before = bundle.snapshot()
+    report, runs, _ = run_harness(build, work, bundle,
+                                  ["--editor-running", "--php", "1", "--cmd-window"])
+    after = bundle.snapshot()
+    check(report.get("running_editor_ready") == "1", "the running editor did not start")
+    check_launcher_ended(report, limit_ms=10000)
+    check(report.get("editor_runs_started") == "0", "the launcher started an editor")
+    check(len(runs) == 1, f"editor runs: {runs}")
+    for path, data in before.items():
+        check(after[path] == data, f"{path.name} was touched while the editor ran")
+    check(report.get("php1_exit") == STILL_ACTIVE, "php.exe was stopped")
+    check(report.get("cmd_window_exit") == STILL_ACTIVE, "the command window was closed")
+
+
+def case_editor_missing(build, work):
+    bundle = make_bundle(work, with_editor=False)
+    report, runs, _ = run_harness(build, work, bundle,
+                                  ["--php", "2", "--conemu", "--cmd-window"])
+    after = bundle.snapshot()
+    check_launcher_ended(report)
+    check(report.get("editor_runs_started") == "0" and not runs, "an editor ran")
+    check_updated(bundle, after)
+    check_cleanup(report, 2)
+
+
+def case_drive_root(build, work):
+    bundle = make_bundle(work, drive_root=True,
+                         config="kocurc_Configs__Notepad++_config.xml")
+    report, runs, _ = run_harness(build, work, bundle, ["--php", "1", "--cmd-window"])
+    after = bundle.snapshot()
+    check(bundle.root == "E:\\", bundle.root)
+    check_launcher_ended(report)
+    check_editor_run(bundle, runs, report)
+    check_updated(bundle, after)
+    check_no_doubled_backslash(bundle, after)
+    check_cleanup(report, 1, conemu=False)
+
+
+def case_blanks_and_ampersand(build, work):
+    bundle = make_bundle(work, name="web & dev bundle",
+                         config="HangmansMoose_dotfiles__npp_config.xml")
+    report, runs, _ = run_harness(build, work, bundle, ["--php", "1", "--conemu"])
+    after = bundle.snapshot()
+    check_launcher_ended(report)
+    check_editor_run(bundle, runs, report)
+    check_updated(bundle, after)
+    check_no_doubled_backslash(bundle, after)
+    check_cleanup(report, 1, cmd_window=False)
+
+
+def case_stubborn_window(build, work):
+    bundle = make_bundle(work, state="ROOT")
+    report, runs, _ = run_harness(build, work, bundle, ["--stubborn-window", "--php", "1"])
+    check(report.get("stubborn_window_ready") == "1", "the stubborn window did not appear")
+    check_launcher_ended(report, limit_ms=30000)
+    check_editor_run(bundle, runs, report)
+    check(report.get("stubborn_window_exit") == STILL_ACTIVE, "the stubborn window closed")
+    check_cleanup(report, 1, conemu=False, cmd_window=False)
+
+
+CASES = {
+    "moved": case_moved,
+    "not_moved": case_not_moved,
+    "editor_running": case_editor_running,
+    "editor_missing": case_editor_missing,
+    "drive_root": case_drive_root,
+    "blanks_and_ampersand": case_blanks_and_ampersand,
+    "stubborn_window": case_stubborn_window,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", required=True, type=pathlib.Path,
+                        help="the Windows test build (windows-test preset)")
+    parser.add_argument("--keep", action="store_true", help="keep each case's folder")
+    parser.add_argument("cases", nargs="*", metavar="CASE", help=", ".join(CASES))
+    args = parser.parse_args()
+    unknown = [name for name in args.cases if name not in CASES]
+    if unknown:
+        parser.error(f"unknown case {unknown[0]}: one of {', '.join(CASES)}")
+    build = args.build.resolve()
+    for needed in (build / "launcher" / "quillgate.exe",
+                   build / "tests" / "wine" / "standins" / "harness.exe"):
+        if not needed.is_file():
+            print(f"missing {needed}: build the windows-test preset first", file=sys.stderr)
+            return 2
+    passed = failed = 0
+    for name in args.cases or list(CASES):
+        work = pathlib.Path(tempfile.mkdtemp(prefix=f"qg-wine-{name}-"))
+        started = time.monotonic()
+        try:
+            CASES[name](build, work)
+            passed += 1
+            print(f"PASS {name} ({time.monotonic() - started:.1f} s)", flush=True)
+        except (Failure, subprocess.TimeoutExpired) as error:
+            failed += 1
+            print(f"FAIL {name} ({time.monotonic() - started:.1f} s): {error}", flush=True)
+        finally:
+            if args.keep:
+                print(f"  kept {work}")
+            else:
+                shutil.rmtree(work, ignore_errors=True)
+    print(f"{passed} passed, {failed} failed")
+    return 0 if failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

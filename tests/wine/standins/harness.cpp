@@ -1,0 +1,173 @@
+// The Windows side of one Wine test run of the launcher.
+//
+//   harness.exe LAUNCHER WORKDIR [--php N] [--conemu] [--cmd-window]
+//               [--stubborn-window] [--editor-running]
+//
+// It starts the requested stand-ins (found beside itself), waits until their
+// windows exist, starts LAUNCHER with WORKDIR as working directory, and
+// watches it: when the launcher starts the editor (a new line in editor.txt),
+// it holds the editor for 4 s (longer than a launcher that did not wait would
+// take to finish its clean-up), checks that the launcher is still running,
+// and then tells the editor to exit. When the launcher has ended (or 60 s have passed) it
+// collects the stand-ins' exit codes, ends those still running, and writes
+// harness.txt in the records folder: lines "key=value".
+#include <cstdlib>
+#include <vector>
+
+#include "standin_common.h"
+
+namespace {
+
+struct Started {
+  std::string key;  // its name in harness.txt
+  HANDLE process = nullptr;
+};
+
+std::string Folder() {
+  char path[MAX_PATH * 2] = {};
+  DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+  std::string folder(path, length);
+  return folder.substr(0, folder.find_last_of('\\') + 1);
+}
+
+HANDLE Start(const std::string& program, const std::string& arguments, const char* directory) {
+  std::string commandLine = "\"" + program + "\"";
+  if (!arguments.empty()) commandLine += " " + arguments;
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, directory,
+                      &startup, &info))
+    return nullptr;
+  CloseHandle(info.hThread);
+  return info.hProcess;
+}
+
+bool WaitForWindow(const char* title) {
+  for (int waited = 0; waited < 10000; waited += 50) {
+    if (FindWindowA(nullptr, title)) return true;
+    Sleep(50);
+  }
+  return false;
+}
+
+int CountLines(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  int lines = 0;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    for (DWORD i = 0; i < got; ++i) lines += buffer[i] == '\n';
+  }
+  CloseHandle(file);
+  return lines;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return 2;
+  std::string records = standin::RecordsFolder();
+  if (records.empty()) return 2;
+  std::string launcher = argv[1];
+  std::string workdir = argv[2];
+  int php = 0;
+  bool conemu = false, cmdWindow = false, stubborn = false, editorRunning = false;
+  for (int i = 3; i < argc; ++i) {
+    std::string option = argv[i];
+    if (option == "--php" && i + 1 < argc) php = std::atoi(argv[++i]);
+    else if (option == "--conemu") conemu = true;
+    else if (option == "--cmd-window") cmdWindow = true;
+    else if (option == "--stubborn-window") stubborn = true;
+    else if (option == "--editor-running") editorRunning = true;
+    else return 2;
+  }
+
+  std::string here = Folder();
+  std::string editorLog = records + "editor.txt";
+  std::string release = records + "editor-release";
+  std::vector<std::string> report;
+  std::vector<Started> started;
+
+  for (int i = 1; i <= php; ++i)
+    started.push_back({"php" + std::to_string(i), Start(here + "php.exe", "", nullptr)});
+  if (conemu) started.push_back({"conemu", Start(here + "ConEmu.exe", "", nullptr)});
+  const char* cmdTitle = "C:\\Windows\\system32\\cmd.exe";
+  const char* stubbornTitle = "Administrator: CMD - stubborn";
+  if (cmdWindow) {
+    started.push_back({"cmd_window", Start(here + "cmdwindow.exe", std::string("\"") + cmdTitle + "\"", nullptr)});
+    report.push_back(std::string("cmd_window_ready=") + (WaitForWindow(cmdTitle) ? "1" : "0"));
+  }
+  if (stubborn) {
+    started.push_back({"stubborn_window", Start(here + "stubbornwindow.exe", std::string("\"") + stubbornTitle + "\"", nullptr)});
+    report.push_back(std::string("stubborn_window_ready=") + (WaitForWindow(stubbornTitle) ? "1" : "0"));
+  }
+  if (editorRunning) {
+    started.push_back({"running_editor", Start(here + "notepad++.exe", "", nullptr)});
+    bool seen = false;
+    for (int waited = 0; waited < 10000 && !seen; waited += 50) {
+      seen = CountLines(editorLog) > 0;
+      if (!seen) Sleep(50);
+    }
+    report.push_back(std::string("running_editor_ready=") + (seen ? "1" : "0"));
+  }
+  for (const Started& s : started)
+    report.push_back(s.key + "_started=" + (s.process ? "1" : "0"));
+
+  int editorRunsBefore = CountLines(editorLog);
+  ULONGLONG begin = GetTickCount64();
+  HANDLE quillgate = Start(launcher, "", workdir.c_str());
+  report.push_back(std::string("launcher_started=") + (quillgate ? "1" : "0"));
+
+  bool released = false;
+  ULONGLONG releasedAt = 0;
+  DWORD waitResult = WAIT_FAILED;
+  while (quillgate && GetTickCount64() - begin < 60000) {
+    waitResult = WaitForSingleObject(quillgate, 50);
+    if (waitResult != WAIT_TIMEOUT) break;
+    if (!released && CountLines(editorLog) > editorRunsBefore) {
+      bool waiting = WaitForSingleObject(quillgate, 4000) == WAIT_TIMEOUT;
+      report.push_back(std::string("launcher_waited_for_editor=") + (waiting ? "1" : "0"));
+      standin::AppendLine(release, "exit");
+      released = true;
+      releasedAt = GetTickCount64();
+    }
+  }
+  ULONGLONG end = GetTickCount64();
+  if (quillgate) {
+    DWORD code = 0;
+    bool ended = waitResult == WAIT_OBJECT_0;
+    report.push_back(std::string("launcher_ended=") + (ended ? "1" : "0"));
+    if (ended && GetExitCodeProcess(quillgate, &code))
+      report.push_back("launcher_exit=" + std::to_string(code));
+    if (!ended) TerminateProcess(quillgate, 1);
+    CloseHandle(quillgate);
+  }
+  report.push_back("launcher_ms=" + std::to_string(end - begin));
+  if (released) report.push_back("after_release_ms=" + std::to_string(end - releasedAt));
+  report.push_back("editor_runs_started=" + std::to_string(CountLines(editorLog) - editorRunsBefore));
+
+  // Exit codes: a process the launcher ended has ended by now or very soon;
+  // one still running after the grace period reports STILL_ACTIVE (259).
+  for (const Started& s : started) {
+    if (!s.process) continue;
+    if (s.key != "running_editor") WaitForSingleObject(s.process, 2000);
+    DWORD code = 0;
+    GetExitCodeProcess(s.process, &code);
+    report.push_back(s.key + "_exit=" + std::to_string(code));
+  }
+  standin::AppendLine(release, "exit");
+  for (const Started& s : started) {
+    if (!s.process) continue;
+    if (WaitForSingleObject(s.process, s.key == "running_editor" ? 3000 : 0) == WAIT_TIMEOUT)
+      TerminateProcess(s.process, 1);
+    CloseHandle(s.process);
+  }
+
+  std::string text;
+  for (const std::string& line : report) text += line + "\n";
+  standin::AppendLine(records + "harness.txt", text.substr(0, text.size() - 1));
+  return 0;
+}

@@ -1,0 +1,335 @@
+// The Win32 platform layer against the real Windows services (run under
+// Wine): the conventions it adds (handle 0 for none, success flags, the
+// private heap) and the mapping of each component's calls.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "system/platform.h"
+#include "tests/support/temp_dir.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+namespace qg {
+namespace {
+
+using testing::TempDir;
+
+Platform& P() { return NativePlatform(); }
+
+// The folder of the stand-in programs, as a Windows path.
+std::string StandinDir() {
+  std::string folder = QG_STANDIN_DIR;
+  if (!folder.empty() && folder[0] == '/') {
+    for (char& c : folder)
+      if (c == '/') c = '\\';
+    folder = "Z:" + folder;
+  }
+  return folder + "\\";
+}
+
+// Starts a stand-in through the platform; its process handle, 0 on failure.
+Handle StartStandin(const std::string& program, const std::string& arguments) {
+  std::string commandLine = "\"" + StandinDir() + program + "\"";
+  if (!arguments.empty()) commandLine += " " + arguments;
+  StartupInfo startup;
+  ProcessInformation info;
+  if (!P().CreateProcessA(commandLine.data(), false, NORMAL_PRIORITY_CLASS_FLAG, nullptr, startup,
+                          &info))
+    return 0;
+  EXPECT_NE(info.hThread, 0u);
+  EXPECT_NE(info.dwProcessId, 0u);
+  P().CloseHandle(info.hThread);
+  return info.hProcess;
+}
+
+std::uint32_t ExitCodeOf(Handle process) {
+  DWORD code = 0;
+  GetExitCodeProcess(reinterpret_cast<HANDLE>(process), &code);
+  return code;
+}
+
+TEST(Win32Heap, BlocksAreZeroedAlignedAndGrowKeepingTheirContent) {
+  auto* block = static_cast<unsigned char*>(P().HeapAlloc(100, true));
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % 8, 0u);
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(block[i], 0) << i;
+  std::memset(block, 0x5A, 100);
+  block = static_cast<unsigned char*>(P().HeapReAlloc(block, 5000, true));
+  ASSERT_NE(block, nullptr);
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(block[i], 0x5A) << i;
+  for (int i = 100; i < 5000; ++i) ASSERT_EQ(block[i], 0) << i;
+  EXPECT_TRUE(P().HeapFree(block));
+  EXPECT_TRUE(P().HeapFree(nullptr));
+  void* fresh = P().HeapReAlloc(nullptr, 16, true);
+  EXPECT_NE(fresh, nullptr);
+  EXPECT_TRUE(P().HeapFree(fresh));
+  EXPECT_EQ(P().HeapAlloc(static_cast<std::size_t>(-1) / 2, false), nullptr);
+}
+
+TEST(Win32Files, FailedOpensGiveHandleZero) {
+  TempDir dir;
+  EXPECT_EQ(P().CreateFileA(dir.Path("missing\\x.txt").c_str(), GENERIC_READ_ACCESS, 0,
+                            Creation::OpenAlways),
+            0u);
+  EXPECT_EQ(P().CreateFileA(dir.Path("none.txt").c_str(), GENERIC_READ_ACCESS, 0,
+                            Creation::OpenExisting),
+            0u);
+  EXPECT_EQ(P().CreateFileA("", GENERIC_READ_ACCESS, 0, Creation::OpenAlways), 0u);
+  EXPECT_EQ(P().CreateFileA(nullptr, GENERIC_READ_ACCESS, 0, Creation::OpenAlways), 0u);
+  EXPECT_FALSE(P().CloseHandle(0));
+}
+
+TEST(Win32Files, ReadWriteSeekCutAndShareModes) {
+  TempDir dir;
+  std::string path = dir.Path("state.txt");
+  Handle file = P().CreateFileA(path.c_str(), GENERIC_READ_ACCESS | GENERIC_WRITE_ACCESS,
+                                FILE_SHARE_READ_MODE, Creation::OpenAlways);
+  ASSERT_NE(file, 0u);
+  std::uint32_t count = 0;
+  ASSERT_TRUE(P().WriteFile(file, "C:\\web\\bundle\\", 14, &count));
+  EXPECT_EQ(count, 14u);
+
+  // Shared for reading only: a reader may come in, a writer may not.
+  Handle reader = P().CreateFileA(path.c_str(), GENERIC_READ_ACCESS,
+                                  FILE_SHARE_READ_MODE | FILE_SHARE_WRITE_MODE,
+                                  Creation::OpenExisting);
+  EXPECT_NE(reader, 0u);
+  EXPECT_EQ(P().CreateFileA(path.c_str(), GENERIC_WRITE_ACCESS,
+                            FILE_SHARE_READ_MODE | FILE_SHARE_WRITE_MODE, Creation::OpenExisting),
+            0u);
+
+  std::int64_t position = -1;
+  ASSERT_TRUE(P().SetFilePointer(file, 0, MoveMethod::Current, &position));
+  EXPECT_EQ(position, 14);
+  ASSERT_TRUE(P().SetFilePointer(file, -8, MoveMethod::Current, &position));
+  EXPECT_EQ(position, 6);
+  ASSERT_TRUE(P().SetEndOfFile(file));
+  std::uint64_t size = 0;
+  ASSERT_TRUE(P().GetFileSize(file, &size));
+  EXPECT_EQ(size, 6u);
+  ASSERT_TRUE(P().SetFilePointer(file, 0, MoveMethod::Begin, nullptr));
+  char buffer[32] = {};
+  ASSERT_TRUE(P().ReadFile(file, buffer, sizeof buffer, &count));
+  EXPECT_EQ(std::string(buffer, count), "C:\\web");
+  ASSERT_TRUE(P().ReadFile(file, buffer, sizeof buffer, &count));
+  EXPECT_EQ(count, 0u);  // end of file
+  EXPECT_TRUE(P().FlushFileBuffers(file));
+  EXPECT_FALSE(P().SetFilePointer(file, -100, MoveMethod::Begin, &position));
+  EXPECT_TRUE(P().CloseHandle(reader));
+  EXPECT_TRUE(P().CloseHandle(file));
+  EXPECT_FALSE(P().ReadFile(file, buffer, 1, &count));
+}
+
+TEST(Win32Files, MovesReplaceOrRefuseAnExistingTarget) {
+  TempDir dir;
+  std::string a = dir.Write("a.txt", "new"), b = dir.Write("b.txt", "old");
+  std::string c = dir.Write("c.txt", "other");
+  EXPECT_FALSE(P().MoveFileA(c.c_str(), b.c_str()));
+  EXPECT_EQ(dir.Read("b.txt"), "old");
+  EXPECT_TRUE(P().MoveFileReplace(a.c_str(), b.c_str()));
+  EXPECT_EQ(dir.Read("b.txt"), "new");
+  EXPECT_FALSE(dir.Exists("a.txt"));
+  EXPECT_TRUE(P().MoveFileA(c.c_str(), a.c_str()));
+  EXPECT_EQ(dir.Read("a.txt"), "other");
+  EXPECT_TRUE(P().DeleteFileA(a.c_str()));
+  EXPECT_FALSE(P().DeleteFileA(a.c_str()));
+  EXPECT_FALSE(P().MoveFileReplace(nullptr, b.c_str()));
+}
+
+TEST(Win32Files, CurrentDirectoryAsWindowsReportsIt) {
+  char buffer[MAX_PATH_LENGTH] = {};
+  std::uint32_t length = P().GetCurrentDirectoryA(sizeof buffer, buffer);
+  ASSERT_GT(length, 2u);
+  EXPECT_EQ(length, std::strlen(buffer));
+  EXPECT_EQ(buffer[1], ':');
+  char tiny[2] = {};
+  EXPECT_EQ(P().GetCurrentDirectoryA(sizeof tiny, tiny), length + 1);  // size needed
+}
+
+TEST(Win32CodePage, CountsThenConvertsThroughTheTerminator) {
+  const char* text = "Quillgate";
+  int units = P().MultiByteToWideChar(text, -1, nullptr, 0);
+  ASSERT_EQ(units, 10);
+  char16_t wide[16] = {};
+  ASSERT_EQ(P().MultiByteToWideChar(text, -1, wide, units), 10);
+  EXPECT_EQ(wide[0], u'Q');
+  EXPECT_EQ(wide[9], 0);
+  int bytes = P().WideCharToMultiByte(wide, -1, nullptr, 0);
+  ASSERT_EQ(bytes, 10);
+  char back[16] = {};
+  ASSERT_EQ(P().WideCharToMultiByte(wide, -1, back, bytes), 10);
+  EXPECT_STREQ(back, text);
+  EXPECT_EQ(P().MultiByteToWideChar(text, -1, wide, 3), 0);  // too small
+  EXPECT_EQ(P().MultiByteToWideChar(nullptr, -1, nullptr, 0), 0);
+}
+
+TEST(Win32Console, HandlesAndTheControlRoutine) {
+  EXPECT_EQ(P().GetStdHandle(12345), 0u);
+  struct Routines {
+    static int First(std::uint32_t) { return 0; }
+    static int Second(std::uint32_t) { return 0; }
+  };
+  EXPECT_FALSE(P().SetConsoleCtrlHandler(Routines::First, false));  // not installed
+  ASSERT_TRUE(P().SetConsoleCtrlHandler(Routines::First, true));
+  EXPECT_TRUE(P().SetConsoleCtrlHandler(Routines::Second, true));  // replaces it
+  EXPECT_FALSE(P().SetConsoleCtrlHandler(Routines::First, false));
+  EXPECT_TRUE(P().SetConsoleCtrlHandler(Routines::Second, false));
+  EXPECT_EQ(P().timeBeginPeriod(1), 0u);  // TIMERR_NOERROR
+  DWORD before = GetTickCount();
+  P().Sleep(50);
+  EXPECT_GE(GetTickCount() - before, 40u);
+}
+
+TEST(Win32Windows, LowerCaseInPlace) {
+  char text[] = "C:\\WINDOWS\\System32\\CMD.EXE";
+  EXPECT_EQ(P().CharLowerA(text), text);
+  EXPECT_STREQ(text, "c:\\windows\\system32\\cmd.exe");
+  EXPECT_EQ(P().CharLowerA(nullptr), nullptr);
+}
+
+// Finds a top-level window by its exact title, walking the list as the
+// launcher does.
+Window FindByWalk(const std::string& title) {
+  for (Window w = P().GetWindow(P().GetDesktopWindow(), GW_CHILD_CMD); w;
+       w = P().GetWindow(w, GW_HWNDNEXT_CMD)) {
+    int length = P().GetWindowTextLengthA(w);
+    std::string text(static_cast<std::size_t>(length) + 2, '\0');
+    int got = P().GetWindowTextA(w, text.data(), length + 2);
+    if (got == length && text.c_str() == title) return w;
+  }
+  return 0;
+}
+
+TEST(Win32Windows, WalkFindsAWindowAndCloseEndsItsProgram) {
+  std::string title = "qg test cmd window " + std::to_string(GetCurrentProcessId());
+  Handle process = StartStandin("cmdwindow.exe", "\"" + title + "\"");
+  ASSERT_NE(process, 0u);
+  Window found = 0;
+  for (int i = 0; i < 200 && !found; ++i) {
+    found = FindByWalk(title);
+    if (!found) P().Sleep(50);
+  }
+  ASSERT_NE(found, 0u);
+  EXPECT_EQ(P().WaitForSingleObject(process, 0), 0x102u);  // WAIT_TIMEOUT: still running
+  EXPECT_TRUE(P().PostMessageA(found, WM_CLOSE_MSG, 0, 0));
+  EXPECT_EQ(P().WaitForSingleObject(process, 10000), WAIT_OBJECT_0_RESULT);
+  EXPECT_EQ(ExitCodeOf(process), 0u);
+  EXPECT_EQ(FindByWalk(title), 0u);
+  P().CloseHandle(process);
+}
+
+TEST(Win32Processes, SnapshotListsProcessesByFileName) {
+  Handle snapshot = P().CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS_FLAG, 0);
+  ASSERT_NE(snapshot, 0u);
+  ProcessEntry entry;
+  EXPECT_FALSE(P().Process32First(snapshot, &entry));  // dwSize not set
+  entry.dwSize = 296;
+  bool self = false;
+  for (bool more = P().Process32First(snapshot, &entry); more;
+       more = P().Process32Next(snapshot, &entry)) {
+    if (entry.th32ProcessID == GetCurrentProcessId()) {
+      self = true;
+      EXPECT_STREQ(entry.szExeFile, "win32_platform_test.exe");
+    }
+  }
+  EXPECT_TRUE(self);
+  EXPECT_TRUE(P().CloseHandle(snapshot));
+}
+
+TEST(Win32Processes, TerminateEndsTheProcessWithTheGivenCode) {
+  Handle started = StartStandin("php.exe", "");
+  ASSERT_NE(started, 0u);
+  DWORD id = GetProcessId(reinterpret_cast<HANDLE>(started));
+  EXPECT_EQ(P().OpenProcess(PROCESS_TERMINATE_RIGHT, false, 0xFFFFFFF0u), 0u);
+  Handle process = P().OpenProcess(PROCESS_TERMINATE_RIGHT, false, id);
+  ASSERT_NE(process, 0u);
+  EXPECT_TRUE(P().TerminateProcess(process, 9));
+  EXPECT_TRUE(P().CloseHandle(process));
+  EXPECT_EQ(P().WaitForSingleObject(started, 10000), WAIT_OBJECT_0_RESULT);
+  EXPECT_EQ(ExitCodeOf(started), 9u);
+  P().CloseHandle(started);
+}
+
+TEST(Win32Programs, FailedStartsReportNothing) {
+  char commandLine[] = "\"Z:\\no\\such\\program.exe\"";
+  ProcessInformation info{1, 2, 3, 4};
+  StartupInfo startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW_FLAG;
+  startup.wShowWindow = SW_SHOWNORMAL_CMD;
+  EXPECT_FALSE(P().CreateProcessA(commandLine, false, NORMAL_PRIORITY_CLASS_FLAG, nullptr, startup,
+                                  &info));
+  EXPECT_EQ(info.hProcess, 0u);
+  EXPECT_EQ(info.hThread, 0u);
+
+  ShellExecuteInfo shell;
+  shell.fMask = SEE_MASK_NOCLOSEPROCESS_FLAG | SEE_MASK_FLAG_DDEWAIT_FLAG | SEE_MASK_FLAG_NO_UI_FLAG;
+  shell.lpFile = "Z:\\no\\such\\program.exe";
+  shell.lpParameters = "";
+  shell.nShow = SW_SHOWNORMAL_CMD;
+  shell.hProcess = 77;
+  EXPECT_FALSE(P().ShellExecuteExA(&shell));
+  EXPECT_EQ(shell.hProcess, 0u);
+  EXPECT_FALSE(P().ShellExecuteExA(nullptr));
+}
+
+TEST(Win32Programs, ShellStartsAProgramAndHandsBackItsProcess) {
+  std::string file = StandinDir() + "cmdwindow.exe";
+  std::string title = "qg shell started " + std::to_string(GetCurrentProcessId());
+  std::string parameters = "\"" + title + "\"";
+  ShellExecuteInfo shell;
+  shell.fMask = SEE_MASK_NOCLOSEPROCESS_FLAG | SEE_MASK_FLAG_DDEWAIT_FLAG | SEE_MASK_FLAG_NO_UI_FLAG;
+  shell.lpFile = file.c_str();
+  shell.lpParameters = parameters.c_str();
+  shell.nShow = SW_SHOWNORMAL_CMD;
+  ASSERT_TRUE(P().ShellExecuteExA(&shell));
+  ASSERT_NE(shell.hProcess, 0u);
+  Window found = 0;
+  for (int i = 0; i < 200 && !found; ++i) {
+    found = FindByWalk(title);
+    if (!found) P().Sleep(50);
+  }
+  ASSERT_NE(found, 0u);
+  P().PostMessageA(found, WM_CLOSE_MSG, 0, 0);
+  EXPECT_EQ(P().WaitForSingleObject(shell.hProcess, 10000), WAIT_OBJECT_0_RESULT);
+  P().CloseHandle(shell.hProcess);
+}
+
+TEST(Win32Programs, PipesCarryBytesAndDuplicatesOutliveTheOriginal) {
+  Handle reader = 0, writer = 0;
+  ASSERT_TRUE(P().CreatePipe(&reader, &writer));
+  ASSERT_NE(reader, 0u);
+  ASSERT_NE(writer, 0u);
+  Handle copy = 0;
+  ASSERT_TRUE(P().DuplicateHandle(writer, &copy));
+  ASSERT_NE(copy, 0u);
+  EXPECT_NE(copy, writer);
+  DWORD flags = 0;
+  ASSERT_TRUE(GetHandleInformation(reinterpret_cast<HANDLE>(copy), &flags));
+  EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
+  ASSERT_TRUE(GetHandleInformation(reinterpret_cast<HANDLE>(writer), &flags));
+  EXPECT_NE(flags & HANDLE_FLAG_INHERIT, 0u);
+  EXPECT_TRUE(P().CloseHandle(writer));
+  std::uint32_t count = 0;
+  ASSERT_TRUE(P().WriteFile(copy, "php", 3, &count));
+  EXPECT_EQ(count, 3u);
+  EXPECT_TRUE(P().CloseHandle(copy));
+  char buffer[8] = {};
+  ASSERT_TRUE(P().ReadFile(reader, buffer, sizeof buffer, &count));
+  EXPECT_EQ(std::string(buffer, count), "php");
+  EXPECT_FALSE(P().ReadFile(reader, buffer, sizeof buffer, &count));  // writers gone
+  EXPECT_EQ(count, 0u);
+  EXPECT_TRUE(P().CloseHandle(reader));
+  EXPECT_FALSE(P().DuplicateHandle(0, &copy));
+  EXPECT_EQ(copy, 0u);
+}
+
+}  // namespace
+}  // namespace qg

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Builds GoogleTest as static libraries for Windows with the MinGW-w64 cross
+# toolchain of this repository and installs it into PREFIX, from the sources
+# Debian's googletest package puts in /usr/src/googletest.
+#
+#   tools/build-gtest.sh ARCH PREFIX      (ARCH: i686 or x86_64)
+#
+# Cached: when PREFIX already holds the installed CMake package, nothing is
+# done.
+set -euo pipefail
+
+if [ $# -ne 2 ]; then
+  echo "usage: $0 ARCH PREFIX   (ARCH: i686 or x86_64)" >&2
+  exit 2
+fi
+arch=$1
+case "$arch" in
+  i686 | x86_64) ;;
+  *) echo "unknown ARCH '$arch': i686 or x86_64" >&2; exit 2 ;;
+esac
+repo=$(cd "$(dirname "$0")/.." && pwd)
+toolchain=$repo/cmake/toolchains/mingw-$arch.cmake
+mkdir -p "$2"
+prefix=$(cd "$2" && pwd)
+
+if compgen -G "$prefix/lib/cmake/GTest/GTestConfig.cmake" > /dev/null; then
+  echo "GoogleTest for $arch already installed in $prefix"
+  exit 0
+fi
+source_dir=/usr/src/googletest
+if [ ! -f "$source_dir/CMakeLists.txt" ]; then
+  apt-get install -y -qq --no-install-recommends googletest
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cmake -S "$source_dir" -B "$work/build" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_INSTALL_PREFIX="$prefix" \
+  -DBUILD_SHARED_LIBS=OFF \
+  -DBUILD_GMOCK=ON \
+  -Dgtest_disable_pthreads=OFF > "$work/configure.log" || { cat "$work/configure.log" >&2; exit 1; }
+cmake --build "$work/build" -j 2 > "$work/build.log" || { cat "$work/build.log" >&2; exit 1; }
+cmake --install "$work/build" > /dev/null
+echo "GoogleTest for $arch installed in $prefix"
