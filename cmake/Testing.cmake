@@ -10,7 +10,10 @@ function(qg_add_test name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} qg_test_support GTest::gtest GTest::gtest_main
                                         qg_options)
   if(CMAKE_CROSSCOMPILING)
+    # One test per executable, run through the emulator (Wine).
     add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "QG_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+                                            RUN_SERIAL ${T_SERIAL})
   else()
     set(serial FALSE)
     if(T_SERIAL)

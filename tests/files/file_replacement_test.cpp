@@ -40,7 +40,7 @@ TEST(FileReplacement, ANewFileNeverTakesAnExistingOnesPlace) {
   EXPECT_TRUE(NoTemporaryLeft(dir));
 }
 
-TEST(FileReplacement, AFileHeldOpenElsewhereOrReadOnlyIsNotReplaced) {
+TEST(FileReplacement, AFileHeldOpenElsewhereIsNotReplaced) {
   testing::TempDir dir;
   std::string path = dir.Write("held.txt", "old");
   Handle held = Sys().CreateFileA(path.c_str(), GENERIC_READ_ACCESS, FILE_SHARE_READ_MODE,
@@ -49,9 +49,20 @@ TEST(FileReplacement, AFileHeldOpenElsewhereOrReadOnlyIsNotReplaced) {
   EXPECT_FALSE(ReplaceFileContent(path.c_str(), "new", 3));
   Sys().CloseHandle(held);
   EXPECT_EQ(dir.Read("held.txt"), "old");
+  EXPECT_TRUE(NoTemporaryLeft(dir));
+}
 
+TEST(FileReplacement, AReadOnlyFileIsNotReplaced) {
+  testing::TempDir dir;
   std::string locked = dir.Write("locked.txt", "old");
   fs::permissions(locked, fs::perms::owner_read);
+  // Wine run as root lets a read-only file be written; Windows and our
+  // POSIX layer do not.
+  if (Handle probe = Sys().CreateFileA(locked.c_str(), GENERIC_WRITE_ACCESS, FILE_SHARE_READ_MODE,
+                                       Creation::OpenExisting)) {
+    Sys().CloseHandle(probe);
+    GTEST_SKIP() << "this system ignores the read-only attribute";
+  }
   EXPECT_FALSE(ReplaceFileContent(locked.c_str(), "new", 3));
   EXPECT_EQ(dir.Read("locked.txt"), "old");
   EXPECT_TRUE(NoTemporaryLeft(dir));

@@ -392,6 +392,14 @@ TEST(WriteBack, ReadOnlyAttributeDropsChanges) {
   std::string path = dir.Write("php.ini", input);
   fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
+  // Wine run as root lets a read-only file be opened for writing; Windows
+  // and our POSIX layer do not.
+  Handle probe = Sys().CreateFileA(path.c_str(), GENERIC_WRITE_ACCESS, FILE_SHARE_READ_MODE,
+                                   Creation::OpenExisting);
+  if (probe) {
+    Sys().CloseHandle(probe);
+    GTEST_SKIP() << "this system ignores the read-only attribute";
+  }
   ASSERT_NE(OpenIniFile(path.c_str(), 0), 0);
   EXPECT_TRUE(TheIniFile().readOnly);
   EXPECT_NE(WriteIniString("k", "changed"), nullptr);
