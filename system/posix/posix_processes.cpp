@@ -130,7 +130,8 @@ bool ReadInterpreterLine(const std::string& path, std::string* interpreter, std:
 // replaced itself by the interpreter it looked up) count as well.
 std::string ScriptOf(const std::string& dir, const std::vector<std::string>& argv) {
   auto isScript = [&](std::size_t at, std::string* name) {
-    if (at >= argv.size() || argv[at].empty()) return false;
+    // An option ("-c", "-u") is no script path: no file is looked at for it.
+    if (at >= argv.size() || argv[at].empty() || argv[at][0] == '-') return false;
     std::string path = argv[at];
     if (path[0] != '/') path = dir + "/cwd/" + path;
     std::string interpreter, argument;
@@ -302,24 +303,27 @@ Handle PosixPlatform::CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_
     unsigned long pid = std::strtoul(item->d_name, &end, 10);
     if (!pid || *end || pid > 0xFFFFFFFFul) continue;
     std::string dir = std::string("/proc/") + item->d_name;
-    char state = 0;
-    std::string shortName;
-    if (!ReadStat(dir, &state, &shortName)) continue;  // gone meanwhile
-    if (state == 'Z' || state == 'X') continue;
-
-    std::vector<std::string> argv;
+    // Kernel threads have no command line, and neither have zombies, whose
+    // programs have ended: neither is a program that can be asked about or
+    // stopped, so neither is listed.
     std::string cmdline = ReadProcFile(dir + "/cmdline");
+    if (cmdline.empty()) continue;
+    std::vector<std::string> argv;
     for (std::size_t at = 0; at < cmdline.size();) {
       std::size_t zero = cmdline.find('\0', at);
       if (zero == std::string::npos) zero = cmdline.size();
       argv.push_back(cmdline.substr(at, zero - at));
       at = zero + 1;
     }
-    std::string name;
-    if (!argv.empty()) name = ScriptOf(dir, argv);
+    std::string name = ScriptOf(dir, argv);
     if (name.empty()) name = ExeName(dir);
-    if (name.empty() && !argv.empty()) name = BaseName(argv[0].substr(0, argv[0].find(' ')));
-    if (name.empty()) name = shortName;
+    if (name.empty()) name = BaseName(argv[0].substr(0, argv[0].find(' ')));
+    if (name.empty()) {
+      std::string shortName;
+      char state = 0;
+      if (!ReadStat(dir, &state, &shortName) || state == 'Z' || state == 'X') continue;
+      name = shortName;
+    }
     snapshot->entries.push_back({static_cast<std::uint32_t>(pid), std::move(name)});
   }
   ::closedir(proc);
