@@ -37,9 +37,9 @@ bool BeginReplacement(FileReplacement* replacement, const char* target) {
   }
   // Shared with readers only, like the files it replaces: a second writer
   // (another launcher in the same bundle) cannot interleave its bytes.
-  replacement->handle = Sys().CreateFileA(replacement->temporary,
-                                          GENERIC_READ_ACCESS | GENERIC_WRITE_ACCESS,
-                                          FILE_SHARE_READ_MODE, Creation::CreateAlways);
+  replacement->handle =
+      Sys().CreateFileA(replacement->temporary, GENERIC_READ_ACCESS | GENERIC_WRITE_ACCESS,
+                        FILE_SHARE_READ_MODE, Creation::CreateAlways);
   if (!replacement->handle) {
     Release(replacement);
     return false;

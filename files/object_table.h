@@ -40,7 +40,8 @@ struct ObjectTable {
 
 template <class Record>
 ObjectTable<Record>* CreateObjectTable(int growth, void (*closeHook)(ObjectNumber)) {
-  auto* table = static_cast<ObjectTable<Record>*>(Sys().HeapAlloc(sizeof(ObjectTable<Record>), true));
+  auto* table =
+      static_cast<ObjectTable<Record>*>(Sys().HeapAlloc(sizeof(ObjectTable<Record>), true));
   if (!table) return nullptr;
   new (table) ObjectTable<Record>();
   table->growth = growth;
@@ -59,7 +60,7 @@ ObjectNumber DynamicNumberOf(const typename ObjectTable<Record>::DynamicEntry* e
 // against the list, never taken as an address on trust.
 template <class Record>
 typename ObjectTable<Record>::DynamicEntry* FindDynamic(ObjectTable<Record>* table,
-                                                         ObjectNumber number) {
+                                                        ObjectNumber number) {
   for (auto* entry = table->dynamicObjects; entry; entry = entry->older)
     if (DynamicNumberOf<Record>(entry) == number) return entry;
   return nullptr;
@@ -117,13 +118,16 @@ template <class Record>
 void ReleaseObject(ObjectTable<Record>* table, ObjectNumber number) {
   if (!table) return;
   if (number >= 0 && number < table->capacity) {
-    if (Record* record = table->slots[number]) std::memset(static_cast<void*>(record), 0, sizeof(Record));
+    if (Record* record = table->slots[number])
+      std::memset(static_cast<void*>(record), 0, sizeof(Record));
     return;
   }
   auto* entry = FindDynamic(table, number);
   if (!entry) return;
-  if (entry->newer) entry->newer->older = entry->older;
-  else table->dynamicObjects = entry->older;
+  if (entry->newer)
+    entry->newer->older = entry->older;
+  else
+    table->dynamicObjects = entry->older;
   if (entry->older) entry->older->newer = entry->newer;
   Sys().HeapFree(entry);
 }

@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string expected = key.c_str();
   if (content.compare(0, 3, "\xEF\xBB\xBF") == 0) {
     std::string encoded(expected.size() * 2, '\0');
-    encoded.resize(qg::Utf8FromNarrow(expected.data(), expected.size(), encoded.data(), encoded.size()));
+    encoded.resize(
+        qg::Utf8FromNarrow(expected.data(), expected.size(), encoded.data(), encoded.size()));
     expected = encoded;
   }
   if (stored && after.find(expected) == std::string::npos) __builtin_trap();

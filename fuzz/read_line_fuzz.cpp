@@ -35,8 +35,12 @@ std::vector<std::string> ReferenceLines(const std::string& bytes) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static bool started = (qg::InitFileLibrary(), true);
   (void)started;
-  static const int kFormats[] = {qg::Ascii, qg::Utf8, qg::Unicode, qg::Ascii | qg::RawRead,
-                                 qg::Utf8 | qg::RawRead, qg::Unicode | qg::RawRead};
+  static const int kFormats[] = {qg::Ascii,
+                                 qg::Utf8,
+                                 qg::Unicode,
+                                 qg::Ascii | qg::RawRead,
+                                 qg::Utf8 | qg::RawRead,
+                                 qg::Unicode | qg::RawRead};
   FuzzedDataProvider in(data, size);
   int format = kFormats[in.ConsumeIntegralInRange<int>(0, 5)];
   // Moves the content across the 4096-byte buffer boundary.

@@ -64,12 +64,13 @@ void UpdateBundleIfMoved(const BundlePaths& paths) {
   // never an empty or half-written one.
   FileReplacement replacement;
   bool begun = BeginReplacement(&replacement, statePath.c_str());
-  bool written =
-      begun && WriteReplacement(&replacement, paths.rootDir.data(),
-                                static_cast<std::uint32_t>(paths.rootDir.size()));
+  bool written = begun && WriteReplacement(&replacement, paths.rootDir.data(),
+                                           static_cast<std::uint32_t>(paths.rootDir.size()));
   CloseNumberedFile(kStateFileNumber);  // our own handle must go before the rename
-  if (written) CommitReplacement(&replacement);
-  else if (begun) AbandonReplacement(&replacement);
+  if (written)
+    CommitReplacement(&replacement);
+  else if (begun)
+    AbandonReplacement(&replacement);
 }
 
 }  // namespace qg

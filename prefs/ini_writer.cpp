@@ -91,8 +91,10 @@ void WriteBack(IniFile& file) {
     Sys().CloseHandle(file.handle);
     file.handle = 0;
   }
-  if (written) CommitReplacement(&replacement, existed);
-  else AbandonReplacement(&replacement);
+  if (written)
+    CommitReplacement(&replacement, existed);
+  else
+    AbandonReplacement(&replacement);
   Sys().HeapFree(block);
 }
 

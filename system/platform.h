@@ -121,8 +121,7 @@ class Platform {
   // --- files ------------------------------------------------------------------
   virtual Handle CreateFileA(const char* path, std::uint32_t access, std::uint32_t share,
                              Creation creation) = 0;
-  virtual bool ReadFile(Handle file, void* buffer, std::uint32_t count,
-                        std::uint32_t* read) = 0;
+  virtual bool ReadFile(Handle file, void* buffer, std::uint32_t count, std::uint32_t* read) = 0;
   virtual bool WriteFile(Handle file, const void* buffer, std::uint32_t count,
                          std::uint32_t* written) = 0;
   // Moves the file pointer by `distance` from `method`; `position` (may be
@@ -148,10 +147,8 @@ class Platform {
   // --- code-page conversion (CP_ACP, flags 0) -------------------------------------
   // `length` -1 means "through the terminator". A capacity of 0 asks for the
   // needed count. Results are unit / byte counts, 0 on failure.
-  virtual int MultiByteToWideChar(const char* text, int length, char16_t* out,
-                                  int capacity) = 0;
-  virtual int WideCharToMultiByte(const char16_t* units, int length, char* out,
-                                  int capacity) = 0;
+  virtual int MultiByteToWideChar(const char* text, int length, char16_t* out, int capacity) = 0;
+  virtual int WideCharToMultiByte(const char16_t* units, int length, char* out, int capacity) = 0;
 
   // --- console -------------------------------------------------------------------
   virtual Handle GetStdHandle(std::uint32_t which) = 0;
@@ -183,9 +180,9 @@ class Platform {
 
   // --- starting programs --------------------------------------------------------------
   // `commandLine` is writable, as CreateProcessA wants it.
-  virtual bool CreateProcessA(char* commandLine, bool inheritHandles,
-                              std::uint32_t creationFlags, const char* currentDirectory,
-                              const StartupInfo& startup, ProcessInformation* info) = 0;
+  virtual bool CreateProcessA(char* commandLine, bool inheritHandles, std::uint32_t creationFlags,
+                              const char* currentDirectory, const StartupInfo& startup,
+                              ProcessInformation* info) = 0;
   virtual std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) = 0;
   virtual bool ShellExecuteExA(ShellExecuteInfo* info) = 0;
   virtual bool CreatePipe(Handle* readEnd, Handle* writeEnd) = 0;

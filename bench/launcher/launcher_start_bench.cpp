@@ -110,7 +110,8 @@ int main(int argc, char** argv) {
 
   std::vector<long long> floor, still, moved;
   for (int round = 0; round < rounds; ++round) {
-    floor.push_back(Measure(bundle, {starter.string(), (bundle / "server/notepad/notepad++.exe").string()}));
+    floor.push_back(
+        Measure(bundle, {starter.string(), (bundle / "server/notepad/notepad++.exe").string()}));
     Spill(ini, php);
     Spill(xml, config);
     Spill(state, root);

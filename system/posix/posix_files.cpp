@@ -80,10 +80,15 @@ Handle PosixPlatform::CreateFileA(const char* path, std::uint32_t access, std::u
   bool write = access & GENERIC_WRITE_ACCESS;
   int flags = O_CLOEXEC | (read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY);
   switch (creation) {
-    case Creation::CreateNew: flags |= O_CREAT | O_EXCL; break;
+    case Creation::CreateNew:
+      flags |= O_CREAT | O_EXCL;
+      break;
     case Creation::CreateAlways:
-    case Creation::OpenAlways: flags |= O_CREAT; break;
-    case Creation::OpenExisting: break;
+    case Creation::OpenAlways:
+      flags |= O_CREAT;
+      break;
+    case Creation::OpenExisting:
+      break;
   }
   int fd = ::open(path, flags, 0666);
   if (fd < 0) return 0;
@@ -101,8 +106,7 @@ Handle PosixPlatform::CreateFileA(const char* path, std::uint32_t access, std::u
   return handles_.Add(std::make_shared<FileObject>(fd));
 }
 
-bool PosixPlatform::ReadFile(Handle file, void* buffer, std::uint32_t count,
-                             std::uint32_t* read) {
+bool PosixPlatform::ReadFile(Handle file, void* buffer, std::uint32_t count, std::uint32_t* read) {
   if (read) *read = 0;
   int fd = DescriptorOf(file);
   if (fd < 0) return false;
@@ -146,7 +150,9 @@ bool PosixPlatform::SetFilePointer(Handle file, std::int64_t distance, MoveMetho
                                    std::int64_t* position) {
   int fd = DescriptorOf(file);
   if (fd < 0) return false;
-  int whence = method == MoveMethod::Begin ? SEEK_SET : method == MoveMethod::Current ? SEEK_CUR : SEEK_END;
+  int whence = method == MoveMethod::Begin     ? SEEK_SET
+               : method == MoveMethod::Current ? SEEK_CUR
+                                               : SEEK_END;
   off_t at = ::lseek(fd, static_cast<off_t>(distance), whence);
   if (at < 0) return false;
   if (position) *position = at;
@@ -244,8 +250,7 @@ std::uint32_t PosixPlatform::GetCurrentDirectoryA(std::uint32_t size, char* buff
   return result;
 }
 
-int PosixPlatform::MultiByteToWideChar(const char* text, int length, char16_t* out,
-                                       int capacity) {
+int PosixPlatform::MultiByteToWideChar(const char* text, int length, char16_t* out, int capacity) {
   if (!text || length == 0 || length < -1 || capacity < 0) return 0;
   std::size_t count = length == -1 ? std::strlen(text) + 1 : static_cast<std::size_t>(length);
   if (count > INT_MAX) return 0;
@@ -255,8 +260,7 @@ int PosixPlatform::MultiByteToWideChar(const char* text, int length, char16_t* o
   return static_cast<int>(count);
 }
 
-int PosixPlatform::WideCharToMultiByte(const char16_t* units, int length, char* out,
-                                       int capacity) {
+int PosixPlatform::WideCharToMultiByte(const char16_t* units, int length, char* out, int capacity) {
   if (!units || length == 0 || length < -1 || capacity < 0) return 0;
   std::size_t count = 0;
   if (length == -1) {
@@ -268,7 +272,8 @@ int PosixPlatform::WideCharToMultiByte(const char16_t* units, int length, char* 
   if (count > INT_MAX) return 0;
   if (capacity == 0) return static_cast<int>(count);
   if (!out || static_cast<std::size_t>(capacity) < count) return 0;
-  for (std::size_t i = 0; i < count; ++i) out[i] = units[i] < 256 ? static_cast<char>(units[i]) : '?';
+  for (std::size_t i = 0; i < count; ++i)
+    out[i] = units[i] < 256 ? static_cast<char>(units[i]) : '?';
   return static_cast<int>(count);
 }
 

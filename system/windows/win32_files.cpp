@@ -11,8 +11,7 @@ Handle Win32Platform::CreateFileA(const char* path, std::uint32_t access, std::u
   return FromNative(file);
 }
 
-bool Win32Platform::ReadFile(Handle file, void* buffer, std::uint32_t count,
-                             std::uint32_t* read) {
+bool Win32Platform::ReadFile(Handle file, void* buffer, std::uint32_t count, std::uint32_t* read) {
   DWORD got = 0;
   BOOL ok = ::ReadFile(NativeHandle(file), buffer, count, &got, nullptr);
   if (read) *read = got;
@@ -55,30 +54,25 @@ bool Win32Platform::FlushFileBuffers(Handle file) {
 
 bool Win32Platform::MoveFileReplace(const char* source, const char* target) {
   if (!source || !target) return false;
-  return ::MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
-         FALSE;
+  return ::MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
 bool Win32Platform::MoveFileA(const char* source, const char* target) {
   return source && target && ::MoveFileA(source, target) != FALSE;
 }
 
-bool Win32Platform::DeleteFileA(const char* path) {
-  return path && ::DeleteFileA(path) != FALSE;
-}
+bool Win32Platform::DeleteFileA(const char* path) { return path && ::DeleteFileA(path) != FALSE; }
 
 std::uint32_t Win32Platform::GetCurrentDirectoryA(std::uint32_t size, char* buffer) {
   return ::GetCurrentDirectoryA(size, buffer);
 }
 
-int Win32Platform::MultiByteToWideChar(const char* text, int length, char16_t* out,
-                                       int capacity) {
+int Win32Platform::MultiByteToWideChar(const char* text, int length, char16_t* out, int capacity) {
   if (!text) return 0;
   return ::MultiByteToWideChar(CP_ACP, 0, text, length, reinterpret_cast<LPWSTR>(out), capacity);
 }
 
-int Win32Platform::WideCharToMultiByte(const char16_t* units, int length, char* out,
-                                       int capacity) {
+int Win32Platform::WideCharToMultiByte(const char16_t* units, int length, char* out, int capacity) {
   if (!units) return 0;
   return ::WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<LPCWCH>(units), length, out, capacity,
                                nullptr, nullptr);

@@ -36,10 +36,13 @@ class Win32Platform final : public Platform {
   void* HeapAlloc(std::size_t size, bool zero) override;
   void* HeapReAlloc(void* block, std::size_t size, bool zero) override;
   bool HeapFree(void* block) override;
-  Handle CreateFileA(const char* path, std::uint32_t access, std::uint32_t share, Creation creation) override;
+  Handle CreateFileA(const char* path, std::uint32_t access, std::uint32_t share,
+                     Creation creation) override;
   bool ReadFile(Handle file, void* buffer, std::uint32_t count, std::uint32_t* read) override;
-  bool WriteFile(Handle file, const void* buffer, std::uint32_t count, std::uint32_t* written) override;
-  bool SetFilePointer(Handle file, std::int64_t distance, MoveMethod method, std::int64_t* position) override;
+  bool WriteFile(Handle file, const void* buffer, std::uint32_t count,
+                 std::uint32_t* written) override;
+  bool SetFilePointer(Handle file, std::int64_t distance, MoveMethod method,
+                      std::int64_t* position) override;
   bool SetEndOfFile(Handle file) override;
   bool GetFileSize(Handle file, std::uint64_t* size) override;
   bool FlushFileBuffers(Handle file) override;
@@ -53,13 +56,15 @@ class Win32Platform final : public Platform {
   Handle GetStdHandle(std::uint32_t which) override;
   bool SetConsoleCtrlHandler(ConsoleCtrlRoutine routine, bool add) override;
   bool SetConsoleTitleA(const char* title) override;
-  bool WriteConsoleA(Handle output, const void* buffer, std::uint32_t count, std::uint32_t* written) override;
+  bool WriteConsoleA(Handle output, const void* buffer, std::uint32_t count,
+                     std::uint32_t* written) override;
   Window GetConsoleWindow() override;
   void Sleep(std::uint32_t milliseconds) override;
   std::uint32_t timeBeginPeriod(std::uint32_t milliseconds) override;
   [[noreturn]] void ExitProcess(std::uint32_t code) override;
   bool ShowWindow(Window window, int command) override;
-  bool PostMessageA(Window window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
+  bool PostMessageA(Window window, std::uint32_t message, std::uintptr_t wParam,
+                    std::intptr_t lParam) override;
   Window GetDesktopWindow() override;
   Window GetWindow(Window window, unsigned command) override;
   int GetWindowTextLengthA(Window window) override;
@@ -70,7 +75,9 @@ class Win32Platform final : public Platform {
   bool Process32Next(Handle snapshot, ProcessEntry* entry) override;
   Handle OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) override;
   bool TerminateProcess(Handle process, std::uint32_t exitCode) override;
-  bool CreateProcessA(char* commandLine, bool inheritHandles, std::uint32_t creationFlags, const char* currentDirectory, const StartupInfo& startup, ProcessInformation* info) override;
+  bool CreateProcessA(char* commandLine, bool inheritHandles, std::uint32_t creationFlags,
+                      const char* currentDirectory, const StartupInfo& startup,
+                      ProcessInformation* info) override;
   std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) override;
   bool ShellExecuteExA(ShellExecuteInfo* info) override;
   bool CreatePipe(Handle* readEnd, Handle* writeEnd) override;

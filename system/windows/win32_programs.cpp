@@ -72,20 +72,26 @@ bool Win32Platform::CreatePipe(Handle* readEnd, Handle* writeEnd) {
     if (writeEnd) *writeEnd = 0;
     return false;
   }
-  if (readEnd) *readEnd = FromNative(reader);
-  else ::CloseHandle(reader);
-  if (writeEnd) *writeEnd = FromNative(writer);
-  else ::CloseHandle(writer);
+  if (readEnd)
+    *readEnd = FromNative(reader);
+  else
+    ::CloseHandle(reader);
+  if (writeEnd)
+    *writeEnd = FromNative(writer);
+  else
+    ::CloseHandle(writer);
   return true;
 }
 
 bool Win32Platform::DuplicateHandle(Handle source, Handle* target) {
   HANDLE self = ::GetCurrentProcess();
   HANDLE copy = nullptr;
-  BOOL ok = ::DuplicateHandle(self, NativeHandle(source), self, &copy, 0, FALSE,
-                              DUPLICATE_SAME_ACCESS);
-  if (target) *target = ok ? FromNative(copy) : 0;
-  else if (ok) ::CloseHandle(copy);
+  BOOL ok =
+      ::DuplicateHandle(self, NativeHandle(source), self, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS);
+  if (target)
+    *target = ok ? FromNative(copy) : 0;
+  else if (ok)
+    ::CloseHandle(copy);
   return ok != FALSE;
 }
 

@@ -77,9 +77,9 @@ TEST(FileReplacement, AnyFailureKeepsTheOldBytes) {
       testing::TempDir dir;
       std::string path = dir.Write("config.xml", "old bytes");
       FaultyPlatform faulty(NativePlatform());
-      faulty.FailAt(n, fault, fault == FaultyPlatform::Fault::ShortWrite
-                                  ? FaultyPlatform::WriteCalls
-                                  : FaultyPlatform::AllKinds);
+      faulty.FailAt(n, fault,
+                    fault == FaultyPlatform::Fault::ShortWrite ? FaultyPlatform::WriteCalls
+                                                               : FaultyPlatform::AllKinds);
       Platform* before = SetPlatform(&faulty);
       bool ok = ReplaceFileContent(path.c_str(), fresh.data(), fresh.size());
       SetPlatform(before);

@@ -171,9 +171,9 @@ TEST_P(FileTest, ReusingANumberWritesThePendingOutputAndClosesTheOldFile) {
   EXPECT_EQ(WriteFileText(3, "pending", Ascii), 7);
   ASSERT_NE(Open(3, second), 0);
   // The old file is closed: nothing denies writing it any more.
-  Handle writer = Sys().CreateFileA(first.c_str(), GENERIC_WRITE_ACCESS,
-                                    FILE_SHARE_READ_MODE | FILE_SHARE_WRITE_MODE,
-                                    Creation::OpenExisting);
+  Handle writer =
+      Sys().CreateFileA(first.c_str(), GENERIC_WRITE_ACCESS,
+                        FILE_SHARE_READ_MODE | FILE_SHARE_WRITE_MODE, Creation::OpenExisting);
   EXPECT_NE(writer, 0u);
   if (writer) Sys().CloseHandle(writer);
   EXPECT_EQ(dir_.Read("first"), "0123456789pending");

@@ -28,13 +28,28 @@ TEST(NarrowFromUtf8, DecodesEverySequenceKind) {
       {"ascii", "abc", "abc"},
       {"latin1 e-acute", "\xC3\xA9", "\xE9"},
       {"two-byte above 255", "\xC4\x80", "?"},
-      {"lead without continuation", "\xC3" "a", "?a"},
+      {"lead without continuation",
+       "\xC3"
+       "a",
+       "?a"},
       {"three-byte euro", "\xE2\x82\xAC", "?"},
-      {"three-byte, second not continuation", "\xE2\x82" "ab", "?ab"},
-      {"three-byte, first not continuation", "\xE2" "abc", "?abc"},
+      {"three-byte, second not continuation",
+       "\xE2\x82"
+       "ab",
+       "?ab"},
+      {"three-byte, first not continuation",
+       "\xE2"
+       "abc",
+       "?abc"},
       {"four-byte", "\xF0\x9F\x98\x80x", "?x"},
-      {"four-byte cut after two", "\xF0\x9F\x98" "ab", "?ab"},
-      {"stray continuation skipped", "a\x80" "b", "ab"},
+      {"four-byte cut after two",
+       "\xF0\x9F\x98"
+       "ab",
+       "?ab"},
+      {"stray continuation skipped",
+       "a\x80"
+       "b",
+       "ab"},
       {"0xF8 skipped", "\xF8z", "z"},
       {"lead at end skipped", "a\xC3", "a"},
       {"three-byte lead too close to end", "a\xE2\x82", "a"},

@@ -31,7 +31,7 @@ inline const char kConfigXml[] =
 
 // Starts a program in `folder`; the child's id.
 inline pid_t Spawn(const std::string& program, const std::string& folder,
-            const std::vector<std::string>& arguments = {}) {
+                   const std::vector<std::string>& arguments = {}) {
   pid_t pid = fork();
   if (pid == 0) {
     if (chdir(folder.c_str()) != 0) _exit(126);
@@ -63,12 +63,23 @@ inline std::string InAttribute(const std::string& text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -95,9 +106,13 @@ class Bundle {
   // The stand-in editor appends its arguments and folder to a record and
   // stays for `seconds`.
   void SetEditor(int seconds) {
-    std::string script = "#!/bin/sh\n"
-                         "printf '%s|%s\\n' \"$0\" \"$(pwd)\" >> \"" + Record() + "\"\n"
-                         "sleep " + std::to_string(seconds) + "\n";
+    std::string script =
+        "#!/bin/sh\n"
+        "printf '%s|%s\\n' \"$0\" \"$(pwd)\" >> \"" +
+        Record() +
+        "\"\n"
+        "sleep " +
+        std::to_string(seconds) + "\n";
     WriteWholeFile(Editor(), script);
     fs::permissions(Editor(), fs::perms::owner_all);
   }
@@ -113,7 +128,8 @@ class Bundle {
   const std::string& Folder() const { return root_; }
 
   FileState Snapshot(const std::string& path) const {
-    return {ReadWholeFile(path), fs::exists(path) ? fs::last_write_time(path) : fs::file_time_type{}};
+    return {ReadWholeFile(path),
+            fs::exists(path) ? fs::last_write_time(path) : fs::file_time_type{}};
   }
   std::vector<FileState> SnapshotAll() const {
     return {Snapshot(State()), Snapshot(PhpIni()), Snapshot(Config())};

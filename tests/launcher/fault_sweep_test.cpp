@@ -131,7 +131,8 @@ TEST_F(FaultSweep, EveryShortWrite) {
 }
 
 TEST_F(FaultSweep, EveryFailingOtherCall) {
-  Sweep(FaultyPlatform::Fault::Fail, FaultyPlatform::OtherCalls, "failing process and console calls");
+  Sweep(FaultyPlatform::Fault::Fail, FaultyPlatform::OtherCalls,
+        "failing process and console calls");
 }
 
 TEST_F(FaultSweep, EveryFailingAllocation) {

@@ -19,7 +19,8 @@ std::string Repeat(const std::string& piece, std::size_t times) {
 }
 
 std::string PrependLine(const Bundle& bundle) {
-  return "auto_prepend_file = \"" + bundle.Root() + "server/modules/php/PHP-5.6-5.7/header.php\"\r\n";
+  return "auto_prepend_file = \"" + bundle.Root() +
+         "server/modules/php/PHP-5.6-5.7/header.php\"\r\n";
 }
 
 std::string FolderAttribute(const Bundle& bundle) {
@@ -72,7 +73,8 @@ TEST(HostileInput, LongLinesSurviveTheRewrite) {
   std::string value(1 << 20, 'v');
   WriteWholeFile(bundle.PhpIni(), "[PHP]\nlong = " + value + "\n");
   ASSERT_TRUE(bundle.Run());
-  EXPECT_EQ(ReadWholeFile(bundle.PhpIni()), "[PHP]\r\nlong = " + value + "\r\n" + PrependLine(bundle));
+  EXPECT_EQ(ReadWholeFile(bundle.PhpIni()),
+            "[PHP]\r\nlong = " + value + "\r\n" + PrependLine(bundle));
 }
 
 TEST(HostileInput, A200MegabytePhpIniIsRewrittenWhole) {
@@ -98,7 +100,9 @@ TEST(HostileInput, ConfigXmlOfEveryShape) {
       {"empty", [] { return std::string(); }, Expect::Unchanged},
       {"only a byte-order mark", [] { return std::string("\xEF\xBB\xBF"); }, Expect::Unchanged},
       {"NUL bytes",
-       [] { return std::string("<NotepadPlus>\0<FileBrowser><root/></FileBrowser></NotepadPlus>", 60); },
+       [] {
+         return std::string("<NotepadPlus>\0<FileBrowser><root/></FileBrowser></NotepadPlus>", 60);
+       },
        Expect::Unchanged},
       {"a 1 MB line",
        [] {
@@ -111,24 +115,31 @@ TEST(HostileInput, ConfigXmlOfEveryShape) {
        Expect::Updated},
       {"billion laughs",
        [] {
-         std::string doc = "<?xml version=\"1.0\"?>\n<!DOCTYPE NotepadPlus [\n<!ENTITY l0 \"ha\">\n";
+         std::string doc =
+             "<?xml version=\"1.0\"?>\n<!DOCTYPE NotepadPlus [\n<!ENTITY l0 \"ha\">\n";
          for (int i = 1; i <= 12; ++i)
            doc += "<!ENTITY l" + std::to_string(i) + " \"" +
                   Repeat("&l" + std::to_string(i - 1) + ";", 10) + "\">\n";
-         return doc + "]>\n<NotepadPlus><FileBrowser><root foldername=\"&l12;\"/></FileBrowser></NotepadPlus>";
+         return doc +
+                "]>\n<NotepadPlus><FileBrowser><root "
+                "foldername=\"&l12;\"/></FileBrowser></NotepadPlus>";
        },
        Expect::Unchanged},
       {"UTF-16",
        [] {
-         std::string narrow = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n"
-                              "<NotepadPlus><FileBrowser><root foldername=\"x\"/></FileBrowser></NotepadPlus>";
+         std::string narrow =
+             "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n"
+             "<NotepadPlus><FileBrowser><root foldername=\"x\"/></FileBrowser></NotepadPlus>";
          std::string wide = "\xFF\xFE";
          for (char c : narrow) wide += std::string{c, '\0'};
          return wide;
        },
        Expect::Either},
       {"another root element",
-       [] { return std::string("<Settings><FileBrowser><root foldername=\"x\"/></FileBrowser></Settings>"); },
+       [] {
+         return std::string(
+             "<Settings><FileBrowser><root foldername=\"x\"/></FileBrowser></Settings>");
+       },
        Expect::Unchanged},
   };
   for (const auto& c : cases) {
@@ -165,8 +176,8 @@ TEST(HostileInput, ReadOnlyAndLockedSettingsAreLeftAlone) {
   {
     SCOPED_TRACE("php.ini held open by another program");
     Bundle bundle;
-    Handle held = Sys().CreateFileA(bundle.PhpIni().c_str(), GENERIC_READ_ACCESS, 0,
-                                    Creation::OpenExisting);
+    Handle held =
+        Sys().CreateFileA(bundle.PhpIni().c_str(), GENERIC_READ_ACCESS, 0, Creation::OpenExisting);
     ASSERT_NE(held, 0u);
     ASSERT_TRUE(bundle.Run());
     Sys().CloseHandle(held);
@@ -177,8 +188,9 @@ TEST(HostileInput, ReadOnlyAndLockedSettingsAreLeftAlone) {
     SCOPED_TRACE("state file held open by another program");
     Bundle bundle;
     WriteWholeFile(bundle.State(), "/old/root/");
-    Handle held = Sys().CreateFileA(bundle.State().c_str(), GENERIC_READ_ACCESS | GENERIC_WRITE_ACCESS,
-                                    0, Creation::OpenExisting);
+    Handle held =
+        Sys().CreateFileA(bundle.State().c_str(), GENERIC_READ_ACCESS | GENERIC_WRITE_ACCESS, 0,
+                          Creation::OpenExisting);
     ASSERT_NE(held, 0u);
     ASSERT_TRUE(bundle.Run());
     Sys().CloseHandle(held);

@@ -13,14 +13,14 @@ TEST(LauncherRun, FirstRunRecordsTheRootAndPointsBothSettingsHere) {
   EXPECT_EQ(ReadWholeFile(bundle.State()), bundle.Root());  // exactly the root, no line end
 
   std::string php = ReadWholeFile(bundle.PhpIni());
-  std::string expected = "auto_prepend_file = \"" + bundle.Root() +
-                         "server/modules/php/PHP-5.6-5.7/header.php\"\r\n";
+  std::string expected =
+      "auto_prepend_file = \"" + bundle.Root() + "server/modules/php/PHP-5.6-5.7/header.php\"\r\n";
   EXPECT_EQ(php, "[PHP]\r\nengine = On\r\n; auto_prepend_file = old\r\n" + expected +
                      "[Date]\r\ndate.timezone = UTC\r\n");
 
   std::string config = ReadWholeFile(bundle.Config());
-  EXPECT_NE(config.find("<root foldername=\"" + InAttribute(bundle.Root() + "server/domains/mysite.local") +
-                          "\"/>"),
+  EXPECT_NE(config.find("<root foldername=\"" +
+                        InAttribute(bundle.Root() + "server/domains/mysite.local") + "\"/>"),
             std::string::npos)
       << config;
   EXPECT_NE(config.find("\n    <FileBrowser>\n        <root"), std::string::npos);  // layout kept
@@ -36,7 +36,8 @@ TEST(LauncherRun, SecondRunInTheSamePlaceTouchesNothing) {
   std::this_thread::sleep_for(20ms);  // a rewrite would show in the times
   ASSERT_TRUE(bundle.Run());
   EXPECT_EQ(bundle.SnapshotAll(), before);
-  EXPECT_EQ(ReadWholeFile(bundle.Record()).size(), 2 * (bundle.Editor().size() + bundle.Folder().size() + 2));
+  EXPECT_EQ(ReadWholeFile(bundle.Record()).size(),
+            2 * (bundle.Editor().size() + bundle.Folder().size() + 2));
 }
 
 // How the recorded first line decides whether the bundle moved.
@@ -47,7 +48,8 @@ TEST(LauncherRun, StateFileFirstLineDecides) {
     bool updates;
   } cases[] = {
       {"root then CR LF", [](const std::string& r) { return r + "\r\n"; }, false},
-      {"root then more lines", [](const std::string& r) { return r + "\nsomewhere else\n"; }, false},
+      {"root then more lines", [](const std::string& r) { return r + "\nsomewhere else\n"; },
+       false},
       {"root then LF LF", [](const std::string& r) { return r + "\n\n"; }, false},
       {"other letter case",
        [](const std::string& r) {

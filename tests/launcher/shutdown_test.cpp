@@ -29,8 +29,10 @@ TEST(ShutDownLibraries, RunsOnceAndEveryCallerReturnsOnlyWhenItIsDone) {
     }
     std::atomic<int> sawComplete{0};
     auto caller = [&](bool viaConsole) {
-      if (viaConsole) ConsoleCloseHandler(CTRL_CLOSE);
-      else ShutDownLibraries();
+      if (viaConsole)
+        ConsoleCloseHandler(CTRL_CLOSE);
+      else
+        ShutDownLibraries();
       bool complete = true;
       for (const auto& p : paths) complete &= testing::ReadWholeFile(p) == "pending output";
       sawComplete += complete;
@@ -40,7 +42,7 @@ TEST(ShutDownLibraries, RunsOnceAndEveryCallerReturnsOnlyWhenItIsDone) {
     consoleThread.join();
     EXPECT_EQ(sawComplete.load(), 2) << "round " << round;
     for (int n = 0; n < 8; ++n) EXPECT_EQ(FilePosition(n), -1);  // closed
-    ShutDownLibraries();  // a third call is harmless
+    ShutDownLibraries();                                         // a third call is harmless
   }
 }
 

@@ -8,9 +8,9 @@
 
 #include "prefs/ini_file.h"
 #include "prefs/ini_model.h"
-#include "tests/support/forwarding_platform.h"
 #include "tests/prefs/ini_test_util.h"
 #include "tests/support/faulty_platform.h"
+#include "tests/support/forwarding_platform.h"
 #include "tests/support/temp_dir.h"
 
 namespace qg {

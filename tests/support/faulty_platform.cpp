@@ -32,7 +32,8 @@ void* FaultyPlatform::HeapReAlloc(void* block, std::size_t size, bool zero) {
   return inner_.HeapReAlloc(block, size, zero);
 }
 
-Handle FaultyPlatform::CreateFileA(const char* path, std::uint32_t access, std::uint32_t share, Creation creation) {
+Handle FaultyPlatform::CreateFileA(const char* path, std::uint32_t access, std::uint32_t share,
+                                   Creation creation) {
   if (Trip("CreateFileA", FileCalls)) return 0;
   return inner_.CreateFileA(path, access, share, creation);
 }
@@ -45,7 +46,8 @@ bool FaultyPlatform::ReadFile(Handle file, void* buffer, std::uint32_t count, st
   return inner_.ReadFile(file, buffer, count, read);
 }
 
-bool FaultyPlatform::WriteFile(Handle file, const void* buffer, std::uint32_t count, std::uint32_t* written) {
+bool FaultyPlatform::WriteFile(Handle file, const void* buffer, std::uint32_t count,
+                               std::uint32_t* written) {
   if (Trip("WriteFile", FileCalls | WriteCalls)) {
     if (fault_ == Fault::ShortWrite && count > 1) {
       // A device that took only part of the data: success, fewer bytes.
@@ -57,7 +59,8 @@ bool FaultyPlatform::WriteFile(Handle file, const void* buffer, std::uint32_t co
   return inner_.WriteFile(file, buffer, count, written);
 }
 
-bool FaultyPlatform::SetFilePointer(Handle file, std::int64_t distance, MoveMethod method, std::int64_t* position) {
+bool FaultyPlatform::SetFilePointer(Handle file, std::int64_t distance, MoveMethod method,
+                                    std::int64_t* position) {
   if (Trip("SetFilePointer", FileCalls)) return false;
   return inner_.SetFilePointer(file, distance, method, position);
 }
@@ -102,7 +105,8 @@ int FaultyPlatform::MultiByteToWideChar(const char* text, int length, char16_t* 
   return inner_.MultiByteToWideChar(text, length, out, capacity);
 }
 
-int FaultyPlatform::WideCharToMultiByte(const char16_t* units, int length, char* out, int capacity) {
+int FaultyPlatform::WideCharToMultiByte(const char16_t* units, int length, char* out,
+                                        int capacity) {
   if (Trip("WideCharToMultiByte", OtherCalls)) return 0;
   return inner_.WideCharToMultiByte(units, length, out, capacity);
 }
@@ -117,7 +121,8 @@ bool FaultyPlatform::SetConsoleTitleA(const char* title) {
   return inner_.SetConsoleTitleA(title);
 }
 
-bool FaultyPlatform::WriteConsoleA(Handle output, const void* buffer, std::uint32_t count, std::uint32_t* written) {
+bool FaultyPlatform::WriteConsoleA(Handle output, const void* buffer, std::uint32_t count,
+                                   std::uint32_t* written) {
   if (Trip("WriteConsoleA", OtherCalls)) return false;
   return inner_.WriteConsoleA(output, buffer, count, written);
 }
@@ -132,9 +137,12 @@ Handle FaultyPlatform::OpenProcess(std::uint32_t access, bool inherit, std::uint
   return inner_.OpenProcess(access, inherit, processId);
 }
 
-bool FaultyPlatform::CreateProcessA(char* commandLine, bool inheritHandles, std::uint32_t creationFlags, const char* currentDirectory, const StartupInfo& startup, ProcessInformation* info) {
+bool FaultyPlatform::CreateProcessA(char* commandLine, bool inheritHandles,
+                                    std::uint32_t creationFlags, const char* currentDirectory,
+                                    const StartupInfo& startup, ProcessInformation* info) {
   if (Trip("CreateProcessA", OtherCalls)) return false;
-  return inner_.CreateProcessA(commandLine, inheritHandles, creationFlags, currentDirectory, startup, info);
+  return inner_.CreateProcessA(commandLine, inheritHandles, creationFlags, currentDirectory,
+                               startup, info);
 }
 
 bool FaultyPlatform::ShellExecuteExA(ShellExecuteInfo* info) {

@@ -31,10 +31,13 @@ class FaultyPlatform final : public testing::ForwardingPlatform {
 
   void* HeapAlloc(std::size_t size, bool zero) override;
   void* HeapReAlloc(void* block, std::size_t size, bool zero) override;
-  Handle CreateFileA(const char* path, std::uint32_t access, std::uint32_t share, Creation creation) override;
+  Handle CreateFileA(const char* path, std::uint32_t access, std::uint32_t share,
+                     Creation creation) override;
   bool ReadFile(Handle file, void* buffer, std::uint32_t count, std::uint32_t* read) override;
-  bool WriteFile(Handle file, const void* buffer, std::uint32_t count, std::uint32_t* written) override;
-  bool SetFilePointer(Handle file, std::int64_t distance, MoveMethod method, std::int64_t* position) override;
+  bool WriteFile(Handle file, const void* buffer, std::uint32_t count,
+                 std::uint32_t* written) override;
+  bool SetFilePointer(Handle file, std::int64_t distance, MoveMethod method,
+                      std::int64_t* position) override;
   bool SetEndOfFile(Handle file) override;
   bool GetFileSize(Handle file, std::uint64_t* size) override;
   bool FlushFileBuffers(Handle file) override;
@@ -46,10 +49,13 @@ class FaultyPlatform final : public testing::ForwardingPlatform {
   int WideCharToMultiByte(const char16_t* units, int length, char* out, int capacity) override;
   Handle GetStdHandle(std::uint32_t which) override;
   bool SetConsoleTitleA(const char* title) override;
-  bool WriteConsoleA(Handle output, const void* buffer, std::uint32_t count, std::uint32_t* written) override;
+  bool WriteConsoleA(Handle output, const void* buffer, std::uint32_t count,
+                     std::uint32_t* written) override;
   Handle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) override;
   Handle OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) override;
-  bool CreateProcessA(char* commandLine, bool inheritHandles, std::uint32_t creationFlags, const char* currentDirectory, const StartupInfo& startup, ProcessInformation* info) override;
+  bool CreateProcessA(char* commandLine, bool inheritHandles, std::uint32_t creationFlags,
+                      const char* currentDirectory, const StartupInfo& startup,
+                      ProcessInformation* info) override;
   bool ShellExecuteExA(ShellExecuteInfo* info) override;
   bool CreatePipe(Handle* readEnd, Handle* writeEnd) override;
   bool DuplicateHandle(Handle source, Handle* target) override;

@@ -79,9 +79,9 @@ TEST(Win32Files, FailedOpensGiveHandleZero) {
   EXPECT_EQ(P().CreateFileA(dir.Path("missing\\x.txt").c_str(), GENERIC_READ_ACCESS, 0,
                             Creation::OpenAlways),
             0u);
-  EXPECT_EQ(P().CreateFileA(dir.Path("none.txt").c_str(), GENERIC_READ_ACCESS, 0,
-                            Creation::OpenExisting),
-            0u);
+  EXPECT_EQ(
+      P().CreateFileA(dir.Path("none.txt").c_str(), GENERIC_READ_ACCESS, 0, Creation::OpenExisting),
+      0u);
   EXPECT_EQ(P().CreateFileA("", GENERIC_READ_ACCESS, 0, Creation::OpenAlways), 0u);
   EXPECT_EQ(P().CreateFileA(nullptr, GENERIC_READ_ACCESS, 0, Creation::OpenAlways), 0u);
   EXPECT_FALSE(P().CloseHandle(0));
@@ -98,9 +98,9 @@ TEST(Win32Files, ReadWriteSeekCutAndShareModes) {
   EXPECT_EQ(count, 14u);
 
   // Shared for reading only: a reader may come in, a writer may not.
-  Handle reader = P().CreateFileA(path.c_str(), GENERIC_READ_ACCESS,
-                                  FILE_SHARE_READ_MODE | FILE_SHARE_WRITE_MODE,
-                                  Creation::OpenExisting);
+  Handle reader =
+      P().CreateFileA(path.c_str(), GENERIC_READ_ACCESS,
+                      FILE_SHARE_READ_MODE | FILE_SHARE_WRITE_MODE, Creation::OpenExisting);
   EXPECT_NE(reader, 0u);
   EXPECT_EQ(P().CreateFileA(path.c_str(), GENERIC_WRITE_ACCESS,
                             FILE_SHARE_READ_MODE | FILE_SHARE_WRITE_MODE, Creation::OpenExisting),
@@ -264,13 +264,14 @@ TEST(Win32Programs, FailedStartsReportNothing) {
   StartupInfo startup;
   startup.dwFlags = STARTF_USESHOWWINDOW_FLAG;
   startup.wShowWindow = SW_SHOWNORMAL_CMD;
-  EXPECT_FALSE(P().CreateProcessA(commandLine, false, NORMAL_PRIORITY_CLASS_FLAG, nullptr, startup,
-                                  &info));
+  EXPECT_FALSE(
+      P().CreateProcessA(commandLine, false, NORMAL_PRIORITY_CLASS_FLAG, nullptr, startup, &info));
   EXPECT_EQ(info.hProcess, 0u);
   EXPECT_EQ(info.hThread, 0u);
 
   ShellExecuteInfo shell;
-  shell.fMask = SEE_MASK_NOCLOSEPROCESS_FLAG | SEE_MASK_FLAG_DDEWAIT_FLAG | SEE_MASK_FLAG_NO_UI_FLAG;
+  shell.fMask =
+      SEE_MASK_NOCLOSEPROCESS_FLAG | SEE_MASK_FLAG_DDEWAIT_FLAG | SEE_MASK_FLAG_NO_UI_FLAG;
   shell.lpFile = "Z:\\no\\such\\program.exe";
   shell.lpParameters = "";
   shell.nShow = SW_SHOWNORMAL_CMD;
@@ -285,7 +286,8 @@ TEST(Win32Programs, ShellStartsAProgramAndHandsBackItsProcess) {
   std::string title = "qg shell started " + std::to_string(GetCurrentProcessId());
   std::string parameters = "\"" + title + "\"";
   ShellExecuteInfo shell;
-  shell.fMask = SEE_MASK_NOCLOSEPROCESS_FLAG | SEE_MASK_FLAG_DDEWAIT_FLAG | SEE_MASK_FLAG_NO_UI_FLAG;
+  shell.fMask =
+      SEE_MASK_NOCLOSEPROCESS_FLAG | SEE_MASK_FLAG_DDEWAIT_FLAG | SEE_MASK_FLAG_NO_UI_FLAG;
   shell.lpFile = file.c_str();
   shell.lpParameters = parameters.c_str();
   shell.nShow = SW_SHOWNORMAL_CMD;

@@ -9,8 +9,7 @@ int main() {
   if (records.empty()) return 2;
   char cwd[MAX_PATH * 2] = {};
   GetCurrentDirectoryA(sizeof cwd, cwd);
-  standin::AppendLine(records + "editor.txt",
-                      std::string("run|") + GetCommandLineA() + "|" + cwd);
+  standin::AppendLine(records + "editor.txt", std::string("run|") + GetCommandLineA() + "|" + cwd);
   for (int waited = 0; waited < 60000; waited += 50) {
     if (standin::FileExists(records + "editor-release")) return 0;
     Sleep(50);

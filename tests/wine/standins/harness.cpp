@@ -52,8 +52,8 @@ bool WaitForWindow(const char* title) {
 }
 
 int CountLines(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 0;
   int lines = 0;
   char buffer[4096];
@@ -77,12 +77,18 @@ int main(int argc, char** argv) {
   bool conemu = false, cmdWindow = false, stubborn = false, editorRunning = false;
   for (int i = 3; i < argc; ++i) {
     std::string option = argv[i];
-    if (option == "--php" && i + 1 < argc) php = std::atoi(argv[++i]);
-    else if (option == "--conemu") conemu = true;
-    else if (option == "--cmd-window") cmdWindow = true;
-    else if (option == "--stubborn-window") stubborn = true;
-    else if (option == "--editor-running") editorRunning = true;
-    else return 2;
+    if (option == "--php" && i + 1 < argc)
+      php = std::atoi(argv[++i]);
+    else if (option == "--conemu")
+      conemu = true;
+    else if (option == "--cmd-window")
+      cmdWindow = true;
+    else if (option == "--stubborn-window")
+      stubborn = true;
+    else if (option == "--editor-running")
+      editorRunning = true;
+    else
+      return 2;
   }
 
   std::string here = Folder();
@@ -97,12 +103,16 @@ int main(int argc, char** argv) {
   const char* cmdTitle = "C:\\Windows\\system32\\cmd.exe";
   const char* stubbornTitle = "Administrator: CMD - stubborn";
   if (cmdWindow) {
-    started.push_back({"cmd_window", Start(here + "cmdwindow.exe", std::string("\"") + cmdTitle + "\"", nullptr)});
+    started.push_back({"cmd_window", Start(here + "cmdwindow.exe",
+                                           std::string("\"") + cmdTitle + "\"", nullptr)});
     report.push_back(std::string("cmd_window_ready=") + (WaitForWindow(cmdTitle) ? "1" : "0"));
   }
   if (stubborn) {
-    started.push_back({"stubborn_window", Start(here + "stubbornwindow.exe", std::string("\"") + stubbornTitle + "\"", nullptr)});
-    report.push_back(std::string("stubborn_window_ready=") + (WaitForWindow(stubbornTitle) ? "1" : "0"));
+    started.push_back(
+        {"stubborn_window",
+         Start(here + "stubbornwindow.exe", std::string("\"") + stubbornTitle + "\"", nullptr)});
+    report.push_back(std::string("stubborn_window_ready=") +
+                     (WaitForWindow(stubbornTitle) ? "1" : "0"));
   }
   if (editorRunning) {
     started.push_back({"running_editor", Start(here + "notepad++.exe", "", nullptr)});
@@ -113,8 +123,7 @@ int main(int argc, char** argv) {
     }
     report.push_back(std::string("running_editor_ready=") + (seen ? "1" : "0"));
   }
-  for (const Started& s : started)
-    report.push_back(s.key + "_started=" + (s.process ? "1" : "0"));
+  for (const Started& s : started) report.push_back(s.key + "_started=" + (s.process ? "1" : "0"));
 
   int editorRunsBefore = CountLines(editorLog);
   ULONGLONG begin = GetTickCount64();
@@ -147,7 +156,8 @@ int main(int argc, char** argv) {
   }
   report.push_back("launcher_ms=" + std::to_string(end - begin));
   if (released) report.push_back("after_release_ms=" + std::to_string(end - releasedAt));
-  report.push_back("editor_runs_started=" + std::to_string(CountLines(editorLog) - editorRunsBefore));
+  report.push_back("editor_runs_started=" +
+                   std::to_string(CountLines(editorLog) - editorRunsBefore));
 
   // Exit codes: a process the launcher ended has ended by now or very soon;
   // one still running after the grace period reports STILL_ACTIVE (259).

@@ -36,8 +36,8 @@ int main(int argc, char** argv) {
   type.hInstance = instance;
   type.lpszClassName = "QuillgateTestWindow";
   if (!RegisterClassA(&type)) return 2;
-  HWND window = CreateWindowExA(0, type.lpszClassName, title, WS_OVERLAPPEDWINDOW, 10, 10, 320,
-                                200, nullptr, nullptr, instance, nullptr);
+  HWND window = CreateWindowExA(0, type.lpszClassName, title, WS_OVERLAPPEDWINDOW, 10, 10, 320, 200,
+                                nullptr, nullptr, instance, nullptr);
   if (!window) return 3;
   ShowWindow(window, SW_SHOWNORMAL);
   SetTimer(window, 1, 120000, nullptr);
