@@ -6,6 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "files/file_replacement.h"
 #include "xml/xml_library.h"
 
 namespace qg {
@@ -245,23 +246,6 @@ int WriteNode(const XmlNode* top, XmlOutput* output) {
   }
 }
 
-// "<path>.<n>.qgtmp" in `out` (room for the path and 24 more bytes).
-void ComposeTemporaryName(char* out, const char* path, std::size_t pathLength, unsigned n) {
-  std::memcpy(out, path, pathLength);
-  char* p = out + pathLength;
-  *p++ = '.';
-  char digits[12];
-  int count = 0;
-  do {
-    digits[count++] = static_cast<char>('0' + n % 10);
-    n /= 10;
-  } while (n);
-  while (count) *p++ = digits[--count];
-  std::memcpy(p, ".qgtmp", 7);
-}
-
-constexpr unsigned kTemporaryNameTries = 16;
-
 }  // namespace
 
 // --- unit writers -----------------------------------------------------------------
@@ -360,35 +344,22 @@ std::int32_t SaveXmlDocument(ObjectNumber number, const char* path, std::uint32_
   if (!path || !*path) return 0;
   XmlDocument* document = LookupObject(XmlDocumentTable(), number);
   if (!document) return 0;
-  Platform& sys = Sys();
-  std::size_t pathLength = std::strlen(path);
-  auto* temporary = static_cast<char*>(sys.HeapAlloc(pathLength + 24, false));
-  if (!temporary) return 0;
-  // The new content goes to a fresh file beside the target first; a name
-  // already taken (say, left by an interrupted save) is passed over.
-  Handle file = 0;
-  for (unsigned n = 0; n < kTemporaryNameTries && !file; ++n) {
-    ComposeTemporaryName(temporary, path, pathLength, n);
-    file = sys.CreateFileA(temporary, GENERIC_READ_ACCESS | GENERIC_WRITE_ACCESS,
-                           FILE_SHARE_READ_MODE, Creation::CreateNew);
-  }
-  if (!file) {
-    sys.HeapFree(temporary);
-    return 0;
-  }
+  // The new content goes to a file beside the target, which takes the
+  // target's place only once all of it is written and flushed.
+  FileReplacement replacement;
+  if (!BeginReplacement(&replacement, path)) return 0;
   int result = 0;
-  if (auto* buffer = static_cast<char*>(sys.HeapAlloc(kOutputBufferSize, false))) {
-    XmlOutput output{buffer, kOutputBufferSize, nullptr, FlushBuffer, buffer, file};
+  if (auto* buffer = static_cast<char*>(Sys().HeapAlloc(kOutputBufferSize, false))) {
+    XmlOutput output{buffer, kOutputBufferSize, nullptr, FlushBuffer, buffer, replacement.handle};
     result = WriteXmlDocument(document, &output, document->encoding, flags);
     if (result && output.room < kOutputBufferSize) result = output.flush(&output);
-    sys.HeapFree(buffer);
+    Sys().HeapFree(buffer);
   }
-  if (result && !sys.FlushFileBuffers(file)) result = 0;
-  if (!sys.CloseHandle(file)) result = 0;
-  if (result && !sys.MoveFileReplace(temporary, path)) result = 0;
-  if (!result) sys.DeleteFileA(temporary);
-  sys.HeapFree(temporary);
-  return result;
+  if (!result) {
+    AbandonReplacement(&replacement);
+    return 0;
+  }
+  return CommitReplacement(&replacement) ? 1 : 0;
 }
 
 }  // namespace qg

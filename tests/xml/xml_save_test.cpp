@@ -238,12 +238,12 @@ TEST_F(XmlSaveTest, AFailureAtAnyPointLeavesTheOldFileWhole) {
   }
 }
 
-TEST_F(XmlSaveTest, ATakenTemporaryNameIsPassedOver) {
+TEST_F(XmlSaveTest, ATemporaryFileLeftByAnInterruptedSaveIsReplaced) {
   ASSERT_NE(Load("<a/>"), nullptr);
   std::string target = dir.Write("t.xml", "old");
-  dir.Write("t.xml.0.qgtmp", "someone else's");
+  dir.Write("t.xml.quillgate-new", "left over, and longer than the new content");
   EXPECT_EQ(SaveXmlDocument(0, target.c_str(), 0), 1);
-  EXPECT_EQ(dir.Read("t.xml.0.qgtmp"), "someone else's");
+  EXPECT_FALSE(dir.Exists("t.xml.quillgate-new"));
   EXPECT_EQ(dir.Read("t.xml"), "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a/>");
 }
 
