@@ -8,9 +8,9 @@ namespace qg {
 
 BundlePaths BundlePathsFor(std::string root) {
   BundlePaths paths;
-  if (root.empty()) return paths;
-  // A drive root such as D:\ already ends with the separator.
-  if (root.back() != kPathSeparator) root += kPathSeparator;
+  // A drive root such as D:\ already ends with the separator. Without a
+  // root the folders are relative ones, below the current directory.
+  if (!root.empty() && root.back() != kPathSeparator) root += kPathSeparator;
   paths.rootDir = root;
   paths.phpDir = root + "server" + kSep + "modules" + kSep + "php" + kSep + "PHP-5.6-5.7" + kSep;
   paths.editorDir = root + "server" + kSep + "notepad" + kSep;
@@ -24,11 +24,11 @@ BundlePaths BundlePathsFor(std::string root) {
 BundlePaths ComposeBundlePaths() {
   char buffer[MAX_PATH_LENGTH];
   std::uint32_t length = Sys().GetCurrentDirectoryA(sizeof buffer, buffer);
-  if (length == 0) return {};
+  if (length == 0) return BundlePathsFor("");
   if (length < sizeof buffer) return BundlePathsFor(std::string(buffer, length));
   std::string longer(length, '\0');
   std::uint32_t got = Sys().GetCurrentDirectoryA(length, longer.data());
-  if (got == 0 || got >= length) return {};
+  if (got == 0 || got >= length) return BundlePathsFor("");
   longer.resize(got);
   return BundlePathsFor(std::move(longer));
 }

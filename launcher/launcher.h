@@ -28,8 +28,8 @@ inline constexpr int kEditorSettingsDocument = 0;
 // cannot keep the launcher alive.
 inline constexpr int kMaxCloseWindowPasses = 50;
 
-// The bundle's folders, each ending with the path separator; all empty when
-// the current directory could not be read.
+// The bundle's folders, each ending with the path separator. When the current
+// directory could not be read the root is empty and the others are relative.
 struct BundlePaths {
   std::string rootDir;
   std::string phpDir;

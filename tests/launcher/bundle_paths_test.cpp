@@ -31,10 +31,11 @@ TEST(BundlePaths, ComposedFromTheRootWithOneSeparatorEach) {
   }
 }
 
-TEST(BundlePaths, NoRootGivesNoPaths) {
+TEST(BundlePaths, NoRootGivesRelativePaths) {
   BundlePaths paths = BundlePathsFor("");
   EXPECT_TRUE(paths.rootDir.empty());
-  EXPECT_TRUE(paths.editorDir.empty());
+  EXPECT_EQ(paths.editorDir, P("server|notepad|"));  // the editor is still found
+  EXPECT_EQ(paths.phpDir, P("server|modules|php|PHP-5.6-5.7|"));
 }
 
 }  // namespace
