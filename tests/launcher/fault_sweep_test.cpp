@@ -37,14 +37,37 @@ std::string ConfigXml() {
          "  </FileBrowser>\n</NotepadPlus>\n";
 }
 
+// The same configuration with CR LF line ends and a long comment, so that
+// it is read in several chunks.
+std::string LargeConfigXml() {
+  std::string config = ConfigXml(), large;
+  for (char c : config) {
+    if (c == '\n') large += '\r';
+    large += c;
+  }
+  std::string comment = "<!--";
+  for (int i = 0; i < 800; ++i) comment += "\r\n  an old note about the editor's settings, kept";
+  comment += "\r\n-->\r\n";
+  large.insert(large.rfind("</NotepadPlus>"), comment);
+  return large;
+}
+
+// What the bundle holds before the run.
+struct Scenario {
+  const char* name;
+  bool hasState;   // false: the first run in this bundle
+  bool hasPhpIni;  // false: php.ini is created
+  bool largeConfig;
+};
+
 struct Outcome {
   std::string php, config, state;
   bool operator==(const Outcome&) const = default;
 };
 
-class FaultSweep : public ::testing::Test {
+class FaultSweep : public ::testing::TestWithParam<Scenario> {
  protected:
-  void SetUp() override { config_ = ConfigXml(); }
+  void SetUp() override { config_ = GetParam().largeConfig ? LargeConfigXml() : ConfigXml(); }
 
   // Lays the bundle out afresh and runs the launcher in it with the fault.
   Outcome RunWith(std::int64_t failAt, FaultyPlatform::Fault fault, unsigned kinds,
@@ -53,9 +76,10 @@ class FaultSweep : public ::testing::Test {
     root_ = fs::canonical(dir.Root()).string() + "/";
     fs::create_directories(root_ + "server/notepad");
     fs::create_directories(root_ + "server/modules/php/PHP-5.6-5.7");
-    WriteWholeFile(root_ + "server/modules/php/PHP-5.6-5.7/php.ini", kPhpIni);
+    if (GetParam().hasPhpIni)
+      WriteWholeFile(root_ + "server/modules/php/PHP-5.6-5.7/php.ini", kPhpIni);
     WriteWholeFile(root_ + "server/notepad/config.xml", config_);
-    WriteWholeFile(root_ + "server/notepad/state.txt", kOldRoot);
+    if (GetParam().hasState) WriteWholeFile(root_ + "server/notepad/state.txt", kOldRoot);
 
     fs::path before = fs::current_path();
     fs::current_path(root_);
@@ -94,7 +118,9 @@ class FaultSweep : public ::testing::Test {
   void Sweep(FaultyPlatform::Fault fault, unsigned kinds, const char* label) {
     std::int64_t total = 0;
     Outcome clean = Neutral(RunWith(0, fault, kinds, &total));
-    const Outcome old{kPhpIni, config_, kOldRoot};
+    // A file that was not there reads as empty.
+    const Outcome old{GetParam().hasPhpIni ? kPhpIni : "", config_,
+                      GetParam().hasState ? kOldRoot : ""};
     ASSERT_NE(clean.php, old.php);
     ASSERT_NE(clean.config, old.config);
     ASSERT_EQ(clean.state, "<ROOT>/");
@@ -115,29 +141,40 @@ class FaultSweep : public ::testing::Test {
     // The folder's name differs in length from run to run, and with it a few
     // allocations; nearly every planned fault must still land.
     EXPECT_GE(fired * 100, runs * 95);
-    std::cout << "[ sweep ] " << label << ": " << runs << " runs, each with one fault\n";
+    std::cout << "[ sweep ] " << GetParam().name << ", " << label << ": " << runs
+              << " runs, each with one fault\n";
   }
 
   std::string config_;
   std::string root_;
 };
 
-TEST_F(FaultSweep, EveryFailingFileCall) {
+TEST_P(FaultSweep, EveryFailingFileCall) {
   Sweep(FaultyPlatform::Fault::Fail, FaultyPlatform::FileCalls, "failing file calls");
 }
 
-TEST_F(FaultSweep, EveryShortWrite) {
+TEST_P(FaultSweep, EveryShortWrite) {
   Sweep(FaultyPlatform::Fault::ShortWrite, FaultyPlatform::WriteCalls, "short writes");
 }
 
-TEST_F(FaultSweep, EveryFailingOtherCall) {
+TEST_P(FaultSweep, EveryFailingOtherCall) {
   Sweep(FaultyPlatform::Fault::Fail, FaultyPlatform::OtherCalls,
         "failing process and console calls");
 }
 
-TEST_F(FaultSweep, EveryFailingAllocation) {
+TEST_P(FaultSweep, EveryFailingAllocation) {
   Sweep(FaultyPlatform::Fault::Fail, FaultyPlatform::HeapCalls, "failing allocations");
 }
+
+INSTANTIATE_TEST_SUITE_P(Bundles, FaultSweep,
+                         ::testing::Values(Scenario{"moved", true, true, false},
+                                           Scenario{
+                                               "first run, no php.ini, a config of several chunks",
+                                               false, false, true}),
+                         [](const ::testing::TestParamInfo<Scenario>& info) {
+                           return info.param.hasState ? std::string("Moved")
+                                                      : std::string("FirstRun");
+                         });
 
 }  // namespace
 }  // namespace qg
