@@ -76,19 +76,37 @@ bool PutBytes(XmlOutput* output, const unsigned char* bytes, std::size_t count) 
   return true;
 }
 
+// For each mode, 1 for the characters a one-byte writer cannot copy as they
+// are: those with an entity, and (in the second half of each row's use, see
+// PlainRun) the characters 128-255 the UTF-8 writer encodes.
+struct StopTable {
+  unsigned char stop[3][256];
+};
+
+constexpr StopTable MakeStopTable(bool withHighHalf) {
+  StopTable table{};
+  for (int mode = 0; mode < 3; ++mode) {
+    for (int c = 0; c < 256; ++c) {
+      table.stop[mode][c] = kEscapes.entity[mode][c] || (withHighHalf && c >= 0x80) ? 1 : 0;
+    }
+  }
+  return table;
+}
+
+constexpr StopTable kByteStops = MakeStopTable(false);
+constexpr StopTable kUtf8Stops = MakeStopTable(true);
+
 // Length of the run from `i` on that a one-byte writer copies as it is:
-// characters that need no escaping (and, for UTF-8, are below 128).
+// characters that need no escaping (and, for UTF-8, are below 128). Four
+// characters are looked at per step; this loop is most of a save's work.
 std::size_t PlainRun(const unsigned char* text, std::size_t i, std::size_t n, EscapeMode mode,
                      bool asciiOnly) {
-  const char* const* entity = kEscapes.entity[mode];
+  if (!asciiOnly && mode == EscapeNone) return n - i;
+  const unsigned char* stop = (asciiOnly ? kUtf8Stops : kByteStops).stop[mode];
   std::size_t j = i;
-  if (asciiOnly) {
-    while (j < n && text[j] < 0x80 && !entity[text[j]]) ++j;
-  } else if (mode == EscapeNone) {
-    j = n;
-  } else {
-    while (j < n && !entity[text[j]]) ++j;
-  }
+  while (j + 4 <= n && !(stop[text[j]] | stop[text[j + 1]] | stop[text[j + 2]] | stop[text[j + 3]]))
+    j += 4;
+  while (j < n && !stop[text[j]]) ++j;
   return j - i;
 }
 
@@ -139,7 +157,32 @@ class FrameStack {
 
 bool Write(XmlOutput* output, const char* text, EscapeMode mode = EscapeNone,
            std::int32_t maximum = -1) {
+  // Names and raw content in 8-bit output are copied as they are: one copy
+  // when they fit, instead of a trip through the unit writer.
+  if (mode == EscapeNone && maximum == -1 && text && output->writeText == ByteWriter) {
+    std::size_t length = std::strlen(text);
+    if (length <= static_cast<std::size_t>(output->room)) {
+      std::memcpy(output->cursor, text, length);
+      output->cursor += length;
+      output->room -= static_cast<std::int32_t>(length);
+      return true;
+    }
+  }
   return output->writeText(text, maximum, mode, output) != 0;
+}
+
+// Markup spelled by the writer itself, all ASCII, so every one-byte writer
+// stores it unchanged: one copy when it fits.
+template <std::size_t N>
+bool WriteLiteral(XmlOutput* output, const char (&literal)[N]) {
+  constexpr auto length = static_cast<std::int32_t>(N - 1);
+  if (output->writeText != Utf16Writer && output->room >= length) {
+    std::memcpy(output->cursor, literal, length);
+    output->cursor += length;
+    output->room -= length;
+    return true;
+  }
+  return Write(output, literal);
 }
 
 // The doctype's own text stands for itself; an element's is character data.
@@ -166,14 +209,16 @@ bool FinishContent(const XmlNode* node, const ContentFrame& frame, XmlOutput* ou
     return false;
   }
   if (node->kind != ElementNode) return true;
-  return Write(output, "</") && Write(output, node->name) && Write(output, ">");
+  return WriteLiteral(output, "</") && Write(output, node->name) && WriteLiteral(output, ">");
 }
 
 bool WriteAttributes(const XmlNode* node, XmlOutput* output) {
   if (node->attributeCount <= 0 || !node->attributes) return true;
   for (int i = 0; i < node->attributeCount; ++i) {
-    if (!Write(output, " ") || !Write(output, node->attributes[2 * i]) || !Write(output, "=\"") ||
-        !Write(output, node->attributes[2 * i + 1], EscapeAttribute) || !Write(output, "\"")) {
+    if (!WriteLiteral(output, " ") || !Write(output, node->attributes[2 * i]) ||
+        !WriteLiteral(output, "=\"") ||
+        !Write(output, node->attributes[2 * i + 1], EscapeAttribute) ||
+        !WriteLiteral(output, "\"")) {
       return false;
     }
   }
@@ -191,21 +236,22 @@ Opened WriteStart(const XmlNode* node, XmlOutput* output) {
     case DoctypeNode:
       return Opened::Content;
     case ElementNode:
-      ok = Write(output, "<") && Write(output, node->name) && WriteAttributes(node, output);
+      ok = WriteLiteral(output, "<") && Write(output, node->name) && WriteAttributes(node, output);
       if (!ok) return Opened::Failed;
       if (!node->firstChild && (!node->text || !*node->text)) {
-        return Write(output, "/>") ? Opened::Leaf : Opened::Failed;
+        return WriteLiteral(output, "/>") ? Opened::Leaf : Opened::Failed;
       }
-      return Write(output, ">") ? Opened::Content : Opened::Failed;
+      return WriteLiteral(output, ">") ? Opened::Content : Opened::Failed;
     case CommentNode:
-      ok = Write(output, "<!--") && Write(output, node->text) && Write(output, "-->");
+      ok = WriteLiteral(output, "<!--") && Write(output, node->text) && WriteLiteral(output, "-->");
       break;
     case CDataNode:
-      ok = Write(output, "<![CDATA[") && Write(output, node->text) && Write(output, "]]>");
+      ok = WriteLiteral(output, "<![CDATA[") && Write(output, node->text) &&
+           WriteLiteral(output, "]]>");
       break;
     case InstructionNode:
-      ok = Write(output, "<?") && Write(output, node->name) && Write(output, " ") &&
-           Write(output, node->text) && Write(output, "?>");
+      ok = WriteLiteral(output, "<?") && Write(output, node->name) && WriteLiteral(output, " ") &&
+           Write(output, node->text) && WriteLiteral(output, "?>");
       break;
   }
   return ok ? Opened::Leaf : Opened::Failed;
@@ -335,7 +381,8 @@ int WriteXmlDocument(const XmlDocument* document, XmlOutput* output, int encodin
     const char* standalone = document->standalone == 0   ? " standalone=\"no\""
                              : document->standalone == 1 ? " standalone=\"yes\""
                                                          : nullptr;
-    if (!Write(output, opening) || !Write(output, standalone) || !Write(output, "?>")) return 0;
+    if (!Write(output, opening) || !Write(output, standalone) || !WriteLiteral(output, "?>"))
+      return 0;
   }
   return WriteNode(document->root, output);
 }
