@@ -26,7 +26,8 @@ cp -r "$bundle/server" "$before/"
 echo "== demo bundle: $bundle"
 echo "== first run (the bundle is new here)"
 (cd "$bundle" && "$exe")
-echo "== what the launcher changed:"
+echo "== what the launcher changed (php.ini is written back in its normalised form:"
+echo "   CR LF line ends, no blank lines, key = value; config.xml keeps its layout):"
 diff -ru "$before/server" "$bundle/server" || true
 echo "== state.txt now holds: $(cat "$bundle/server/notepad/state.txt")"
 cp -r "$bundle/server" "$before/second"
