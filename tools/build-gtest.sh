@@ -9,19 +9,7 @@
 # done.
 set -euo pipefail
 
-if [ $# -ne 2 ]; then
-  echo "usage: $0 ARCH PREFIX   (ARCH: i686 or x86_64)" >&2
-  exit 2
-fi
-arch=$1
-case "$arch" in
-  i686 | x86_64) ;;
-  *) echo "unknown ARCH '$arch': i686 or x86_64" >&2; exit 2 ;;
-esac
-repo=$(cd "$(dirname "$0")/.." && pwd)
-toolchain=$repo/cmake/toolchains/mingw-$arch.cmake
-mkdir -p "$2"
-prefix=$(cd "$2" && pwd)
+source "$(dirname "$0")/cross-target.sh"
 
 if compgen -G "$prefix/lib/cmake/GTest/GTestConfig.cmake" > /dev/null; then
   echo "GoogleTest for $arch already installed in $prefix"
