@@ -29,7 +29,7 @@
 namespace fs = std::filesystem;
 using qg::testing::ForwardingPlatform;
 using qg::testing::HeapCountingPlatform;
-using qg::testing::ScopedPlatform;
+using qg::testing::PlatformScope;
 
 namespace {
 
@@ -145,7 +145,7 @@ void Measure(const std::string& path, const fs::path& scratch) {
   std::int64_t peak = 0;
   {
     HeapCountingPlatform counting(qg::NativePlatform());
-    ScopedPlatform scope(counting);
+    PlatformScope scope(counting);
     std::int64_t before = counting.LiveBytes();
     counting.ResetPeak();
     if (!qg::LoadXmlDocument(0, path.c_str(), qg::Ascii) || qg::GetParseStatus(0) != 0) {
@@ -165,7 +165,7 @@ void Measure(const std::string& path, const fs::path& scratch) {
   double saveNoSync;
   {
     NoSyncPlatform noSync(qg::NativePlatform());
-    ScopedPlatform scope(noSync);
+    PlatformScope scope(noSync);
     saveNoSync = Best(runs, [&] { qg::SaveXmlDocument(0, out.c_str()); });
   }
   qg::FreeXmlDocument(0);

@@ -9,13 +9,7 @@
 // 0), and boolean results are the Windows BOOL taken as success.
 #pragma once
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "system/windows/windows_headers.h"
 
 #include <atomic>
 #include <cstdint>

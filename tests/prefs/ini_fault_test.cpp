@@ -60,7 +60,7 @@ TEST_P(FaultTest, EveryFailureKeepsTheFileWhole) {
     FaultyPlatform faulty(NativePlatform());
     std::int64_t beforeClose = 0;
     {
-      PlatformScope scope(&faulty);
+      PlatformScope scope(faulty);
       faulty.FailAt(n, run.fault, run.kinds);
       OpenIniFile(path.c_str(), 0);
       SelectIniGroup("PHP");
@@ -141,7 +141,7 @@ TEST_P(RefusedLoadTest, OpenFailsAndNothingIsWrittenBack) {
   std::string path = dir.Write("php.ini", input);
   LyingPlatform lying(NativePlatform());
   {
-    PlatformScope scope(&lying);
+    PlatformScope scope(lying);
     lying.reportedSize = GetParam().reportedSize;
     lying.readShortBy = GetParam().readShortBy;
     EXPECT_EQ(OpenIniFile(path.c_str(), 0), 0);
@@ -209,7 +209,7 @@ TEST_P(OutOfMemoryTest, FailedStepChangesNothing) {
     FaultyPlatform faulty(NativePlatform());
     bool anyWrite = false, allWrites = true;
     {
-      PlatformScope scope(&faulty);
+      PlatformScope scope(faulty);
       faulty.FailAt(n, FaultyPlatform::Fault::Fail, FaultyPlatform::HeapCalls);
       for (const EditStep& step : c.steps) {
         std::vector<std::string> before = testing::EntryTexts();

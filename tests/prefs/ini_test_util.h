@@ -6,6 +6,7 @@
 
 #include "prefs/ini_model.h"
 #include "system/platform.h"
+#include "tests/support/platform_scope.h"
 
 namespace qg::testing {
 
@@ -28,17 +29,5 @@ inline std::vector<std::string> EntryTexts() {
   }
   return texts;
 }
-
-// Installs a platform for the lifetime of the scope.
-class PlatformScope {
- public:
-  explicit PlatformScope(Platform* platform) : previous_(SetPlatform(platform)) {}
-  ~PlatformScope() { SetPlatform(previous_); }
-  PlatformScope(const PlatformScope&) = delete;
-  PlatformScope& operator=(const PlatformScope&) = delete;
-
- private:
-  Platform* previous_;
-};
 
 }  // namespace qg::testing

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "system/platform.h"
+#include "tests/support/platform_scope.h"
 
 namespace qg::testing {
 
@@ -250,19 +251,6 @@ class SimulatedPlatform final : public Platform {
   std::function<void(std::uint32_t)> onSleep_;
 
   std::int64_t outstandingBlocks_ = 0;
-};
-
-// Installs a platform for the life of the scope and puts the previous one
-// back at its end.
-class PlatformScope {
- public:
-  explicit PlatformScope(Platform& platform) : before_(SetPlatform(&platform)) {}
-  ~PlatformScope() { SetPlatform(before_); }
-  PlatformScope(const PlatformScope&) = delete;
-  PlatformScope& operator=(const PlatformScope&) = delete;
-
- private:
-  Platform* before_;
 };
 
 }  // namespace qg::testing

@@ -9,13 +9,7 @@
 #include "system/platform.h"
 #include "tests/support/temp_dir.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "system/windows/windows_headers.h"
 
 namespace qg {
 namespace {

@@ -8,6 +8,7 @@
 
 #include "system/platform.h"
 #include "tests/support/forwarding_platform.h"
+#include "tests/support/platform_scope.h"
 
 namespace qg::testing {
 
@@ -67,18 +68,6 @@ class WriteRecordingPlatform : public ForwardingPlatform {
     return inner_.WriteFile(file, buffer, count, written);
   }
   std::vector<std::uint32_t> writes;
-};
-
-// Installs a platform for one scope and puts the previous one back.
-class ScopedPlatform {
- public:
-  explicit ScopedPlatform(Platform& platform) : previous_(SetPlatform(&platform)) {}
-  ~ScopedPlatform() { SetPlatform(previous_); }
-  ScopedPlatform(const ScopedPlatform&) = delete;
-  ScopedPlatform& operator=(const ScopedPlatform&) = delete;
-
- private:
-  Platform* previous_;
 };
 
 }  // namespace qg::testing

@@ -344,7 +344,7 @@ TEST_F(XmlLoadTest, BillionLaughsIsRefusedWithinBoundedMemory) {
   ReleaseXmlLibrary();
   {
     HeapCountingPlatform counting(NativePlatform());
-    ScopedPlatform scope(counting);
+    PlatformScope scope(counting);
     ASSERT_NE(LoadXmlDocument(0, path.c_str(), -1), 0);
     EXPECT_NE(GetParseStatus(0), 0);
     // 10^12 expansions of "lol" would need terabytes.
@@ -406,7 +406,7 @@ TEST_F(XmlLoadTest, FilesOfFourGibibytesAreRefused) {
   ASSERT_NE(Load("<old/>"), nullptr);
   std::string path = dir.Write("big.xml", "<a/>");
   HugeFilePlatform huge(NativePlatform());
-  ScopedPlatform scope(huge);
+  PlatformScope scope(huge);
   EXPECT_EQ(LoadXmlDocument(0, path.c_str(), Ascii), 0);
   EXPECT_STREQ(GetMainNode(0)->name, "old");
 }
@@ -421,7 +421,7 @@ TEST_F(XmlLoadTest, EveryAllocationOrReadFailureIsSurvivedWithoutLeaks) {
   ReleaseXmlLibrary();
   HeapCountingPlatform counting(NativePlatform());
   FaultyPlatform faulty(counting);
-  ScopedPlatform scope(faulty);
+  PlatformScope scope(faulty);
   ASSERT_NE(LoadXmlDocument(0, path.c_str(), Ascii), 0);  // the slot record stays
   FreeXmlDocument(0);
   ReleaseXmlLibrary();
@@ -454,7 +454,7 @@ TEST_F(XmlLoadTest, ReleasingTheLibraryReturnsEveryByte) {
   FreeXmlDocument(-1);
   ReleaseXmlLibrary();
   HeapCountingPlatform counting(NativePlatform());
-  ScopedPlatform scope(counting);
+  PlatformScope scope(counting);
   ASSERT_NE(LoadXmlDocument(6, path.c_str(), Ascii), 0);
   ASSERT_NE(LoadXmlDocument(-1, path.c_str(), Ascii), 0);
   ASSERT_NE(LoadXmlDocument(-1, path.c_str(), Ascii), 0);

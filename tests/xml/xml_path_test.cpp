@@ -208,7 +208,7 @@ TEST_F(XmlPathTest, EditedDocumentsReleaseEveryStringOnce) {
   FreeXmlDocument(-1);
   ReleaseXmlLibrary();
   HeapCountingPlatform counting(NativePlatform());
-  ScopedPlatform scope(counting);
+  PlatformScope scope(counting);
   ASSERT_NE(LoadXmlDocument(0, path.c_str(), Ascii), 0);  // the slot record may be new
   FreeXmlDocument(0);
   ReleaseXmlLibrary();

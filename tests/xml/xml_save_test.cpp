@@ -144,7 +144,7 @@ TEST_F(XmlSaveTest, LongOutputsAreWrittenInWholeUnits) {
     WriteRecordingPlatform recording(NativePlatform());
     std::string output;
     {
-      ScopedPlatform scope(recording);
+      PlatformScope scope(recording);
       output = Save();
     }
     ASSERT_GT(recording.writes.size(), 2u);
@@ -219,7 +219,7 @@ TEST_F(XmlSaveTest, AFailureAtAnyPointLeavesTheOldFileWhole) {
       faulty.FailAt(n, fault);
       std::int32_t result;
       {
-        ScopedPlatform scope(faulty);
+        PlatformScope scope(faulty);
         result = SaveXmlDocument(0, target.c_str(), 0);
       }
       bool hit = faulty.Fired();

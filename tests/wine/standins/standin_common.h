@@ -1,13 +1,7 @@
 // Shared bits of the Windows stand-in programs of the Wine tests.
 #pragma once
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "system/windows/windows_headers.h"
 
 #include <string>
 
