@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -9,16 +10,32 @@
 #include "launcher/launcher.h"
 #include "launcher/shutdown.h"
 #include "system/console.h"
+#include "tests/support/forwarding_platform.h"
+#include "tests/support/platform_scope.h"
 #include "tests/support/temp_dir.h"
 
 namespace qg {
 namespace {
+
+// Writes that take a while, so that the second caller surely arrives while
+// the first is still writing the files out.
+class SlowWrites final : public testing::ForwardingPlatform {
+ public:
+  using ForwardingPlatform::ForwardingPlatform;
+  bool WriteFile(Handle file, const void* buffer, std::uint32_t count,
+                 std::uint32_t* written) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return inner_.WriteFile(file, buffer, count, written);
+  }
+};
 
 // Whoever returns from the end routine first, the pending output of every
 // open file must already be on disk: a caller that arrives while another is
 // shutting down waits for it.
 TEST(ShutDownLibraries, RunsOnceAndEveryCallerReturnsOnlyWhenItIsDone) {
   testing::TempDir dir;
+  SlowWrites slow(NativePlatform());
+  testing::PlatformScope scope(slow);
   for (int round = 0; round < 20; ++round) {
     StartLibraries();
     std::vector<std::string> paths;
