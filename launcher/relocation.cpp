@@ -5,6 +5,7 @@
 #include "files/sequential_file.h"
 #include "launcher/launcher.h"
 #include "prefs/ini_file.h"
+#include "xml/attribute_markup.h"
 #include "xml/xml_library.h"
 
 namespace qg {
@@ -30,8 +31,10 @@ void UpdateEditorSettings(const BundlePaths& paths) {
   if (GetParseStatus(kEditorSettingsDocument) != 0) return;
   XmlNode* node = FindNodeByPath(GetMainNode(kEditorSettingsDocument), kFileBrowserRoot);
   if (!node) return;
-  std::string folder = paths.domainsDir + kSiteFolder;
-  SetNodeAttribute(node, kFolderAttribute, folder.c_str());
+  // Written as character references, so the folder reads back the same
+  // whatever encoding the file is labelled with.
+  std::string folder = AttributeMarkupFromNarrow((paths.domainsDir + kSiteFolder).c_str());
+  SetNodeAttributeMarkup(node, kFolderAttribute, folder.c_str());
   // Without memory for the new value the attribute keeps its old one; the
   // file is then left as it is rather than rewritten with no change in it.
   const char* now = GetNodeAttribute(node, kFolderAttribute);

@@ -238,6 +238,7 @@ void FreeXmlDocument(ObjectNumber number) {
     Sys().HeapFree(block);
     block = next;
   }
+  if (document->declaredEncoding) Sys().HeapFree(document->declaredEncoding);
   ReleaseObject(documents, number);
 }
 

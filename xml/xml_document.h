@@ -49,6 +49,12 @@ inline constexpr XmlParseStatus kParseNoInput = 1;
 // Node flag: the attribute array was carved from the document's string pool
 // (and is released with the pool, never on its own).
 inline constexpr std::uint16_t kPooledAttributes = 1;
+// Node flags from bit 1 on: the value of attribute i (i below
+// kMarkupAttributeLimit) holds ready markup and is written as it is.
+inline constexpr int kMarkupAttributeLimit = 15;
+inline constexpr std::uint16_t MarkupValueFlag(int index) {
+  return static_cast<std::uint16_t>(1u << (index + 1));
+}
 
 struct XmlNode {
   XmlNode* parent;       // null for the DocumentNode
@@ -103,6 +109,13 @@ struct XmlDocument {
   // tree is incomplete, and the load reports it as a failure, so that it is
   // never saved over the file it came from.
   std::int32_t contentLost;
+  // Set when the file was loaded with the Ascii format and the parser read
+  // its bytes as 8-bit text (no byte-order mark, no zero byte among the first
+  // two): the tree then holds the file's own bytes, and 8-bit output keeps the
+  // file's label, `declaredEncoding` (an individual copy of the name as the
+  // declaration spelled it), or UTF-8 when the file named none.
+  std::int32_t keepsFileBytes;
+  char* declaredEncoding;
 
   bool Live() const { return inUse != 0; }
 };

@@ -31,6 +31,12 @@ XmlNode* GetMainNode(ObjectNumber number);
 XmlNode* FindNodeByPath(XmlNode* node, const char* path);
 // Replaces or appends an attribute of an element.
 void SetNodeAttribute(XmlNode* node, const char* name, const char* value);
+// SetNodeAttribute for a value given in the form it takes in the file:
+// `markup` is written as it is, unescaped, so it must be well-formed attribute
+// content (character data with its references, no '<', '"' or lone '&'). Only
+// the first 15 attributes of an element can hold markup; false, with nothing
+// changed, past them, and when memory for the copy cannot be had.
+bool SetNodeAttributeMarkup(XmlNode* node, const char* name, const char* markup);
 // The value of an element's attribute, or null when it has none of that name.
 const char* GetNodeAttribute(const XmlNode* node, const char* name);
 // Writes the document to `path`; 1 when all of it was written.

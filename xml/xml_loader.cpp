@@ -353,6 +353,10 @@ bool SameNameIgnoringCase(const char* a, const char* b) {
 void XMLCALL OnXmlDeclaration(void* userData, const XML_Char*, const XML_Char* encoding,
                               int standalone) {
   XmlDocument* document = DocumentOf(userData);
+  if (encoding && document->keepsFileBytes && !document->declaredEncoding) {
+    document->declaredEncoding = CopyIndividual(encoding);
+    if (!document->declaredEncoding) document->contentLost = 1;
+  }
   if (encoding && !document->encodingFixed) {
     if (SameNameIgnoringCase(encoding, "US-ASCII") ||
         SameNameIgnoringCase(encoding, "ISO-8859-1")) {
@@ -393,6 +397,18 @@ XML_Parser CreateXmlParser(int format) {
   XML_SetReparseDeferralEnabled(parser, XML_FALSE);
 #endif
   return parser;
+}
+
+// True when the parser reads a file that starts with these bytes as the
+// 8-bit text it is told to: with a byte-order mark, or a zero byte among the
+// first two bytes, it decodes UTF-8 or UTF-16 by itself whatever it is told.
+bool ReadAsEightBit(const unsigned char* start, std::size_t length) {
+  auto startsWith = [&](const char* mark, std::size_t size) {
+    return length >= size && std::memcmp(start, mark, size) == 0;
+  };
+  if (startsWith("\xEF\xBB\xBF", 3) || startsWith("\xFF\xFE", 2) || startsWith("\xFE\xFF", 2))
+    return false;
+  return !(length >= 1 && start[0] == 0) && !(length >= 2 && start[1] == 0);
 }
 
 }  // namespace
@@ -466,6 +482,9 @@ std::intptr_t LoadXmlDocument(ObjectNumber number, const char* path, int format)
       break;
     }
     if (document->lineEnding == Undetected) document->lineEnding = DetectLineEnding(buffer, read);
+    if (total == 0 && format == Ascii) {
+      document->keepsFileBytes = ReadAsEightBit(static_cast<const unsigned char*>(buffer), read);
+    }
     total += read;
     if (XML_ParseBuffer(parser, static_cast<int>(read), total >= size) == XML_STATUS_ERROR) {
       document->status = static_cast<XmlParseStatus>(XML_GetErrorCode(parser));

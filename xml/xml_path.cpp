@@ -111,21 +111,33 @@ XmlNode* FindNodeByPath(XmlNode* node, const char* path) {
   return current;
 }
 
-void SetNodeAttribute(XmlNode* node, const char* name, const char* value) {
-  if (!node || node->kind != ElementNode) return;
+namespace {
+
+// Index of the attribute `name` (null: the empty name), or -1.
+int FindAttribute(const XmlNode* node, const char* name) {
+  if (!node->attributes) return -1;
   if (!name) name = "";
-  for (int i = 0; i < node->attributeCount; ++i) {
-    char*& stored = node->attributes[2 * i + 1];
-    if (std::strcmp(node->attributes[2 * i], name) != 0) continue;
+  for (int i = 0; i < node->attributeCount; ++i)
+    if (std::strcmp(node->attributes[2 * i], name) == 0) return i;
+  return -1;
+}
+
+// SetNodeAttribute's work; the index of the attribute that now holds the
+// value, or -1 when memory for it could not be had.
+int StoreAttribute(XmlNode* node, const char* name, const char* value) {
+  if (!name) name = "";
+  int index = FindAttribute(node, name);
+  if (index >= 0) {
+    char*& stored = node->attributes[2 * index + 1];
     // Without memory for the copy the old value stays.
-    if (char* copy = CopyIndividual(value)) {
-      if (IsIndividual(stored)) Sys().HeapFree(stored);
-      stored = copy;
-    }
-    return;
+    char* copy = CopyIndividual(value);
+    if (!copy) return -1;
+    if (IsIndividual(stored)) Sys().HeapFree(stored);
+    stored = copy;
+    return index;
   }
-  if (node->attributeCount == INT16_MAX) return;
-  if (node->spareSlots <= 0 && !GrowAttributes(node)) return;
+  if (node->attributeCount == INT16_MAX) return -1;
+  if (node->spareSlots <= 0 && !GrowAttributes(node)) return -1;
   --node->spareSlots;
   char* nameCopy = CopyIndividual(name);
   char* valueCopy = nameCopy ? CopyIndividual(value) : nullptr;
@@ -133,11 +145,30 @@ void SetNodeAttribute(XmlNode* node, const char* name, const char* value) {
     // The pair stays spare; the list keeps only complete pairs.
     if (nameCopy) Sys().HeapFree(nameCopy);
     ++node->spareSlots;
-    return;
+    return -1;
   }
   node->attributes[2 * node->attributeCount] = nameCopy;
   node->attributes[2 * node->attributeCount + 1] = valueCopy;
-  ++node->attributeCount;
+  return node->attributeCount++;
+}
+
+}  // namespace
+
+void SetNodeAttribute(XmlNode* node, const char* name, const char* value) {
+  if (!node || node->kind != ElementNode) return;
+  int index = StoreAttribute(node, name, value);
+  if (index >= 0 && index < kMarkupAttributeLimit)
+    node->flags &= static_cast<std::uint16_t>(~MarkupValueFlag(index));
+}
+
+bool SetNodeAttributeMarkup(XmlNode* node, const char* name, const char* markup) {
+  if (!node || node->kind != ElementNode) return false;
+  int existing = FindAttribute(node, name);
+  if ((existing >= 0 ? existing : node->attributeCount) >= kMarkupAttributeLimit) return false;
+  int index = StoreAttribute(node, name, markup);
+  if (index < 0) return false;
+  node->flags |= MarkupValueFlag(index);
+  return true;
 }
 
 }  // namespace qg

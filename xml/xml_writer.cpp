@@ -212,12 +212,18 @@ bool FinishContent(const XmlNode* node, const ContentFrame& frame, XmlOutput* ou
   return WriteLiteral(output, "</") && Write(output, node->name) && WriteLiteral(output, ">");
 }
 
+// A value set as ready markup (SetNodeAttributeMarkup) is written as it is.
+EscapeMode ValueMode(const XmlNode* node, int index) {
+  return index < kMarkupAttributeLimit && (node->flags & MarkupValueFlag(index)) ? EscapeNone
+                                                                                 : EscapeAttribute;
+}
+
 bool WriteAttributes(const XmlNode* node, XmlOutput* output) {
   if (node->attributeCount <= 0 || !node->attributes) return true;
   for (int i = 0; i < node->attributeCount; ++i) {
     if (!WriteLiteral(output, " ") || !Write(output, node->attributes[2 * i]) ||
         !WriteLiteral(output, "=\"") ||
-        !Write(output, node->attributes[2 * i + 1], EscapeAttribute) ||
+        !Write(output, node->attributes[2 * i + 1], ValueMode(node, i)) ||
         !WriteLiteral(output, "\"")) {
       return false;
     }
@@ -294,6 +300,8 @@ int WriteNode(const XmlNode* top, XmlOutput* output) {
 
 }  // namespace
 
+const char* AttributeEntity(unsigned char c) { return kEscapes.entity[EscapeAttribute][c]; }
+
 // --- unit writers -----------------------------------------------------------------
 
 int ByteWriter(const char* text, std::int32_t maximum, EscapeMode mode, XmlOutput* output) {
@@ -362,16 +370,20 @@ int Utf16Writer(const char* text, std::int32_t maximum, EscapeMode mode, XmlOutp
 
 int WriteXmlDocument(const XmlDocument* document, XmlOutput* output, int encoding,
                      std::uint32_t flags) {
-  const char* opening;
+  const char* label;
   if (encoding == Unicode) {
     output->writeText = Utf16Writer;
-    opening = "<?xml version=\"1.0\" encoding=\"UTF-16\"";
+    label = "UTF-16";
   } else if (encoding == Utf8) {
     output->writeText = Utf8Writer;
-    opening = "<?xml version=\"1.0\" encoding=\"UTF-8\"";
+    label = "UTF-8";
   } else {
     output->writeText = ByteWriter;
-    opening = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"";
+    // A tree that holds a file's own bytes keeps the file's label; any other
+    // 8-bit text is the characters 0-255.
+    label = !document->keepsFileBytes    ? "ISO-8859-1"
+            : document->declaredEncoding ? document->declaredEncoding
+                                         : "UTF-8";
   }
   if (flags & WithByteOrderMark) {
     if (encoding == Unicode && !PutUnit(output, "\xFF\xFE", 2)) return 0;
@@ -381,7 +393,8 @@ int WriteXmlDocument(const XmlDocument* document, XmlOutput* output, int encodin
     const char* standalone = document->standalone == 0   ? " standalone=\"no\""
                              : document->standalone == 1 ? " standalone=\"yes\""
                                                          : nullptr;
-    if (!Write(output, opening) || !Write(output, standalone) || !WriteLiteral(output, "?>"))
+    if (!WriteLiteral(output, "<?xml version=\"1.0\" encoding=\"") || !Write(output, label) ||
+        !WriteLiteral(output, "\"") || !Write(output, standalone) || !WriteLiteral(output, "?>"))
       return 0;
   }
   return WriteNode(document->root, output);

@@ -38,6 +38,10 @@ int ByteWriter(const char* text, std::int32_t maximum, EscapeMode mode, XmlOutpu
 int Utf8Writer(const char* text, std::int32_t maximum, EscapeMode mode, XmlOutput* output);
 int Utf16Writer(const char* text, std::int32_t maximum, EscapeMode mode, XmlOutput* output);
 
+// The reference an attribute value writes for the ASCII character `c`
+// ("&amp;" for '&'), or null when `c` stands for itself.
+const char* AttributeEntity(unsigned char c);
+
 // Writes the document (declaration per `flags`, then the tree) through the
 // unit writer chosen by `encoding`; 1 on success.
 int WriteXmlDocument(const XmlDocument* document, XmlOutput* output, int encoding,

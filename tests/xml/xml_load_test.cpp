@@ -56,7 +56,7 @@ TEST_P(XmlLineEndTest, KeepsTheFilesLineEndsInEveryText) {
   EXPECT_EQ(TextOf(children[2]), WithLineEnd("d\ne", nl));
   EXPECT_EQ(TextOf(children[3]), WithLineEnd("one\ntwo", nl));
   // Written back, everything but the rebuilt declaration is as it was.
-  EXPECT_EQ(Save(), WithLineEnd("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>" + body, nl));
+  EXPECT_EQ(Save(), WithLineEnd("<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + body, nl));
 }
 
 INSTANTIATE_TEST_SUITE_P(Styles, XmlLineEndTest,

@@ -1,0 +1,58 @@
+// Reading saved XML files back with another program's parser: Python's
+// xml.etree, which honours the file's declaration (its encoding label).
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace qg::testing {
+
+inline bool HavePythonXml() {
+  return std::system("python3 -c 'import xml.etree.ElementTree' >/dev/null 2>&1") == 0;
+}
+
+// Runs `script` with the files as its arguments; its standard output, or
+// "<unreadable>" when it fails (a file does not parse).
+inline std::string RunPythonOn(const std::string& script, const std::vector<std::string>& paths) {
+  std::string command = "python3 -c '" + script + "'";
+  for (const std::string& path : paths) {
+    command += " '";
+    for (char c : path) command += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    command += "'";
+  }
+  command += " 2>/dev/null";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return "<unreadable>";
+  std::string out;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  return pclose(pipe) == 0 ? out : "<unreadable>";
+}
+
+// "same" when the reader sees the same element tree (names, attributes,
+// texts, tails) in both files, else what it saw in each.
+inline std::string CompareXmlTrees(const std::string& first, const std::string& second) {
+  return RunPythonOn(
+      "import sys, xml.etree.ElementTree as E\n"
+      "def d(e): return [e.tag, sorted(e.attrib.items()), e.text, e.tail, [d(c) for c in e]]\n"
+      "a, b = (d(E.parse(p).getroot()) for p in sys.argv[1:3])\n"
+      "print(\"same\" if a == b else ascii((a, b)), end=\"\")",
+      {first, second});
+}
+
+// The value of `attribute` of the first element at `path` (an ElementTree
+// path from the document element) in UTF-8, or "<unreadable>".
+inline std::string ReadXmlAttribute(const std::string& file, const std::string& path,
+                                    const std::string& attribute) {
+  return RunPythonOn(
+      "import sys, xml.etree.ElementTree as E\n"
+      "v = E.parse(sys.argv[1]).getroot().find(\"" +
+          path + "\").get(\"" + attribute +
+          "\")\n"
+          "sys.stdout.buffer.write(v.encode(\"utf-8\", \"surrogateescape\"))",
+      {file});
+}
+
+}  // namespace qg::testing
