@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/xml_reader.h"
 #include "tests/xml/xml_test_util.h"
+#include "xml/attribute_markup.h"
 
 namespace qg::testing {
 namespace {
@@ -136,17 +138,33 @@ TEST_F(XmlCorpusTest, InstalledXmlFilesRoundTrip) {
   EXPECT_GT(compared, 0);
 }
 
-// What writing back changes in a file that loading took in: the declaration
-// is rebuilt, empty elements take the short form, blanks before "/>" go.
+// The encoding the file's declaration names, "" when none.
+std::string DeclaredEncoding(const std::string& text) {
+  std::string declaration = text.substr(0, text.find("?>"));
+  std::smatch label;
+  return std::regex_search(declaration, label, std::regex("encoding=[\"']([^\"']+)[\"']"))
+             ? label[1].str()
+             : std::string();
+}
+
+// What writing back changes in a file that loading took in with the Ascii
+// format: the declaration is rebuilt with the file's own label, empty
+// elements take the short form, blanks before "/>" go.
 std::string Normalised(std::string text) {
+  std::string label = DeclaredEncoding(text);
   std::size_t declarationEnd = text.find("?>");
-  text.replace(0, declarationEnd + 2, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>");
+  text.replace(0, declarationEnd + 2,
+               "<?xml version=\"1.0\" encoding=\"" + (label.empty() ? "UTF-8" : label) + "\"?>");
   text = std::regex_replace(text, std::regex("<([A-Za-z_][A-Za-z0-9_.:-]*)([^<>]*)></\\1>"),
                             "<$1$2/>");
   text = std::regex_replace(text, std::regex("\\s+/>"), "/>");
   return text;
 }
 
+// Real configurations, given a name beyond ASCII in their own encoding, with
+// the folder set as the launcher sets it: the bytes change only where
+// expected, and a reader that honours the label sees the same tree with the
+// new folder.
 TEST_F(XmlCorpusTest, EditorConfigurationsChangeOnlyWhereExpected) {
   fs::path corpus = SourceDir() / ".." / "shared" / "corpus" / "npp";
   if (!fs::is_directory(corpus)) GTEST_SKIP() << "no configuration corpus at " << corpus;
@@ -154,27 +172,42 @@ TEST_F(XmlCorpusTest, EditorConfigurationsChangeOnlyWhereExpected) {
   for (const auto& entry : fs::directory_iterator(corpus)) files.push_back(entry.path());
   std::sort(files.begin(), files.end());
   ASSERT_FALSE(files.empty());
-  const std::string folder = "E:\\bundle\\server\\domains\\mysite.local\\";
+  const std::string folder =
+      "E:\\\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB5\xD0\xBA\xD1\x82\xD1\x8B & Co\\server\\domains\\"
+      "mysite.local";
+  const std::string markup = AttributeMarkupFromNarrow(folder.c_str());
+  const bool reader = HavePythonXml();
   for (const fs::path& file : files) {
     SCOPED_TRACE(file.string());
     std::string input = ReadWholeFile(file.string());
-    ASSERT_NE(LoadXmlDocument(0, file.string().c_str(), Ascii), 0);
+    std::string name = DeclaredEncoding(input) == "Windows-1252" ? "J\xF6rg" : "J\xC3\xB6rg";
+    std::size_t top = input.find("<NotepadPlus>");
+    ASSERT_NE(top, std::string::npos);
+    input.insert(top + 13, name);
+    std::string path = dir.Write("input.xml", input);
+    ASSERT_NE(LoadXmlDocument(0, path.c_str(), Ascii), 0);
     ASSERT_EQ(GetParseStatus(0), 0);
     XmlNode* root = FindNodeByPath(GetMainNode(0), "/NotepadPlus/FileBrowser/root");
     std::string expected = input;
     if (root) {
       std::string old = AttributeOf(root, "foldername");
-      SetNodeAttribute(root, "foldername", folder.c_str());
+      ASSERT_TRUE(SetNodeAttributeMarkup(root, "foldername", markup.c_str()));
       // The first root element's attribute, at its place in the file.
       std::size_t browser = expected.find("<FileBrowser");
       std::size_t at = expected.find("foldername=\"" + old + "\"", browser);
       ASSERT_NE(at, std::string::npos);
-      expected.replace(at, old.size() + 13, "foldername=\"" + folder + "\"");
+      expected.replace(at, old.size() + 13, "foldername=\"" + markup + "\"");
     }
     std::string output = dir.Path("config.xml");
     ASSERT_EQ(SaveXmlDocument(0, output.c_str()), 1);
     EXPECT_EQ(ReadWholeFile(output), Normalised(expected));
+    if (!reader) continue;
+    EXPECT_EQ(CompareXmlTrees(dir.Write("expected.xml", expected), output), "same");
+    if (root) {
+      EXPECT_EQ(ReadXmlAttribute(output, "./FileBrowser/root", "foldername"), folder);
+    }
   }
+  if (!reader) GTEST_SKIP() << "python3 is not installed; saved files not read back";
 }
 
 }  // namespace

@@ -139,6 +139,44 @@ TEST_F(XmlSaveTest, AnEightBitSaveKeepsTheLabelOfTheFilesBytes) {
   if (!reader) GTEST_SKIP() << "python3 is not installed; saved files not read back";
 }
 
+// A value set as markup is written as it is, in every output encoding, and
+// reads back as the characters its references name; set plainly again, it is
+// escaped again.
+TEST_F(XmlSaveTest, MarkupValuesAreWrittenAsTheyAre) {
+  XmlDocument* document =
+      Load("<?xml version=\"1.0\" encoding=\"UTF-8\"?><r f=\"old\" x=\"&amp;\">J\xC3\xB6rg</r>");
+  ASSERT_NE(document, nullptr);
+  XmlNode* r = document->mainNode;
+  const std::string markup = "E:\\&#x041F;&#x1F600;&amp;&quot;";
+  ASSERT_TRUE(SetNodeAttributeMarkup(r, "f", markup.c_str()));  // in the loaded array
+  ASSERT_TRUE(SetNodeAttributeMarkup(r, "n", "&#x00E9;"));      // appended
+  EXPECT_EQ(std::string(GetNodeAttribute(r, "f")), markup);
+  const std::string tags = "<r f=\"" + markup + "\" x=\"&amp;\" n=\"&#x00E9;\">";
+  const bool reader = HavePythonXml();
+  for (StringFormat encoding : {Ascii, Utf8, Unicode}) {
+    SCOPED_TRACE(encoding);
+    document->encoding = encoding;
+    std::string saved = Save(0, WithoutDeclaration);
+    EXPECT_EQ(saved.substr(0, encoding == Unicode ? 2 * tags.size() : tags.size()),
+              encoding == Unicode ? Widen(tags) : tags);
+    Save(0, WithByteOrderMark);
+    if (reader) {
+      EXPECT_EQ(ReadXmlAttribute(dir.Path("out.xml"), ".", "f"), "E:\\\xD0\x9F\xF0\x9F\x98\x80&\"");
+      EXPECT_EQ(ReadXmlAttribute(dir.Path("out.xml"), ".", "n"), "\xC3\xA9");
+    }
+  }
+  document->encoding = Ascii;
+  SetNodeAttribute(r, "f", "&#x41;");  // a plain value again
+  EXPECT_EQ(Save(0, WithoutDeclaration).find("<r f=\"&amp;#x41;\" "), 0u);
+  // Past the first 15 attributes no value can be marked; nothing changes.
+  for (int i = 3; i < 14; ++i) SetNodeAttribute(r, ("a" + std::to_string(i)).c_str(), "v");
+  EXPECT_TRUE(SetNodeAttributeMarkup(r, "last", "&#x00E9;"));
+  EXPECT_FALSE(SetNodeAttributeMarkup(r, "more", "&#x00E9;"));
+  EXPECT_EQ(GetNodeAttribute(r, "more"), nullptr);
+  EXPECT_EQ(r->attributeCount, 15);
+  EXPECT_NE(Save().find(" last=\"&#x00E9;\">"), std::string::npos);
+}
+
 TEST_F(XmlSaveTest, UnitWritersAndTheByteOrderMark) {
   // Character 233 and a less-than sign in an attribute, in every encoding.
   const std::string narrow =
