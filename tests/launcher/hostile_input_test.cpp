@@ -7,6 +7,7 @@
 
 #include "system/platform.h"
 #include "tests/launcher/bundle_fixture.h"
+#include "xml/attribute_markup.h"
 
 namespace qg {
 namespace {
@@ -24,7 +25,8 @@ std::string PrependLine(const Bundle& bundle) {
 }
 
 std::string FolderAttribute(const Bundle& bundle) {
-  return "foldername=\"" + InAttribute(bundle.Root() + "server/domains/mysite.local") + "\"";
+  return "foldername=\"" +
+         AttributeMarkupFromNarrow((bundle.Root() + "server/domains/mysite.local").c_str()) + "\"";
 }
 
 bool NoTemporaryFilesLeft(const Bundle& bundle) {

@@ -1,0 +1,65 @@
+// The launcher run for real in bundles whose folder names go beyond ASCII,
+// with real editor configurations: the saved config.xml, read back by a
+// reader that honours its declaration, names the bundle's site folder.
+#include <gtest/gtest.h>
+
+#include "tests/launcher/bundle_fixture.h"
+#include "tests/support/xml_reader.h"
+#include "xml/attribute_markup.h"
+
+namespace qg {
+namespace {
+
+using testing::CompareXmlTrees;
+using testing::HavePythonXml;
+using testing::ReadXmlAttribute;
+using testing::SourceDir;
+
+TEST(FolderEncoding, TheSavedFolderReadsBackAsTheBundlesSiteFolder) {
+  if (!HavePythonXml()) GTEST_SKIP() << "python3 is not installed";
+  fs::path corpus = SourceDir() / ".." / "shared" / "corpus" / "npp";
+  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no configuration corpus at " << corpus;
+  struct Case {
+    const char* folder;
+    const char* config;
+  } cases[] = {
+      {"\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB5\xD0\xBA\xD1\x82\xD1\x8B",  // Проекты
+       "davzoku_dotfiles__windows_npp_config.xml"},                 // labelled Windows-1252
+      {"caf\xC3\xA9 & J\xC3\xB6rg's", "HangmansMoose_dotfiles__npp_config.xml"},
+      {"smile \xF0\x9F\x98\x80", "kocurc_Configs__Notepad++_config.xml"},
+      {"plain", "HangmansMoose_dotfiles__npp_config.xml"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder);
+    Bundle bundle(c.folder);
+    std::string original = ReadWholeFile((corpus / c.config).string());
+    WriteWholeFile(bundle.Config(), original);
+    ASSERT_TRUE(bundle.Run());
+    EXPECT_EQ(ReadXmlAttribute(bundle.Config(), "./FileBrowser/root", "foldername"),
+              bundle.Root() + "server/domains/mysite.local");
+    // Nothing else changed for the reader (the folder, read above, put in
+    // in a form that reads the same under any label).
+    std::string folder = "foldername=\"";
+    std::size_t at = original.find(folder, original.find("<FileBrowser")) + folder.size();
+    std::string expected = original;
+    expected.replace(
+        at, original.find('"', at) - at,
+        AttributeMarkupFromNarrow((bundle.Root() + "server/domains/mysite.local").c_str()));
+    std::string expectedPath = bundle.EditorDir() + "expected.xml";
+    WriteWholeFile(expectedPath, expected);
+    EXPECT_EQ(CompareXmlTrees(expectedPath, bundle.Config()), "same");
+  }
+}
+
+// A folder whose bytes are not UTF-8 is written byte for byte, as before.
+TEST(FolderEncoding, AFolderThatIsNotUtf8KeepsItsBytes) {
+  Bundle bundle("\xCF\xF0\xEE\xE5\xEA\xF2\xFB");  // Проекты in CP1251
+  ASSERT_TRUE(bundle.Run());
+  EXPECT_NE(
+      ReadWholeFile(bundle.Config())
+          .find("foldername=\"" + InAttribute(bundle.Root()) + "server/domains/mysite.local\""),
+      std::string::npos);
+}
+
+}  // namespace
+}  // namespace qg
