@@ -8,7 +8,8 @@ packages=(cmake ninja-build g++ clang libclang-rt-dev pkg-config googletest libg
           libbenchmark-dev libexpat1-dev libxml2-utils php8.2-cli libinih-dev libtinyxml2-dev
           libpugixml-dev libxml2-dev)
 if [[ "${1:-}" == windows ]]; then
-  packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xauth dpkg-dev binutils-mingw-w64-i686 python3)
+  packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xauth dpkg-dev binutils-mingw-w64-i686 python3
+            locales)
 fi
 
 missing=()

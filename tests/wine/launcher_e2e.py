@@ -117,18 +117,19 @@ def make_bundle(work, name="bundle", drive_root=False,
 # --- running -------------------------------------------------------------------
 
 
-def run_harness(build, work, bundle, options):
+def run_harness(build, work, bundle, options, template=TEMPLATE, env_extra=None):
     records = work / "records"
     records.mkdir()
     bundle.install(build)
     workdir = bundle.root if bundle.root.endswith(":\\") else bundle.root[:-1]
-    command = [str(WINE_RUN), f"--template={TEMPLATE}", "--timeout=150",
+    command = [str(WINE_RUN), f"--template={template}", "--timeout=150",
                f"--drive=e:{bundle.drive_folder}",
                str(build / "tests" / "wine" / "standins" / "harness.exe"),
                bundle.root + "quillgate.exe", workdir] + options
     env = dict(os.environ)
     env["QG_RECORDS"] = windows_path(records)
     env.pop("DISPLAY", None)  # a virtual display of its own for each run
+    env.update(env_extra or {})
     started = time.monotonic()
     result = subprocess.run(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                             timeout=280)
@@ -343,6 +344,47 @@ def case_stubborn_window(build, work):
     check_cleanup(report, 1, conemu=False, cmd_window=False)
 
 
+RUSSIAN_LOCALE = "ru_RU.UTF-8"
+
+
+def ensure_locale(name):
+    """Makes the system locale `name` (language_TERRITORY.UTF-8) when missing."""
+    wanted = name.lower().replace("utf-8", "utf8")
+    listed = subprocess.run(["locale", "-a"], stdout=subprocess.PIPE, text=True).stdout
+    if wanted in listed.lower().split():
+        return
+    language = name.split(".")[0]
+    made = subprocess.run(["localedef", "-i", language, "-f", "UTF-8", name],
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    check(made.returncode == 0, f"cannot make the locale {name}: {made.stdout}")
+
+
+def case_cyrillic_folder(build, work):
+    """A bundle in E:\\Проекты under the ANSI code page 1251: the launcher's
+    paths are CP1251 bytes, and config.xml (labelled Windows-1252) must still
+    name the folder for any reader that honours the label."""
+    ensure_locale(RUSSIAN_LOCALE)
+    bundle = make_bundle(work, name="Проекты")
+    report, runs, _ = run_harness(build, work, bundle, ["--php", "1"],
+                                  template=TEMPLATE.with_name(TEMPLATE.name + "-cp1251"),
+                                  env_extra={"LC_ALL": RUSSIAN_LOCALE})
+    after = bundle.snapshot()
+    check_launcher_ended(report)
+    check(len(runs) == 1, f"the editor ran {len(runs)} times")
+    # The root as the launcher got it: CP1251 bytes (CF F0 EE E5 EA F2 FB).
+    check(after[bundle.state] == bundle.root.encode("cp1251"),
+          f"state.txt holds {after[bundle.state]!r}, expected the root in CP1251")
+    header = '"' + bundle.root + "server\\modules\\php\\PHP-5.6-5.7\\header.php" + '"'
+    check(("auto_prepend_file = " + header + "\r\n").encode("cp1251") in after[bundle.php_ini],
+          "php.ini does not hold the header path in CP1251")
+    check(after[bundle.config].startswith(b'<?xml version="1.0" encoding="Windows-1252"?>'),
+          f"config.xml starts {after[bundle.config][:60]!r}")
+    check_config(bundle, after[bundle.config])  # read back through its declaration
+    check(b"&#x041F;&#x0440;&#x043E;&#x0435;&#x043A;&#x0442;&#x044B;" in after[bundle.config],
+          "the folder is not written as character references")
+    check_cleanup(report, 1, conemu=False, cmd_window=False)
+
+
 CASES = {
     "moved": case_moved,
     "not_moved": case_not_moved,
@@ -351,6 +393,7 @@ CASES = {
     "drive_root": case_drive_root,
     "blanks_and_ampersand": case_blanks_and_ampersand,
     "stubborn_window": case_stubborn_window,
+    "cyrillic_folder": case_cyrillic_folder,
 }
 
 
