@@ -19,9 +19,11 @@ bool PlainName(const std::string& name) {
   return true;
 }
 
-bool PrintableValue(const std::string& value) {
+// Bytes from 0x80 on are characters of 8-bit output only where it is
+// labelled ISO-8859-1; an Ascii load's output carries the file's label.
+bool PrintableValue(const std::string& value, bool asciiOnly) {
   for (unsigned char c : value)
-    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
+    if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || (asciiOnly && c >= 0x80)) return false;
   return true;
 }
 
@@ -43,6 +45,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string output = qg::fuzz::ScratchDir() + "/output.xml";
   if (!qg::LoadXmlDocument(0, input.c_str(), format)) return 0;
   bool clean = qg::GetParseStatus(0) == 0;
+  // An 8-bit save of an Ascii load carries the file's own label, so it can
+  // read back only as well as the file itself reads under that label (and
+  // entities can hide references to the characters 0x80-0xFF, which come
+  // into the tree as bytes beside the file's own).
+  bool asciiLoad = format == qg::Ascii;
+  if (asciiLoad && content.find("<!ENTITY") != std::string::npos) clean = false;
+  if (asciiLoad && clean) {
+    clean = qg::LoadXmlDocument(1, input.c_str(), -1) && qg::GetParseStatus(1) == 0;
+    qg::FreeXmlDocument(1);
+  }
   qg::XmlNode* node = qg::FindNodeByPath(qg::GetMainNode(0), path.c_str());
   qg::SetNodeAttribute(node, name.c_str(), value.c_str());
   bool saved = qg::SaveXmlDocument(0, output.c_str(), saveFlags) == 1;
@@ -50,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // What we write from a clean document must read back cleanly, in the
   // format it was written in (the declaration names it unless left out).
-  bool attributeSafe = !node || (PlainName(name) && PrintableValue(value));
+  bool attributeSafe = !node || (PlainName(name) && PrintableValue(value, asciiLoad));
   if (clean && saved && attributeSafe && !(saveFlags & qg::WithoutDeclaration) && format != -1) {
     if (!qg::LoadXmlDocument(1, output.c_str(), -1)) __builtin_trap();
     if (qg::GetParseStatus(1) != 0) __builtin_trap();

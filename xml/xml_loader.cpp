@@ -411,6 +411,71 @@ bool ReadAsEightBit(const unsigned char* start, std::size_t length) {
   return !(length >= 1 && start[0] == 0) && !(length >= 2 && start[1] == 0);
 }
 
+// Finds, in the raw bytes of a file read as 8-bit text, a character
+// reference to one of the characters 0x80-0xFF: it comes into the tree as
+// the byte of that code, beside the file's own bytes, and no one label reads
+// both right. The scan's state carries over from one chunk to the next.
+class HighReferenceScan {
+ public:
+  bool Found() const { return found_; }
+  void Feed(const unsigned char* bytes, std::size_t length) {
+    for (std::size_t i = 0; i < length && !found_; ++i) {
+      if (state_ == Outside) {
+        const void* amp = std::memchr(bytes + i, '&', length - i);
+        if (!amp) return;
+        i = static_cast<std::size_t>(static_cast<const unsigned char*>(amp) - bytes);
+        state_ = Ampersand;
+        continue;
+      }
+      Step(bytes[i]);
+    }
+  }
+
+ private:
+  enum State { Outside, Ampersand, Hash, Decimal, HexMark, Hex };
+
+  static int HexDigit(unsigned char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  }
+
+  void Step(unsigned char c) {
+    int digit =
+        state_ == Decimal || state_ == Hash ? (c >= '0' && c <= '9' ? c - '0' : -1) : HexDigit(c);
+    switch (state_) {
+      case Ampersand:
+        state_ = c == '#' ? Hash : Outside;
+        break;
+      case Hash:
+        value_ = 0;
+        state_ = c == 'x' ? HexMark : digit >= 0 ? Decimal : Outside;
+        if (digit >= 0) value_ = static_cast<std::uint32_t>(digit);
+        break;
+      case Decimal:
+      case HexMark:
+      case Hex:
+        if (digit >= 0) {
+          std::uint32_t base = state_ == Decimal ? 10 : 16;
+          if (value_ < 0x1000) value_ = value_ * base + static_cast<std::uint32_t>(digit);
+          if (state_ == HexMark) state_ = Hex;
+        } else {
+          found_ = c == ';' && state_ != HexMark && value_ >= 0x80 && value_ <= 0xFF;
+          state_ = Outside;
+        }
+        break;
+      case Outside:
+        break;
+    }
+    if (state_ == Outside && c == '&') state_ = Ampersand;
+  }
+
+  State state_ = Outside;
+  std::uint32_t value_ = 0;
+  bool found_ = false;
+};
+
 }  // namespace
 
 LineEndingStyle DetectLineEnding(const void* chunk, std::size_t length) {
@@ -467,6 +532,7 @@ std::intptr_t LoadXmlDocument(ObjectNumber number, const char* path, int format)
   XML_SetUserData(parser, document);
 
   std::uint64_t total = 0;
+  HighReferenceScan references;
   while (total < size) {
     std::uint32_t chunk = kChunkSize;
     if (chunk + total > size) chunk = static_cast<std::uint32_t>(size - total);
@@ -485,6 +551,7 @@ std::intptr_t LoadXmlDocument(ObjectNumber number, const char* path, int format)
     if (total == 0 && format == Ascii) {
       document->keepsFileBytes = ReadAsEightBit(static_cast<const unsigned char*>(buffer), read);
     }
+    if (document->keepsFileBytes) references.Feed(static_cast<const unsigned char*>(buffer), read);
     total += read;
     if (XML_ParseBuffer(parser, static_cast<int>(read), total >= size) == XML_STATUS_ERROR) {
       document->status = static_cast<XmlParseStatus>(XML_GetErrorCode(parser));
@@ -492,6 +559,9 @@ std::intptr_t LoadXmlDocument(ObjectNumber number, const char* path, int format)
     }
   }
   if (document->status == 0 && document->contentLost) document->status = kParseNoInput;
+  // Such a tree holds the characters 0-255 as much as the file's bytes; it
+  // is written as that, with the ISO-8859-1 label.
+  if (references.Found()) document->keepsFileBytes = 0;
   XML_ParserFree(parser);
   sys.CloseHandle(file);
   return reinterpret_cast<std::intptr_t>(document);

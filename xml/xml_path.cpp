@@ -171,16 +171,10 @@ bool SetNodeAttributeMarkup(XmlNode* node, const char* name, const char* markup)
   return true;
 }
 
-}  // namespace qg
-
-namespace qg {
-
 const char* GetNodeAttribute(const XmlNode* node, const char* name) {
-  if (!node || node->kind != ElementNode || !node->attributes) return nullptr;
-  if (!name) name = "";
-  for (int i = 0; i < node->attributeCount; ++i)
-    if (std::strcmp(node->attributes[2 * i], name) == 0) return node->attributes[2 * i + 1];
-  return nullptr;
+  if (!node || node->kind != ElementNode) return nullptr;
+  int index = FindAttribute(node, name);
+  return index >= 0 ? node->attributes[2 * index + 1] : nullptr;
 }
 
 }  // namespace qg
