@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -182,6 +183,23 @@ TEST(Win32Console, HandlesAndTheControlRoutine) {
   auto before = std::chrono::steady_clock::now();
   P().Sleep(50);
   EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(45));
+}
+
+// winmm.dll is not a known DLL: imported statically, the copy planted beside
+// this test (whose timeBeginPeriod gives 0x504C) would be the one loaded, as
+// Wine is told to prefer it. The timer must come from the system's all the same.
+TEST(Win32Console, TimerFromTheSystemsWinmmNotOnePlantedBesideTheProgram) {
+  char self[MAX_PATH];
+  DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
+  ASSERT_GT(length, 0u);
+  std::string planted(self, length);
+  planted.replace(planted.rfind('\\') + 1, std::string::npos, "winmm.dll");
+  ASSERT_NE(GetFileAttributesA(planted.c_str()), INVALID_FILE_ATTRIBUTES) << planted;
+  if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) {
+    const char* overrides = std::getenv("WINEDLLOVERRIDES");
+    ASSERT_TRUE(overrides && std::strstr(overrides, "winmm=n")) << "Wine keeps its own winmm";
+  }
+  EXPECT_EQ(P().timeBeginPeriod(1), 0u);
 }
 
 TEST(Win32Windows, LowerCaseInPlace) {
