@@ -40,7 +40,7 @@ make_package() {
     exit 1
   fi
   mkdir -p "$into"
-  unzip -q "$zip" -d "$into"
+  (cd "$into" && cmake -E tar xf "$here/$zip")
   top=$into/quillgate-$version-win32
   echo "$zip: $(stat -c %s "$zip") bytes"
 }
@@ -64,6 +64,8 @@ if [ "$summed" != "$(grep -vx SHA256SUMS <<< "$expected")" ]; then
 fi
 
 bash tests/wine/check-release-exe.sh "$first/quillgate.exe" || status=1
+cmp -s build/win-release/launcher/quillgate.exe "$first/quillgate.exe" ||
+  fail "the zip's quillgate.exe is not the one the build folder holds"
 
 cmp -s LICENSE "$first/LICENSE" || fail "LICENSE in the zip is not the repository's"
 grep -qx 'SPDX-License-Identifier: MIT' "$first/LICENSE" || fail "LICENSE has no SPDX identifier"
