@@ -135,9 +135,9 @@ int main(int argc, char** argv) {
   if (foreignPhp) started.push_back({"foreign_php", Start(here + "php.exe", "", nullptr)});
   if (foreignConEmu) started.push_back({"foreign_conemu", Start(here + "ConEmu.exe", "", nullptr)});
   if (foreignCmd) {
-    started.push_back({"foreign_cmd_window",
-                       Start(here + "cmdwindow.exe", std::string("\"") + foreignCmdTitle + "\"",
-                             nullptr)});
+    started.push_back(
+        {"foreign_cmd_window",
+         Start(here + "cmdwindow.exe", std::string("\"") + foreignCmdTitle + "\"", nullptr)});
     report.push_back(std::string("foreign_cmd_window_ready=") +
                      (WaitForWindow(foreignCmdTitle) ? "1" : "0"));
   }
@@ -161,8 +161,8 @@ int main(int argc, char** argv) {
   }
   if (stubborn) {
     started.push_back(
-        {"stubborn_window",
-         Start(bundleTools + "stubbornwindow.exe", std::string("\"") + stubbornTitle + "\"", nullptr)});
+        {"stubborn_window", Start(bundleTools + "stubbornwindow.exe",
+                                  std::string("\"") + stubbornTitle + "\"", nullptr)});
     report.push_back(std::string("stubborn_window_ready=") +
                      (WaitForWindow(stubbornTitle) ? "1" : "0"));
   }
@@ -193,12 +193,14 @@ int main(int argc, char** argv) {
       if (editorLeavesConEmu) {
         // The program the editor leaves behind, held open so that its exit
         // code can still be read after it has ended.
-        DWORD child = static_cast<DWORD>(std::atoi(ReadFirstLine(records + "editor-child.txt").c_str()));
-        HANDLE process = child ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION |
-                                                 PROCESS_TERMINATE,
-                                             FALSE, child)
-                               : nullptr;
+        DWORD child =
+            static_cast<DWORD>(std::atoi(ReadFirstLine(records + "editor-child.txt").c_str()));
+        HANDLE process =
+            child ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE,
+                                FALSE, child)
+                  : nullptr;
         started.push_back({"editor_conemu", process});
+        report.push_back(std::string("editor_conemu_started=") + (process ? "1" : "0"));
       }
       report.push_back(std::string("launcher_waited_for_editor=") + (waiting ? "1" : "0"));
       standin::AppendLine(release, "exit");
