@@ -25,7 +25,7 @@ std::string ProcessImagePath(Handle process) {
 }
 
 // Windows paths compare without regard to letter case, POSIX ones exactly.
-bool BundleProcesses::PathInside(const std::string& root, const std::string& path) {
+bool BundleProcesses::PathInside(std::string_view root, std::string_view path) {
   if (root.empty() || path.size() <= root.size()) return false;
 #ifdef _WIN32
   for (std::size_t i = 0; i < root.size(); ++i) {
@@ -34,12 +34,13 @@ bool BundleProcesses::PathInside(const std::string& root, const std::string& pat
   return true;
 #else
   (void)AsciiLower;
-  return path.compare(0, root.size(), root) == 0;
+  return path.substr(0, root.size()) == root;
 #endif
 }
 
 bool BundleProcesses::Take(const std::string& root, std::uint32_t editorId) {
-  *this = BundleProcesses();
+  processes_.clear();
+  text_.clear();
   root_ = root;
   editorId_ = editorId;
   selfId_ = Sys().GetCurrentProcessId();
@@ -50,11 +51,12 @@ bool BundleProcesses::Take(const std::string& root, std::uint32_t editorId) {
   entry.dwSize = kProcessEntrySize;
   for (bool more = Sys().Process32First(snapshot, &entry); more;
        more = Sys().Process32Next(snapshot, &entry)) {
-    ProcessRecord record;
+    ProcessRecord record{};
     record.pid = entry.th32ProcessID;
     record.parent = entry.th32ParentProcessID;
-    record.exeFile.assign(entry.szExeFile, strnlen(entry.szExeFile, sizeof entry.szExeFile));
-    processes_.push_back(std::move(record));
+    std::memcpy(record.exeFile, entry.szExeFile, sizeof record.exeFile);
+    record.exeFile[sizeof record.exeFile - 1] = 0;
+    processes_.push_back(record);
   }
   Sys().CloseHandle(snapshot);
 
@@ -62,10 +64,13 @@ bool BundleProcesses::Take(const std::string& root, std::uint32_t editorId) {
   for (ProcessRecord& record : processes_) {
     Handle process = Sys().OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION_RIGHT, false, record.pid);
     if (!process) continue;
-    record.path = ProcessImagePath(process);
+    std::string path = ProcessImagePath(process);
+    record.pathAt = text_.size();
+    record.pathLength = path.size();
+    text_ += path;
     record.createdKnown = Sys().GetProcessTimes(process, &record.created);
     Sys().CloseHandle(process);
-    anyPath = anyPath || !record.path.empty();
+    anyPath = anyPath || !path.empty();
   }
   // A system that cannot name any process's program: nobody's can be told
   // from the user's, so nothing is touched.
@@ -76,14 +81,11 @@ bool BundleProcesses::Take(const std::string& root, std::uint32_t editorId) {
 
   // The launcher and the chain above it, which are never closed or stopped.
   const ProcessRecord* self = Find(selfId_);
-  selfAndAncestors_.push_back(selfId_);
-  for (std::size_t depth = 0; self && depth < processes_.size(); ++depth) {
+  for (std::size_t depth = 0; self && depth <= processes_.size(); ++depth) {
+    processes_[static_cast<std::size_t>(self - processes_.data())].selfOrAncestor = true;
     self = ParentOf(*self);
-    if (self) selfAndAncestors_.push_back(self->pid);
   }
-
-  belongs_.resize(processes_.size());
-  for (std::size_t i = 0; i < processes_.size(); ++i) belongs_[i] = ComputeBelongs(processes_[i]);
+  for (ProcessRecord& record : processes_) record.belongs = ComputeBelongs(record);
   return true;
 }
 
@@ -105,14 +107,11 @@ const ProcessRecord* BundleProcesses::ParentOf(const ProcessRecord& child) const
 }
 
 bool BundleProcesses::ByPath(const ProcessRecord& record) const {
-  return PathInside(root_, record.path);
+  return PathInside(root_, PathOf(record));
 }
 
 bool BundleProcesses::ComputeBelongs(const ProcessRecord& record) const {
-  if (record.path.empty()) return false;
-  for (std::uint32_t id : selfAndAncestors_) {
-    if (id == record.pid) return false;
-  }
+  if (record.pathLength == 0 || record.selfOrAncestor) return false;
   if (ByPath(record)) return true;
 
   const ProcessRecord* launcher = Find(selfId_);
@@ -143,19 +142,15 @@ bool BundleProcesses::ComputeBelongs(const ProcessRecord& record) const {
 
 bool BundleProcesses::Belongs(std::uint32_t pid) const {
   const ProcessRecord* record = Find(pid);
-  return record && belongs_[static_cast<std::size_t>(record - processes_.data())];
+  return record && record->belongs;
 }
 
 bool BundleProcesses::OwnsCommandWindow(std::uint32_t owner) const {
-  if (owner == 0) return false;
-  for (std::uint32_t id : selfAndAncestors_) {
-    if (id == owner) return false;
-  }
-  if (Belongs(owner)) return true;
-  const ProcessRecord* ownerRecord = Find(owner);
-  if (!ownerRecord) return false;
-  for (std::size_t i = 0; i < processes_.size(); ++i) {
-    if (belongs_[i] && ParentOf(processes_[i]) == ownerRecord) return true;
+  const ProcessRecord* ownerRecord = owner ? Find(owner) : nullptr;
+  if (!ownerRecord || ownerRecord->selfOrAncestor) return false;
+  if (ownerRecord->belongs) return true;
+  for (const ProcessRecord& record : processes_) {
+    if (record.belongs && ParentOf(record) == ownerRecord) return true;
   }
   return false;
 }

@@ -14,19 +14,23 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "system/platform.h"
 
 namespace qg {
 
+// One process of the snapshot; its path is kept in the owner's text.
 struct ProcessRecord {
-  std::uint32_t pid = 0;
-  std::uint32_t parent = 0;
-  std::string exeFile;  // as the snapshot names it
-  std::string path;     // the full path of its program; empty when unreadable
-  std::uint64_t created = 0;
-  bool createdKnown = false;
+  std::uint32_t pid;
+  std::uint32_t parent;
+  std::uint64_t created;
+  bool createdKnown;
+  bool selfOrAncestor;  // the launcher or a process above it
+  bool belongs;
+  char exeFile[MAX_PATH_LENGTH];   // as the snapshot names it
+  std::size_t pathAt, pathLength;  // length 0: the path could not be read
 };
 
 class BundleProcesses {
@@ -46,9 +50,13 @@ class BundleProcesses {
   bool OwnsCommandWindow(std::uint32_t owner) const;
   // In snapshot order.
   const std::vector<ProcessRecord>& Processes() const { return processes_; }
+  // The full path of the record's program; empty when it could not be read.
+  std::string_view PathOf(const ProcessRecord& record) const {
+    return std::string_view(text_).substr(record.pathAt, record.pathLength);
+  }
 
   // Whether `path` lies inside the bundle root.
-  static bool PathInside(const std::string& root, const std::string& path);
+  static bool PathInside(std::string_view root, std::string_view path);
 
  private:
   const ProcessRecord* Find(std::uint32_t pid) const;
@@ -62,8 +70,7 @@ class BundleProcesses {
   std::uint32_t editorId_ = 0;
   std::uint32_t selfId_ = 0;
   std::vector<ProcessRecord> processes_;
-  std::vector<std::uint32_t> selfAndAncestors_;
-  std::vector<bool> belongs_;  // by index
+  std::string text_;  // every record's path
 };
 
 // Whether `window` is one of the bundle's command windows: a console window
@@ -78,16 +85,17 @@ std::string ProcessImagePath(Handle process);
 
 // What the tidy-up did, for the run log.
 struct TidyUpSummary {
-  bool snapshotFailed = false;       // a snapshot could not be taken: nothing touched
-  std::vector<Window> windowsAsked;  // command windows sent WM_CLOSE, each once
-  int closeRequests = 0;             // WM_CLOSE messages posted
+  bool snapshotFailed = false;  // a snapshot could not be taken: nothing touched
+  int windowsAsked = 0;         // command windows sent WM_CLOSE (each counted once)
+  int closeRequests = 0;        // WM_CLOSE messages posted
   struct Stopped {
-    std::string name;
+    const char* name;  // "php.exe" or "ConEmu.exe"
     std::uint32_t pid;
   };
-  std::vector<Stopped> stopped;  // processes terminated, in order
+  Stopped stopped[2] = {};  // processes terminated, in order
+  int stoppedCount = 0;
   // Whether the tidy-up has anything to report.
-  bool Noteworthy() const { return snapshotFailed || closeRequests > 0 || !stopped.empty(); }
+  bool Noteworthy() const { return snapshotFailed || closeRequests > 0 || stoppedCount > 0; }
 };
 
 // Run before the editor is started: keeps the editor's orphans findable.

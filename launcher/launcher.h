@@ -2,7 +2,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "launcher/process_control.h"
 
@@ -52,9 +51,8 @@ void UpdateBundleIfMoved(const BundlePaths& paths);
 // Sends a close request to every window whose title holds "cmd" and that
 // `accept` takes, one at a time, until none is left or the pass limit is
 // reached. Returns the passes that found a window; `asked` (may be null)
-// receives each window asked, once.
-int CloseCommandWindows(WindowFilter accept, const void* context,
-                        std::vector<Window>* asked = nullptr);
+// receives the number of different windows asked.
+int CloseCommandWindows(WindowFilter accept, const void* context, int* asked = nullptr);
 
 // Starts the libraries in their order; the end routine is armed again.
 void StartLibraries();

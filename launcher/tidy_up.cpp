@@ -24,14 +24,14 @@ bool AcceptBundleWindow(Window window, const void* context) {
 void StopFirstBundleProcess(const BundleProcesses& owned, const char* name,
                             TidyUpSummary* summary) {
   for (const ProcessRecord& record : owned.Processes()) {
-    if (!ExeFileMatches(record.exeFile.c_str(), name) || !owned.Belongs(record.pid)) continue;
+    if (!record.belongs || !ExeFileMatches(record.exeFile, name)) continue;
     Handle process = Sys().OpenProcess(
         PROCESS_TERMINATE_RIGHT | PROCESS_QUERY_LIMITED_INFORMATION_RIGHT, false, record.pid);
     if (!process) return;
-    bool same = ProcessImagePath(process) == record.path;
+    bool same = ProcessImagePath(process) == owned.PathOf(record);
     if (same) {
       Sys().TerminateProcess(process, kTerminateExitCode);
-      summary->stopped.push_back({name, record.pid});
+      summary->stopped[summary->stoppedCount++] = {name, record.pid};
     }
     Sys().CloseHandle(process);
     if (same) return;
@@ -57,9 +57,10 @@ TidyUpSummary TidyUpBundle(const std::string& root, std::uint32_t editorId) {
   } else {
     summary.snapshotFailed = true;
   }
-  std::vector<std::uint32_t> stopped;
-  for (const TidyUpSummary::Stopped& s : summary.stopped) stopped.push_back(s.pid);
-  Sys().ReapAdoptedProcesses(stopped.data(), stopped.size(), kReapWaitMilliseconds);
+  std::uint32_t stopped[2];
+  for (int i = 0; i < summary.stoppedCount; ++i) stopped[i] = summary.stopped[i].pid;
+  Sys().ReapAdoptedProcesses(stopped, static_cast<std::size_t>(summary.stoppedCount),
+                             kReapWaitMilliseconds);
   return summary;
 }
 

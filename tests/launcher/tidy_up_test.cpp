@@ -68,7 +68,11 @@ TEST_P(TidyUpTable, ClosesAndStopsOnlyTheBundles) {
   TidyUpSummary summary = TidyUpBundle(kRoot, kEditor);
 
   EXPECT_FALSE(summary.snapshotFailed);
-  EXPECT_EQ(summary.windowsAsked, expectClosed);
+  EXPECT_EQ(summary.windowsAsked, static_cast<int>(expectClosed.size()));
+  EXPECT_EQ(summary.closeRequests, summary.windowsAsked);  // each closed at the first request
+  std::vector<Window> asked;
+  for (const auto& message : sim.PostedMessages()) asked.push_back(message.window);
+  EXPECT_EQ(asked, expectClosed);
   EXPECT_TRUE(sim.WindowExists(own));
   for (std::size_t i = 0; i < windows.size(); ++i) {
     EXPECT_EQ(sim.WindowExists(windows[i]), !d.windows[i].closed) << d.windows[i].title;
@@ -80,7 +84,7 @@ TEST_P(TidyUpTable, ClosesAndStopsOnlyTheBundles) {
   }
   EXPECT_EQ(stopped, d.stopped);
   std::vector<std::uint32_t> reported;
-  for (const auto& s : summary.stopped) reported.push_back(s.pid);
+  for (int i = 0; i < summary.stoppedCount; ++i) reported.push_back(summary.stopped[i].pid);
   EXPECT_EQ(reported, d.stopped);
   EXPECT_EQ(sim.ReapRequests(), d.stopped);
   EXPECT_EQ(summary.Noteworthy(), !d.stopped.empty() || !expectClosed.empty());
@@ -180,6 +184,8 @@ TEST(TidyUpTest, AnEmptyRootHoldsNothing) {
   sim.AddProcess(300, 80, kBundlePhp, 20);
   sim.AddProcess(301, kEditor, "C:\\tools\\php.exe", 20);
   TidyUpSummary summary = TidyUpBundle("", kEditor);
+  ASSERT_EQ(summary.stoppedCount, 1);
+  EXPECT_STREQ(summary.stopped[0].name, "php.exe");
   ASSERT_EQ(sim.Terminations().size(), 1u);
   EXPECT_EQ(sim.Terminations()[0].pid, 301u);
   EXPECT_FALSE(BundleProcesses::PathInside("", "C:\\web\\php.exe"));
