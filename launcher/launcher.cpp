@@ -1,5 +1,6 @@
 #include "launcher/launcher.h"
 
+#include "launcher/bundle_processes.h"
 #include "launcher/process_control.h"
 #include "launcher/shutdown.h"
 #include "system/console.h"
@@ -20,12 +21,13 @@ int LauncherMain() {
     UpdateBundleIfMoved(paths);
 
     std::string editor = paths.editorDir + kEditorExe;
+    PrepareTidyUp();
     StartProgram(editor.c_str(), "", "", RunWait);  // returns when the editor has exited
+    std::uint32_t editorId = LastProgramId();
 
     SleepMilliseconds(1000);
-    CloseCommandWindows();
-    KillProcessByName(kPhpProcess);
-    KillProcessByName(kConsoleProcess);
+    TidyUpSummary tidyUp = TidyUpBundle(paths.rootDir, editorId);
+    (void)tidyUp;
   }
 
   ConsoleShutdown();

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "launcher/process_control.h"
+
 namespace qg {
 
 // Texts the launcher uses, fixed in the program.
@@ -46,10 +48,11 @@ BundlePaths BundlePathsFor(std::string root);
 // they differ, updates both settings files and records the new root.
 void UpdateBundleIfMoved(const BundlePaths& paths);
 
-// Sends a close request to every window whose title holds "cmd", one at a
-// time, until none is left or the pass limit is reached. Returns the passes
-// that found a window.
-int CloseCommandWindows();
+// Sends a close request to every window whose title holds "cmd" and that
+// `accept` takes, one at a time, until none is left or the pass limit is
+// reached. Returns the passes that found a window; `asked` (may be null)
+// receives the number of different windows asked.
+int CloseCommandWindows(WindowFilter accept, const void* context, int* asked = nullptr);
 
 // Starts the libraries in their order; the end routine is armed again.
 void StartLibraries();

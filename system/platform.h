@@ -69,8 +69,13 @@ inline constexpr std::size_t MAX_PATH_LENGTH = 260;
 struct ProcessEntry {
   std::uint32_t dwSize = 0;  // set by the caller before the first call
   std::uint32_t th32ProcessID = 0;
+  std::uint32_t th32ParentProcessID = 0;  // the creator's id, kept after it has ended
   char szExeFile[MAX_PATH_LENGTH] = {};
 };
+
+// --- process ownership: who started a process, and from which file ---------------
+// OpenProcess right enough for QueryFullProcessImageNameA and GetProcessTimes.
+inline constexpr std::uint32_t PROCESS_QUERY_LIMITED_INFORMATION_RIGHT = 0x1000;
 
 inline constexpr std::uint32_t STARTF_USESHOWWINDOW_FLAG = 0x1;
 inline constexpr std::uint32_t STARTF_USESTDHANDLES_FLAG = 0x100;
@@ -177,6 +182,32 @@ class Platform {
   virtual bool Process32Next(Handle snapshot, ProcessEntry* entry) = 0;
   virtual Handle OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) = 0;
   virtual bool TerminateProcess(Handle process, std::uint32_t exitCode) = 0;
+
+  // --- process ownership --------------------------------------------------------------
+  // The full path of the file the process was started from (the script of a
+  // "#!" script on POSIX); `size` holds the buffer's size and receives the
+  // path's length. False when it cannot be read (a protected process, or a
+  // Windows without the call).
+  virtual bool QueryFullProcessImageNameA(Handle process, char* buffer, std::uint32_t* size) = 0;
+  // The process's creation time, in the platform's own units (only the order
+  // of two times means anything). False when it cannot be read.
+  virtual bool GetProcessTimes(Handle process, std::uint64_t* creationTime) = 0;
+  virtual std::uint32_t GetCurrentProcessId() = 0;
+  // The process that owns a window (its thread id is the result); 0 when
+  // the window is gone.
+  virtual std::uint32_t GetWindowThreadProcessId(Window window, std::uint32_t* processId) = 0;
+  // The window's class name; the length written, 0 on failure.
+  virtual int GetClassNameA(Window window, char* buffer, int capacity) = 0;
+  // POSIX: makes this process the child subreaper, so that the orphans of
+  // the programs it starts stay below it rather than passing to init.
+  // Windows keeps each process's creator id anyway: nothing to do, true.
+  virtual bool BecomeChildSubreaper() = 0;
+  // POSIX: collects the adopted children (not started through
+  // CreateProcessA) that have ended, after waiting up to `milliseconds` for
+  // those of `stopped` (ids of processes just terminated) to end. Returns
+  // how many were collected. Windows: nothing to collect, 0.
+  virtual std::uint32_t ReapAdoptedProcesses(const std::uint32_t* stopped, std::size_t count,
+                                             std::uint32_t milliseconds) = 0;
 
   // --- starting programs --------------------------------------------------------------
   // `commandLine` is writable, as CreateProcessA wants it.

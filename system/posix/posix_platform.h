@@ -90,6 +90,15 @@ class PosixPlatform final : public Platform {
   bool Process32Next(Handle snapshot, ProcessEntry* entry) override;
   Handle OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) override;
   bool TerminateProcess(Handle process, std::uint32_t exitCode) override;
+  // process ownership
+  bool QueryFullProcessImageNameA(Handle process, char* buffer, std::uint32_t* size) override;
+  bool GetProcessTimes(Handle process, std::uint64_t* creationTime) override;
+  std::uint32_t GetCurrentProcessId() override;
+  std::uint32_t GetWindowThreadProcessId(Window window, std::uint32_t* processId) override;
+  int GetClassNameA(Window window, char* buffer, int capacity) override;
+  bool BecomeChildSubreaper() override;
+  std::uint32_t ReapAdoptedProcesses(const std::uint32_t* stopped, std::size_t count,
+                                     std::uint32_t milliseconds) override;
   bool CreateProcessA(char* commandLine, bool inheritHandles, std::uint32_t creationFlags,
                       const char* currentDirectory, const StartupInfo& startup,
                       ProcessInformation* info) override;

@@ -122,15 +122,16 @@ TEST(LauncherRun, WaitsForTheEditorAndASecondLauncherMeanwhileDoesNothing) {
 
 TEST(LauncherRun, StopsOneOfTheBundlesPhpProcessesAndTheConsole) {
   Bundle bundle;
-  testing::TempDir helpers;
-  // Uniquely placed copies of sleep named as the bundle's helpers; only
-  // this test starts processes of these names.
-  std::string php = helpers.Path("php.exe"), conemu = helpers.Path("ConEmu.exe");
+  // Copies of sleep named as the bundle's helpers, inside the bundle: only
+  // the bundle's own programs are stopped.
+  std::string php = bundle.Root() + "server/modules/php/PHP-5.6-5.7/php.exe";
+  std::string conemu = bundle.Root() + "server/ConEmu/ConEmu.exe";
+  fs::create_directories(bundle.Root() + "server/ConEmu");
   fs::copy_file("/bin/sleep", php);
   fs::copy_file("/bin/sleep", conemu);
-  pid_t php1 = Spawn(php, helpers.Root().string(), {"60"});
-  pid_t php2 = Spawn(php, helpers.Root().string(), {"60"});
-  pid_t con = Spawn(conemu, helpers.Root().string(), {"60"});
+  pid_t php1 = Spawn(php, bundle.Root(), {"60"});
+  pid_t php2 = Spawn(php, bundle.Root(), {"60"});
+  pid_t con = Spawn(conemu, bundle.Root(), {"60"});
   std::this_thread::sleep_for(200ms);  // let them exec
 
   ASSERT_TRUE(bundle.Run());

@@ -132,6 +132,11 @@ Handle FaultyPlatform::CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32
   return inner_.CreateToolhelp32Snapshot(flags, processId);
 }
 
+bool FaultyPlatform::QueryFullProcessImageNameA(Handle process, char* buffer, std::uint32_t* size) {
+  if (Trip("QueryFullProcessImageNameA", OtherCalls)) return false;
+  return inner_.QueryFullProcessImageNameA(process, buffer, size);
+}
+
 Handle FaultyPlatform::OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) {
   if (Trip("OpenProcess", OtherCalls)) return 0;
   return inner_.OpenProcess(access, inherit, processId);

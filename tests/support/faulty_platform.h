@@ -53,6 +53,7 @@ class FaultyPlatform final : public testing::ForwardingPlatform {
                      std::uint32_t* written) override;
   Handle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) override;
   Handle OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) override;
+  bool QueryFullProcessImageNameA(Handle process, char* buffer, std::uint32_t* size) override;
   bool CreateProcessA(char* commandLine, bool inheritHandles, std::uint32_t creationFlags,
                       const char* currentDirectory, const StartupInfo& startup,
                       ProcessInformation* info) override;

@@ -160,6 +160,70 @@ INSTANTIATE_TEST_SUITE_P(Programs, KillByNameTest,
                          ::testing::Values(Variant::Binary, Variant::Script,
                                            Variant::RelativeScript));
 
+// What the tidy-up reads about a process: its creator, the full path of the
+// file it was started from (the script's, for a "#!" script, however it was
+// named), and a creation time later than its creator's.
+class ProcessOwnershipTest : public ::testing::TestWithParam<Variant> {};
+
+TEST_P(ProcessOwnershipTest, ReadsParentPathAndCreationTime) {
+  TempDir dir;
+  Variant variant = GetParam();
+  std::string name = UniqueName("owned");
+  std::string path = fs::canonical(dir.Root()).string() + "/" + name;
+  std::vector<std::string> args = {"sleep", "60"};
+  if (variant == Variant::Binary) {
+    fs::copy_file("/bin/sleep", path);
+  } else {
+    dir.Write(name, "#!/bin/sh\nread line\n");
+    args = {variant == Variant::Script ? path : "./" + name};
+  }
+  MakeExecutable(path);
+  const char* cwd = variant == Variant::RelativeScript ? dir.Root().c_str() : nullptr;
+  Child child(variant == Variant::RelativeScript ? "./" + name : path, args, cwd);
+  ASSERT_TRUE(Eventually([&] { return IsProcessRunning(name.c_str()) == 1; }));
+
+  std::uint32_t parent = 0;
+  Handle snapshot = Sys().CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS_FLAG, 0);
+  ASSERT_NE(snapshot, 0u);
+  ProcessEntry entry;
+  entry.dwSize = 296;
+  for (bool more = Sys().Process32First(snapshot, &entry); more;
+       more = Sys().Process32Next(snapshot, &entry)) {
+    if (entry.th32ProcessID == static_cast<std::uint32_t>(child.Pid()))
+      parent = entry.th32ParentProcessID;
+  }
+  Sys().CloseHandle(snapshot);
+  EXPECT_EQ(parent, Sys().GetCurrentProcessId());
+
+  auto created = [](std::uint32_t pid) {
+    std::uint64_t time = 0;
+    Handle process = Sys().OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION_RIGHT, false, pid);
+    EXPECT_TRUE(process && Sys().GetProcessTimes(process, &time));
+    if (process) Sys().CloseHandle(process);
+    return time;
+  };
+  EXPECT_GE(created(static_cast<std::uint32_t>(child.Pid())), created(parent));
+
+  Handle process = Sys().OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION_RIGHT, false,
+                                     static_cast<std::uint32_t>(child.Pid()));
+  ASSERT_NE(process, 0u);
+  char buffer[4096];
+  std::uint32_t size = sizeof buffer;
+  ASSERT_TRUE(Sys().QueryFullProcessImageNameA(process, buffer, &size));
+  EXPECT_EQ(std::string(buffer, size), path);
+  size = static_cast<std::uint32_t>(path.size());  // no room for the terminator
+  EXPECT_FALSE(Sys().QueryFullProcessImageNameA(process, buffer, &size));
+  ::kill(child.Pid(), SIGKILL);
+  child.Reap();
+  size = sizeof buffer;
+  EXPECT_FALSE(Sys().QueryFullProcessImageNameA(process, buffer, &size));  // gone
+  Sys().CloseHandle(process);
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, ProcessOwnershipTest,
+                         ::testing::Values(Variant::Binary, Variant::Script,
+                                           Variant::RelativeScript));
+
 TEST(PosixProcessTest, OpenProcessFailsForProcessesThatAreGone) {
   Child child("/bin/sleep", {"sleep", "60"});
   Handle process = Sys().OpenProcess(PROCESS_TERMINATE_RIGHT, false, child.Pid());

@@ -91,8 +91,15 @@ class Bundle:
 
     def install(self, build):
         shutil.copy2(build / "launcher" / "quillgate.exe", self.folder / "quillgate.exe")
+        standins = build / "tests" / "wine" / "standins"
         if self.with_editor:
-            shutil.copy2(build / "tests" / "wine" / "standins" / "notepad++.exe", self.notepad)
+            shutil.copy2(standins / "notepad++.exe", self.notepad)
+        # The bundle's own auxiliary programs, which the harness starts from here.
+        shutil.copy2(standins / "php.exe", self.php_dir)
+        tools = self.folder / "server" / "ConEmu"
+        tools.mkdir(exist_ok=True)
+        for name in ("ConEmu.exe", "cmdwindow.exe", "stubbornwindow.exe", "browserwindow.exe"):
+            shutil.copy2(standins / name, tools)
 
     def snapshot(self):
         return {p: p.read_bytes() if p.exists() else None
@@ -343,6 +350,38 @@ def case_stubborn_window(build, work):
     check_cleanup(report, 1, conemu=False, cmd_window=False)
 
 
+def case_foreign_programs(build, work):
+    """What the user started from elsewhere survives, a browser window with
+    "cmd" in its title too; the bundle's php.exe and command window do not."""
+    bundle = make_bundle(work, state="ROOT")
+    report, runs, _ = run_harness(build, work, bundle,
+                                  ["--foreign-php", "--foreign-conemu", "--foreign-cmd-window",
+                                   "--php", "1", "--cmd-window", "--browser-window"])
+    check_launcher_ended(report)
+    check_editor_run(bundle, runs, report)
+    for key in ("foreign_cmd_window", "browser_window"):
+        check(report.get(f"{key}_ready") == "1", f"{key} did not appear")
+    for key in ("foreign_php", "foreign_conemu", "foreign_cmd_window", "browser_window"):
+        check(report.get(f"{key}_exit") == STILL_ACTIVE,
+              f"{key} exit code {report.get(f'{key}_exit')}, expected it still running")
+    check_cleanup(report, 1, conemu=False)
+
+
+def case_editor_leftovers(build, work):
+    """A ConEmu.exe from outside the bundle that the editor left behind is
+    stopped; one the user started from the same folder keeps running."""
+    bundle = make_bundle(work, state="ROOT")
+    report, runs, _ = run_harness(build, work, bundle,
+                                  ["--foreign-conemu", "--editor-leaves-conemu"])
+    check_launcher_ended(report)
+    check_editor_run(bundle, runs, report)
+    check(report.get("editor_conemu_started") == "1", "the editor left no ConEmu.exe behind")
+    check(report.get("editor_conemu_exit") == "9",
+          f"the editor's ConEmu.exe exit code {report.get('editor_conemu_exit')}")
+    check(report.get("foreign_conemu_exit") == STILL_ACTIVE,
+          f"the user's ConEmu.exe exit code {report.get('foreign_conemu_exit')}")
+
+
 CASES = {
     "moved": case_moved,
     "not_moved": case_not_moved,
@@ -351,6 +390,8 @@ CASES = {
     "drive_root": case_drive_root,
     "blanks_and_ampersand": case_blanks_and_ampersand,
     "stubborn_window": case_stubborn_window,
+    "foreign_programs": case_foreign_programs,
+    "editor_leftovers": case_editor_leftovers,
 }
 
 

@@ -233,6 +233,41 @@ TEST(Win32Windows, WalkFindsAWindowAndCloseEndsItsProgram) {
   }
   ASSERT_NE(found, 0u);
   EXPECT_EQ(P().WaitForSingleObject(process, 0), 0x102u);  // WAIT_TIMEOUT: still running
+
+  // Who owns the window, of which class, and from which file and creator.
+  std::uint32_t owner = 0;
+  EXPECT_NE(P().GetWindowThreadProcessId(found, &owner), 0u);
+  EXPECT_EQ(owner, GetProcessId(reinterpret_cast<HANDLE>(process)));
+  char className[64];
+  int length = P().GetClassNameA(found, className, sizeof className);
+  EXPECT_EQ(std::string(className, length > 0 ? length : 0), "ConsoleWindowClass");
+  Handle query = P().OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION_RIGHT, false, owner);
+  ASSERT_NE(query, 0u);
+  char path[1024];
+  std::uint32_t size = sizeof path;
+  ASSERT_TRUE(P().QueryFullProcessImageNameA(query, path, &size));
+  EXPECT_EQ(_stricmp(path, (StandinDir() + "cmdwindow.exe").c_str()), 0) << path;
+  std::uint64_t created = 0, ownCreated = 0;
+  EXPECT_TRUE(P().GetProcessTimes(query, &created));
+  Handle self =
+      P().OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION_RIGHT, false, P().GetCurrentProcessId());
+  EXPECT_TRUE(P().GetProcessTimes(self, &ownCreated));
+  EXPECT_GE(created, ownCreated);
+  P().CloseHandle(self);
+  P().CloseHandle(query);
+  Handle snapshot = P().CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS_FLAG, 0);
+  ProcessEntry entry;
+  entry.dwSize = 296;
+  std::uint32_t parent = 0;
+  for (bool more = P().Process32First(snapshot, &entry); more;
+       more = P().Process32Next(snapshot, &entry)) {
+    if (entry.th32ProcessID == owner) parent = entry.th32ParentProcessID;
+  }
+  P().CloseHandle(snapshot);
+  EXPECT_EQ(parent, GetCurrentProcessId());
+  EXPECT_TRUE(P().BecomeChildSubreaper());
+  EXPECT_EQ(P().ReapAdoptedProcesses(&owner, 1, 0), 0u);
+
   EXPECT_TRUE(P().PostMessageA(found, WM_CLOSE_MSG, 0, 0));
   EXPECT_EQ(P().WaitForSingleObject(process, 10000), WAIT_OBJECT_0_RESULT);
   EXPECT_EQ(ExitCodeOf(process), 0u);
