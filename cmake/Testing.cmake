@@ -1,6 +1,6 @@
 # qg_add_test(NAME [SERIAL] SOURCES ... LIBS ...): a GoogleTest executable
 # whose tests CTest lists one by one. SERIAL keeps them from running beside
-# any other test (they start programs whose names other tests look for).
+# any other test of the same CTest run.
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
@@ -9,6 +9,13 @@ function(qg_add_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} qg_test_support GTest::gtest GTest::gtest_main
                                         qg_options)
+  if(NOT WIN32)
+    # Every native test program runs in a PID namespace of its own, so that
+    # it sees and can stop only the processes it starts itself; an emulator
+    # the build runs its programs with comes after the wrapper.
+    set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR
+                 ${PROJECT_SOURCE_DIR}/tools/own-pid-namespace.sh ${CMAKE_CROSSCOMPILING_EMULATOR})
+  endif()
   if(CMAKE_CROSSCOMPILING)
     # One test per executable, run through the emulator (Wine).
     add_test(NAME ${name} COMMAND ${name})
@@ -19,7 +26,9 @@ function(qg_add_test name)
     if(T_SERIAL)
       set(serial TRUE)
     endif()
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+    # NO_PRETTY_VALUES: the names are the ones the name generators give,
+    # without the printed parameter.
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES
                          PROPERTIES ENVIRONMENT "QG_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
                                     RUN_SERIAL ${serial})
   endif()

@@ -10,6 +10,9 @@ namespace qg {
 // Texts the launcher uses, fixed in the program.
 inline constexpr char kEditorExe[] = "notepad++.exe";
 inline constexpr char kConsoleTitle[] = "Quillgate by Dalvenor";
+// Printed before the relocation check: the line as the program has always
+// printed it. Its letters were lost to a code page long ago; the question
+// marks are kept byte for byte.
 inline constexpr char kStartLine[] = "????????????? ???????";
 inline constexpr char kPhpGroup[] = "PHP";
 inline constexpr char kPrependKey[] = "auto_prepend_file";
@@ -44,8 +47,11 @@ BundlePaths ComposeBundlePaths();
 // The same for a given root (the separator is appended when missing).
 BundlePaths BundlePathsFor(std::string root);
 
-// Steps 7 to 9: compares the recorded root with the present one and, when
-// they differ, updates both settings files and records the new root.
+// Reads the root recorded in the editor folder's state.txt and, when it
+// differs from the present root, points php.ini's auto_prepend_file at the
+// bundle's header script and the editor's file-browser root at the site
+// folder, then records the present root in state.txt. Does nothing without
+// a root.
 void UpdateBundleIfMoved(const BundlePaths& paths);
 
 // Sends a close request to every window whose title holds "cmd" and that

@@ -7,6 +7,7 @@
 
 #include "system/platform.h"
 #include "tests/launcher/bundle_fixture.h"
+#include "tests/support/own_processes.h"
 
 namespace qg {
 namespace {
@@ -42,6 +43,7 @@ struct PhpCase {
 };
 
 TEST(HostileInput, PhpIniOfEveryShape) {
+  QG_REQUIRE_OWN_PROCESSES();
   const PhpCase cases[] = {
       {"empty", [] { return std::string(); }, Expect::Updated},
       {"only a byte-order mark", [] { return std::string("\xEF\xBB\xBF"); }, Expect::Updated},
@@ -69,6 +71,7 @@ TEST(HostileInput, PhpIniOfEveryShape) {
 }
 
 TEST(HostileInput, LongLinesSurviveTheRewrite) {
+  QG_REQUIRE_OWN_PROCESSES();
   Bundle bundle;
   std::string value(1 << 20, 'v');
   WriteWholeFile(bundle.PhpIni(), "[PHP]\nlong = " + value + "\n");
@@ -78,6 +81,7 @@ TEST(HostileInput, LongLinesSurviveTheRewrite) {
 }
 
 TEST(HostileInput, A200MegabytePhpIniIsRewrittenWhole) {
+  QG_REQUIRE_OWN_PROCESSES();
   Bundle bundle;
   std::string big = "[PHP]\r\n" + Repeat("; " + std::string(98, 'c') + "\r\n", 2000000);
   WriteWholeFile(bundle.PhpIni(), big);
@@ -94,6 +98,7 @@ struct ConfigCase {
 };
 
 TEST(HostileInput, ConfigXmlOfEveryShape) {
+  QG_REQUIRE_OWN_PROCESSES();
   const std::string head = "<NotepadPlus><FileBrowser><root foldername=\"x\">";
   const std::string tail = "</root></FileBrowser></NotepadPlus>";
   const ConfigCase cases[] = {
@@ -164,6 +169,7 @@ TEST(HostileInput, ConfigXmlOfEveryShape) {
 }
 
 TEST(HostileInput, ReadOnlyAndLockedSettingsAreLeftAlone) {
+  QG_REQUIRE_OWN_PROCESSES();
   {
     SCOPED_TRACE("read-only php.ini");
     Bundle bundle;
@@ -203,6 +209,7 @@ TEST(HostileInput, ReadOnlyAndLockedSettingsAreLeftAlone) {
 }
 
 TEST(HostileInput, FilesOfFourGigabytesAreRefusedNotTruncated) {
+  QG_REQUIRE_OWN_PROCESSES();
   Bundle bundle;
   const std::uintmax_t size = (std::uintmax_t{1} << 32) + 16;
   // Sparse files: their size is real, their blocks are not.
@@ -215,6 +222,7 @@ TEST(HostileInput, FilesOfFourGigabytesAreRefusedNotTruncated) {
 }
 
 TEST(HostileInput, UnusualBundleFolders) {
+  QG_REQUIRE_OWN_PROCESSES();
   const char* names[] = {"quote \" and ' marks", "caf\xC3\xA9 na\xEF\xBF\xBD", "semi;colon=equals",
                          "deep"};
   for (const char* name : names) {
@@ -228,6 +236,7 @@ TEST(HostileInput, UnusualBundleFolders) {
 }
 
 TEST(HostileInput, ACurrentDirectoryLongerThan259Characters) {
+  QG_REQUIRE_OWN_PROCESSES();
   std::string deep = "long";
   while (deep.size() < 300) deep += "/" + std::string(60, 'd');
   Bundle bundle(deep);
@@ -240,6 +249,7 @@ TEST(HostileInput, ACurrentDirectoryLongerThan259Characters) {
 // Two launchers started at the same moment in one bundle: whichever wins,
 // each file ends up either as it was or fully updated.
 TEST(HostileInput, TwoLaunchersAtOnce) {
+  QG_REQUIRE_OWN_PROCESSES();
   for (int round = 0; round < 10; ++round) {
     SCOPED_TRACE(round);
     Bundle bundle;

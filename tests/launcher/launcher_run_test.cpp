@@ -1,6 +1,7 @@
 // The launcher program run for real in a bundle laid out in a temporary
 // folder, with a stand-in editor that notes how it was started.
 #include "tests/launcher/bundle_fixture.h"
+#include "tests/support/own_processes.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@ namespace qg {
 namespace {
 
 TEST(LauncherRun, FirstRunRecordsTheRootAndPointsBothSettingsHere) {
+  QG_REQUIRE_OWN_PROCESSES();
   Bundle bundle;
   ASSERT_TRUE(bundle.Run());
   EXPECT_EQ(ReadWholeFile(bundle.State()), bundle.Root());  // exactly the root, no line end
@@ -30,6 +32,7 @@ TEST(LauncherRun, FirstRunRecordsTheRootAndPointsBothSettingsHere) {
 }
 
 TEST(LauncherRun, SecondRunInTheSamePlaceTouchesNothing) {
+  QG_REQUIRE_OWN_PROCESSES();
   Bundle bundle;
   ASSERT_TRUE(bundle.Run());
   auto before = bundle.SnapshotAll();
@@ -42,6 +45,7 @@ TEST(LauncherRun, SecondRunInTheSamePlaceTouchesNothing) {
 
 // How the recorded first line decides whether the bundle moved.
 TEST(LauncherRun, StateFileFirstLineDecides) {
+  QG_REQUIRE_OWN_PROCESSES();
   struct Case {
     const char* name;
     std::string (*state)(const std::string& root);
@@ -79,6 +83,7 @@ TEST(LauncherRun, StateFileFirstLineDecides) {
 }
 
 TEST(LauncherRun, MissingEditorFolderTouchesNoSettingsAndStillEnds) {
+  QG_REQUIRE_OWN_PROCESSES();
   Bundle bundle;
   fs::remove_all(bundle.EditorDir());
   auto php = bundle.Snapshot(bundle.PhpIni());
@@ -88,6 +93,7 @@ TEST(LauncherRun, MissingEditorFolderTouchesNoSettingsAndStillEnds) {
 }
 
 TEST(LauncherRun, ConfigWithoutTheNodeStillUpdatesPhpAndRecordsTheRoot) {
+  QG_REQUIRE_OWN_PROCESSES();
   Bundle bundle;
   const char config[] = "<NotepadPlus><GUIConfigs/></NotepadPlus>";
   WriteWholeFile(bundle.Config(), config);
@@ -98,6 +104,7 @@ TEST(LauncherRun, ConfigWithoutTheNodeStillUpdatesPhpAndRecordsTheRoot) {
 }
 
 TEST(LauncherRun, WaitsForTheEditorAndASecondLauncherMeanwhileDoesNothing) {
+  QG_REQUIRE_OWN_PROCESSES();
   Bundle bundle;
   bundle.SetEditor(3);
   pid_t first = bundle.Start();
@@ -121,6 +128,7 @@ TEST(LauncherRun, WaitsForTheEditorAndASecondLauncherMeanwhileDoesNothing) {
 }
 
 TEST(LauncherRun, StopsOneOfTheBundlesPhpProcessesAndTheConsole) {
+  QG_REQUIRE_OWN_PROCESSES();
   Bundle bundle;
   // Copies of sleep named as the bundle's helpers, inside the bundle: only
   // the bundle's own programs are stopped.

@@ -7,6 +7,7 @@
 
 #include "tests/support/faulty_platform.h"
 #include "tests/support/simulated_platform.h"
+#include "tests/support/test_names.h"
 
 namespace qg {
 namespace {
@@ -70,7 +71,11 @@ INSTANTIATE_TEST_SUITE_P(Lines, PrintLineTest,
                                                               LineCase{"????????????? ???????",
                                                                        "????????????? ???????\r\n"},
                                                               LineCase{"a\nb\xE9", "a\nb\xE9\r\n"}),
-                                            ::testing::Bool()));
+                                            ::testing::Bool()),
+                         [](const auto& info) {
+                           return testing::NameFromText(std::get<0>(info.param).text) +
+                                  (std::get<1>(info.param) ? "_ToConsole" : "_ToFile");
+                         });
 
 TEST(ConsoleTest, PrintLineWithoutHeapWritesNothing) {
   SimulatedPlatform sim;

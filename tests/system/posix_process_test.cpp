@@ -19,7 +19,9 @@
 #include "launcher/process_control.h"
 #include "system/platform.h"
 #include "system/program_runner.h"
+#include "tests/support/own_processes.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_names.h"
 
 extern char** environ;
 
@@ -112,6 +114,7 @@ void PrintTo(Variant variant, std::ostream* out) {
 class KillByNameTest : public ::testing::TestWithParam<Variant> {};
 
 TEST_P(KillByNameTest, StopsOneOfTwoProcessesOfThatName) {
+  QG_REQUIRE_OWN_PROCESSES();
   TempDir dir;
   Variant variant = GetParam();
   std::string name = UniqueName(variant == Variant::Binary ? "sleeper" : "script");
@@ -158,7 +161,11 @@ TEST_P(KillByNameTest, StopsOneOfTwoProcessesOfThatName) {
 
 INSTANTIATE_TEST_SUITE_P(Programs, KillByNameTest,
                          ::testing::Values(Variant::Binary, Variant::Script,
-                                           Variant::RelativeScript));
+                                           Variant::RelativeScript),
+                         [](const auto& info) {
+                           return testing::NameFromText(
+                               ::testing::PrintToString(info.param).c_str());
+                         });
 
 // What the tidy-up reads about a process: its creator, the full path of the
 // file it was started from (the script's, for a "#!" script, however it was

@@ -59,9 +59,12 @@ TEST_P(XmlLineEndTest, KeepsTheFilesLineEndsInEveryText) {
   EXPECT_EQ(Save(), WithLineEnd("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>" + body, nl));
 }
 
-INSTANTIATE_TEST_SUITE_P(Styles, XmlLineEndTest,
-                         ::testing::Values(LineEndCase{"\r\n", CrLf}, LineEndCase{"\n", Lf},
-                                           LineEndCase{"\r", Cr}));
+INSTANTIATE_TEST_SUITE_P(
+    Styles, XmlLineEndTest,
+    ::testing::Values(LineEndCase{"\r\n", CrLf}, LineEndCase{"\n", Lf}, LineEndCase{"\r", Cr}),
+    [](const auto& info) {
+      return std::string(info.param.style == CrLf ? "CrLf" : info.param.style == Lf ? "Lf" : "Cr");
+    });
 
 TEST(DetectLineEndingTest, FindsTheFirstLineEndOfAChunk) {
   struct Case {
