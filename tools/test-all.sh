@@ -94,7 +94,7 @@ if ((want_windows)); then
                                  bash tools/build-gtest.sh x86_64 build/gtest-x86_64'; then
     stage windows-release bash -c "cmake --preset windows-release >/dev/null &&
       cmake --build --preset windows-release -j $jobs &&
-      bash tests/wine/check-release-exe.sh build/win-release/launcher/quillgate.exe"
+      bash tests/wine/check-release-zip.sh"
     stage windows-test windows_test
   else
     leave_out windows-release "the cross-built dependencies are missing"
