@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Builds libexpat as a static library for Windows with the MinGW-w64 cross
-# toolchain of this repository and installs it into PREFIX, from the source
-# package of the machine's own Debian release.
+# Builds libexpat as a static library for a cross build (Windows with the
+# MinGW-w64 toolchain of this repository, or 32-bit x86 Linux) and installs it
+# into PREFIX, from the source package of the machine's own Debian release.
 #
-#   tools/build-expat.sh ARCH PREFIX      (ARCH: i686 or x86_64)
+#   tools/build-expat.sh ARCH PREFIX      (ARCH: i686 or x86_64, or i386)
 #
 # Cached: when PREFIX already holds the installed CMake package, nothing is
 # done. Needs root when the machine has no deb-src entries yet (they are
