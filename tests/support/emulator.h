@@ -30,6 +30,20 @@ inline std::vector<std::string> BuiltProgramCommand(const std::string& program) 
   return command;
 }
 
+// Death tests of the calling test run in fresh processes ("threadsafe"
+// style: the child starts the test program anew), through the emulator when
+// there is one, since a machine that cannot run the program cannot start it
+// directly either.
+inline void UseFreshProcessDeathTests() {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+#if GTEST_HAS_DEATH_TEST
+  std::vector<std::string> command = Emulator();
+  if (command.empty()) return;
+  for (const std::string& word : ::testing::internal::GetArgvs()) command.push_back(word);
+  ::testing::internal::SetInjectableArgvs(command);
+#endif
+}
+
 }  // namespace qg::testing
 
 // Skips a test that cannot hold under user-mode emulation, saying why.
