@@ -462,12 +462,27 @@ TEST_P(FileTest, SeekFlushesDropsReadAheadAndReportsTheLowHalf) {
   EXPECT_EQ(dir_.Read("f"), "abc\nDEF\nghi\n");
 }
 
-// A platform on which a file's bytes lie `base` bytes into it: positions are
-// reported `base` further on, and a move before `base` is refused. Positions
-// around 2 GiB and 4 GiB without a file that large.
+// A platform of large values: a file's bytes lie `base` bytes into it
+// (positions are reported `base` further on, and a move before `base` is
+// refused), and its handles have the top bit set, negative taken as numbers.
+// Positions around 2 GiB and 4 GiB without a file that large.
 class FarPlatform : public testing::ForwardingPlatform {
  public:
   FarPlatform(Platform& inner, std::int64_t base) : ForwardingPlatform(inner), base_(base) {}
+  static constexpr Handle kTopBit = ~(~Handle{0} >> 1);
+
+  Handle CreateFileA(const char* path, std::uint32_t access, std::uint32_t share,
+                     Creation creation) override {
+    Handle handle = inner_.CreateFileA(path, access, share, creation);
+    return handle ? handle | kTopBit : 0;
+  }
+  bool ReadFile(Handle file, void* buffer, std::uint32_t count, std::uint32_t* read) override {
+    return inner_.ReadFile(Inner(file), buffer, count, read);
+  }
+  bool WriteFile(Handle file, const void* buffer, std::uint32_t count,
+                 std::uint32_t* written) override {
+    return inner_.WriteFile(Inner(file), buffer, count, written);
+  }
   bool SetFilePointer(Handle file, std::int64_t distance, MoveMethod method,
                       std::int64_t* position) override {
     if (method == MoveMethod::Begin) {
@@ -475,17 +490,22 @@ class FarPlatform : public testing::ForwardingPlatform {
       distance -= base_;
     }
     std::int64_t at = 0;
-    if (!ForwardingPlatform::SetFilePointer(file, distance, method, &at)) return false;
+    if (!inner_.SetFilePointer(Inner(file), distance, method, &at)) return false;
     if (position) *position = at + base_;
     return true;
   }
+  bool SetEndOfFile(Handle file) override { return inner_.SetEndOfFile(Inner(file)); }
+  bool CloseHandle(Handle handle) override { return inner_.CloseHandle(Inner(handle)); }
 
  private:
+  // A handle this platform gave out; anything else is no handle.
+  static Handle Inner(Handle handle) { return handle & kTopBit ? handle & ~kTopBit : 0; }
   std::int64_t base_;
 };
 
 // Logical positions past 2 GiB and 4 GiB are exact through reads, writes,
-// seeks and cuts; a seek the platform refuses fails, never wraps.
+// seeks and cuts; a seek the platform refuses fails, never wraps. Handles
+// with the top bit set name their file.
 TEST_P(FileTest, PositionsPastTwoAndFourGigabytesStayExact) {
   for (std::int64_t base :
        {(std::int64_t{1} << 31) - 2, (std::int64_t{1} << 32) - 2, (std::int64_t{3} << 31) - 2}) {
@@ -496,7 +516,10 @@ TEST_P(FileTest, PositionsPastTwoAndFourGigabytesStayExact) {
       auto at = static_cast<std::uint64_t>(to);
       return SeekFile(n, static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(at >> 32));
     };
-    ObjectNumber n = OpenWith(1, "abc\ndef\nghi\n");
+    std::intptr_t opened = Open(1, dir_.Write("f", "abc\ndef\nghi\n"));
+    ASSERT_NE(opened, 0);
+    ObjectNumber n = 1;
+    EXPECT_EQ(static_cast<Handle>(opened), LookupObject(FileTable(), n)->handle);
     EXPECT_EQ(FilePosition(n), base);
     EXPECT_EQ(ReadLine(n, Ascii), "abc");
     EXPECT_EQ(FilePosition(n), base + 4);
