@@ -21,7 +21,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Whether this machine runs an i386 program: a static one built and started
-# once, at the first configuration.
+# while the emulator is not decided yet (the first configuration, or after
+# -UCMAKE_CROSSCOMPILING_EMULATOR).
 get_property(in_try_compile GLOBAL PROPERTY IN_TRY_COMPILE)
 if(NOT DEFINED CMAKE_CROSSCOMPILING_EMULATOR AND NOT in_try_compile)
   set(probe_dir ${CMAKE_BINARY_DIR}/CMakeFiles/i386-probe)
