@@ -16,7 +16,7 @@ function(qg_add_test name)
     set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR
                  ${PROJECT_SOURCE_DIR}/tools/own-pid-namespace.sh ${CMAKE_CROSSCOMPILING_EMULATOR})
   endif()
-  if(CMAKE_CROSSCOMPILING)
+  if(CMAKE_CROSSCOMPILING AND WIN32)
     # One test per executable, run through the emulator (Wine).
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "QG_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
@@ -26,10 +26,15 @@ function(qg_add_test name)
     if(T_SERIAL)
       set(serial TRUE)
     endif()
+    # Listed and run through the emulator, if any (a 32-bit build on a machine
+    # that cannot run it); tests that start a program of the build themselves
+    # put QG_EMULATOR (its words separated by blanks) in front of it.
     # NO_PRETTY_VALUES: the names are the ones the name generators give,
     # without the printed parameter.
+    string(REPLACE ";" " " emulator "${CMAKE_CROSSCOMPILING_EMULATOR}")
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES
                          PROPERTIES ENVIRONMENT "QG_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+                                    ENVIRONMENT_MODIFICATION "QG_EMULATOR=set:${emulator}"
                                     RUN_SERIAL ${serial})
   endif()
 endfunction()

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Builds libexpat as a static library for Windows with the MinGW-w64 cross
-# toolchain of this repository and installs it into PREFIX, from the source
-# package of the machine's own Debian release.
+# Builds libexpat as a static library for a cross build (Windows with the
+# MinGW-w64 toolchain of this repository, or 32-bit x86 Linux) and installs it
+# into PREFIX, from the source package of the machine's own Debian release.
 #
-#   tools/build-expat.sh ARCH PREFIX      (ARCH: i686 or x86_64)
+#   tools/build-expat.sh ARCH PREFIX      (ARCH: i686 or x86_64, or i386)
 #
 # The source's licence goes in too, as share/doc/expat/COPYING: the release
 # package ships it. Cached: when PREFIX already holds the installed CMake

@@ -31,6 +31,9 @@ namespace qg {
 
 namespace {
 
+// Positions past 4 GiB, and the share records far beyond them, need 64-bit
+// offsets also in a 32-bit build (_FILE_OFFSET_BITS=64).
+static_assert(sizeof(off_t) == 8, "file offsets must be 64 bits wide");
 constexpr off_t kShareBase = static_cast<off_t>(0x7FFFFFFF00000000LL);
 enum ShareByte { AccessRead = 0, AccessWrite = 1, DenyRead = 2, DenyWrite = 3 };
 

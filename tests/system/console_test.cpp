@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "tests/support/emulator.h"
 #include "tests/support/faulty_platform.h"
 #include "tests/support/simulated_platform.h"
 #include "tests/support/test_names.h"
@@ -138,7 +139,7 @@ void SleepTwiceInAFreshProcess() {
 }
 
 TEST(ConsoleDeathTest, SleepRaisesTheTimerResolutionOnce) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  testing::UseFreshProcessDeathTests();
   EXPECT_EXIT(SleepTwiceInAFreshProcess(), ::testing::ExitedWithCode(0), "");
 }
 
