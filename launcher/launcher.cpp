@@ -1,6 +1,7 @@
 #include "launcher/launcher.h"
 
 #include "launcher/process_control.h"
+#include "launcher/run_log.h"
 #include "launcher/shutdown.h"
 #include "system/console.h"
 #include "system/platform.h"
@@ -17,10 +18,16 @@ int LauncherMain() {
   if (!IsProcessRunning(kEditorExe)) {
     PrintLine(kStartLine);
     BundlePaths paths = ComposeBundlePaths();
+    StartRunLog(paths.editorDir + kRunLogFile);
     UpdateBundleIfMoved(paths);
 
     std::string editor = paths.editorDir + kEditorExe;
-    StartProgram(editor.c_str(), "", "", RunWait);  // returns when the editor has exited
+    Sys().SetLastError(NO_ERROR_CODE);
+    // Returns when the editor has exited.
+    if (StartProgram(editor.c_str(), "", "", RunWait))
+      NoteRunDetail("editor: ended");
+    else
+      NoteRunEvent("editor: could not be started: " + ErrorText(Sys().GetLastError()));
 
     SleepMilliseconds(1000);
     CloseCommandWindows();
@@ -28,6 +35,7 @@ int LauncherMain() {
     KillProcessByName(kConsoleProcess);
   }
 
+  WriteRunLog();  // after every step, so that each can add its events
   ConsoleShutdown();
   ShutDownLibraries();
   return 0;

@@ -42,8 +42,10 @@ BundlePaths ComposeBundlePaths();
 // The same for a given root (the separator is appended when missing).
 BundlePaths BundlePathsFor(std::string root);
 
-// Steps 7 to 9: compares the recorded root with the present one and, when
-// they differ, updates both settings files and records the new root.
+// Compares the recorded root with the present one and, when they differ,
+// updates both settings files; the new root is recorded only when both are
+// done, so a start that could not update them tries again. Notes what it did
+// in the run's record. Not started once the end routine has begun.
 void UpdateBundleIfMoved(const BundlePaths& paths);
 
 // Sends a close request to every window whose title holds "cmd", one at a
