@@ -26,8 +26,10 @@ int LauncherMain() {
     // Returns when the editor has exited.
     if (StartProgram(editor.c_str(), "", "", RunWait))
       NoteRunDetail("editor: ended");
+    else if (std::uint32_t error = Sys().GetLastError())
+      NoteRunEvent("editor: could not be started: " + ErrorText(error));
     else
-      NoteRunEvent("editor: could not be started: " + ErrorText(Sys().GetLastError()));
+      NoteRunEvent("editor: could not be started");
 
     SleepMilliseconds(1000);
     CloseCommandWindows();

@@ -138,8 +138,9 @@ void UpdateIfMoved(const BundlePaths& paths) {
     CloseNumberedFile(kStateFileNumber);
     return;
   }
-  NoteRunEvent("bundle moved: recorded root \"" + storedRoot + "\", present root \"" +
-               paths.rootDir + "\"");
+  NoteRunEvent("bundle moved: recorded root " +
+               (storedRoot.empty() ? std::string("(none)") : "\"" + storedRoot + "\"") +
+               ", present root \"" + paths.rootDir + "\"");
 
   // Both settings are brought up to date on every start until both are
   // done; only then is the new root recorded.
