@@ -91,17 +91,19 @@ bool WriteBack(IniFile& file) {
   FileReplacement replacement;
   bool written = BeginReplacement(&replacement, file.path) &&
                  WriteReplacement(&replacement, block, static_cast<std::uint32_t>(end - block));
+  std::uint32_t error = written ? NO_ERROR_CODE : Sys().GetLastError();
   bool existed = file.handle != 0;
   if (existed) {
     // The original must not be held open while it is replaced.
     Sys().CloseHandle(file.handle);
     file.handle = 0;
   }
-  if (written)
+  if (written) {
     written = CommitReplacement(&replacement, existed);
-  else
+    if (!written) error = Sys().GetLastError();
+  } else {
     AbandonReplacement(&replacement);
-  std::uint32_t error = Sys().GetLastError();
+  }
   Sys().HeapFree(block);
   // A file that exists but could not be opened is refused the new one; its
   // open says why better than the refusal does.
