@@ -26,10 +26,8 @@ int LauncherMain() {
     // Returns when the editor has exited.
     if (StartProgram(editor.c_str(), "", "", RunWait))
       NoteRunDetail("editor: ended");
-    else if (std::uint32_t error = Sys().GetLastError())
-      NoteRunEvent("editor: could not be started: " + ErrorText(error));
     else
-      NoteRunEvent("editor: could not be started");
+      NoteRunFailure("editor: could not be started", Sys().GetLastError());
 
     SleepMilliseconds(1000);
     CloseCommandWindows();

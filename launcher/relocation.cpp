@@ -14,12 +14,6 @@ namespace qg {
 
 namespace {
 
-// The reason of the last failure, for the record.
-std::string Why() {
-  std::uint32_t error = Sys().GetLastError();
-  return error ? ErrorText(error) : std::string("it could not be read or written");
-}
-
 // auto_prepend_file in group PHP: the quoted path of the bundle's header
 // script. True when php.ini now holds it (a missing php.ini is created).
 bool UpdatePhpSettings(const BundlePaths& paths) {
@@ -29,13 +23,13 @@ bool UpdatePhpSettings(const BundlePaths& paths) {
   SelectIniGroup(kPhpGroup);
   std::string value = "\"" + paths.phpDir + kHeaderScript + "\"";
   bool set = WriteIniString(kPrependKey, value.c_str()) != nullptr;
-  std::string reason = set ? std::string() : Why();
+  std::uint32_t error = set ? NO_ERROR_CODE : Sys().GetLastError();
   bool written = CloseIniFile() != 0;
-  if (set && !written) reason = Why();
+  if (set && !written) error = Sys().GetLastError();
   if (set && written)
     NoteRunEvent(missing ? "php.ini: not found, created with the new value" : "php.ini: updated");
   else
-    NoteRunEvent("php.ini: failed: " + reason);
+    NoteRunFailure("php.ini: failed", error);
   return set && written;
 }
 
@@ -68,18 +62,16 @@ bool UpdateEditorSettings(const BundlePaths& paths) {
       NoteRunEvent("config.xml: empty, unchanged");
       return true;
     }
-    Sys().SetLastError(error);
-    NoteRunEvent("config.xml: failed: " + Why());
+    NoteRunFailure("config.xml: failed", error);
     return false;
   }
-  if (std::int32_t status = GetParseStatus(kEditorSettingsDocument)) {
-    NoteRunEvent("config.xml: failed: it is not well-formed XML (parse status " +
-                 std::to_string(status) + ")");
+  if (GetParseStatus(kEditorSettingsDocument) != 0) {
+    NoteRunEvent("config.xml: failed: it is not well-formed XML");
     return false;
   }
   XmlNode* node = FindNodeByPath(GetMainNode(kEditorSettingsDocument), kFileBrowserRoot);
   if (!node) {
-    NoteRunEvent(std::string("config.xml: unchanged, it has no ") + kFileBrowserRoot);
+    NoteRunEvent("config.xml: unchanged, it has no ", kFileBrowserRoot);
     return true;
   }
   std::string folder = paths.domainsDir + kSiteFolder;
@@ -88,11 +80,11 @@ bool UpdateEditorSettings(const BundlePaths& paths) {
   // file is then left as it is rather than rewritten with no change in it.
   const char* now = GetNodeAttribute(node, kFolderAttribute);
   if (!now || folder != now) {
-    NoteRunEvent("config.xml: failed: " + ErrorText(ERROR_NOT_ENOUGH_MEMORY_CODE));
+    NoteRunFailure("config.xml: failed", ERROR_NOT_ENOUGH_MEMORY_CODE);
     return false;
   }
   if (!SaveXmlDocument(kEditorSettingsDocument, config.c_str())) {
-    NoteRunEvent("config.xml: failed: " + Why());
+    NoteRunFailure("config.xml: failed", Sys().GetLastError());
     return false;
   }
   NoteRunEvent("config.xml: updated");
@@ -107,29 +99,31 @@ void RecordRoot(const BundlePaths& paths, const std::string& statePath) {
   bool begun = BeginReplacement(&replacement, statePath.c_str());
   bool written = begun && WriteReplacement(&replacement, paths.rootDir.data(),
                                            static_cast<std::uint32_t>(paths.rootDir.size()));
-  std::string reason = written ? std::string() : Why();
+  std::uint32_t error = written ? NO_ERROR_CODE : Sys().GetLastError();
   CloseNumberedFile(kStateFileNumber);  // our own handle must go before the rename
   if (written) {
     written = CommitReplacement(&replacement);
-    if (!written) reason = Why();
+    if (!written) error = Sys().GetLastError();
   } else if (begun) {
     AbandonReplacement(&replacement);
   }
-  if (!written) NoteRunEvent("state.txt: failed, the next start tries again: " + reason);
+  if (!written) NoteRunFailure("state.txt: failed, the next start tries again", error);
 }
 
 void UpdateIfMoved(const BundlePaths& paths) {
   // Without a root there is nothing sound to write: a relative header path
   // in php.ini would be wrong wherever PHP runs from.
   if (paths.rootDir.empty()) {
-    NoteRunEvent("the current folder could not be read, the settings are left alone: " + Why());
+    NoteRunFailure("the current folder could not be read, the settings are left alone",
+                   Sys().GetLastError());
     return;
   }
   std::string statePath = paths.editorDir + "state.txt";
   // Held open (others may read, not write) until the update is done, so a
   // second launcher in the same bundle cannot interleave its own update.
   if (!OpenNumberedFile(kStateFileNumber, statePath.c_str())) {
-    NoteRunEvent("state.txt: could not be opened, the settings are left alone: " + Why());
+    NoteRunFailure("state.txt: could not be opened, the settings are left alone",
+                   Sys().GetLastError());
     return;
   }
   std::string storedRoot = ReadLine(kStateFileNumber, Ascii);
@@ -138,9 +132,10 @@ void UpdateIfMoved(const BundlePaths& paths) {
     CloseNumberedFile(kStateFileNumber);
     return;
   }
-  NoteRunEvent("bundle moved: recorded root " +
-               (storedRoot.empty() ? std::string("(none)") : "\"" + storedRoot + "\"") +
-               ", present root \"" + paths.rootDir + "\"");
+  const char* quote = storedRoot.empty() ? "" : "\"";
+  NoteRunEvent("bundle moved: recorded root ", quote,
+               storedRoot.empty() ? "(none)" : storedRoot.c_str(), quote, ", present root \"",
+               paths.rootDir, "\"");
 
   // Both settings are brought up to date on every start until both are
   // done; only then is the new root recorded.

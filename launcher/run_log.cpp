@@ -1,8 +1,6 @@
 #include "launcher/run_log.h"
 
-#include <cstdio>
 #include <utility>
-#include <vector>
 
 #include "files/file_replacement.h"
 #include "system/platform.h"
@@ -22,19 +20,38 @@ RunLog& TheRunLog() {
   return log;
 }
 
-void Note(const std::string& text, bool event) {
+// `value` in decimal, at least `width` digits.
+void AppendDigits(std::string& out, unsigned value, int width) {
+  char digits[10];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value || count < width);
+  while (count) out += digits[--count];
+}
+
+}  // namespace
+
+void NoteRunLine(std::initializer_list<std::string_view> pieces, bool event) {
   SystemTime now;
   Sys().GetLocalTime(&now);
-  char stamp[48];
-  std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u  ", unsigned{now.wYear},
-                unsigned{now.wMonth}, unsigned{now.wDay}, unsigned{now.wHour},
-                unsigned{now.wMinute}, unsigned{now.wSecond});
   RunLog& log = TheRunLog();
-  log.lines += stamp;
-  log.lines += text;
+  // YYYY-MM-DD HH:MM:SS, then two blanks.
+  const std::uint16_t parts[] = {now.wYear, now.wMonth,  now.wDay,
+                                 now.wHour, now.wMinute, now.wSecond};
+  const char after[] = "-- ::  ";
+  for (int i = 0; i < 6; ++i) {
+    AppendDigits(log.lines, parts[i], i == 0 ? 4 : 2);
+    log.lines += after[i];
+  }
+  log.lines += ' ';
+  for (std::string_view piece : pieces) log.lines += piece;
   log.lines += "\r\n";
   log.eventNoted |= event;
 }
+
+namespace {
 
 // The last `limit` bytes of the record as it stands (whole lines only), or
 // nothing when there is none.
@@ -72,14 +89,17 @@ void StartRunLog(std::string path) {
   log.eventNoted = false;
 }
 
-void NoteRunEvent(const std::string& text) { Note(text, true); }
-
-void NoteRunDetail(const std::string& text) { Note(text, false); }
+void NoteRunFailure(const char* what, std::uint32_t error) {
+  if (error == 0) return NoteRunEvent(what);
+  NoteRunEvent(what, ": ", ErrorText(error));
+}
 
 std::string ErrorText(std::uint32_t code) {
   char text[512];
   if (Sys().FormatMessageA(code, text, sizeof text) > 0) return text;
-  return "error " + std::to_string(code);
+  std::string number = "error ";
+  AppendDigits(number, code, 1);
+  return number;
 }
 
 std::string AppendToRunLog(std::string before, const std::string& lines, std::size_t limit) {

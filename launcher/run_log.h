@@ -7,7 +7,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 namespace qg {
 
@@ -19,12 +21,24 @@ inline constexpr std::size_t kRunLogLimit = 64 * 1024;
 // Starts collecting for a run whose record is `path`; anything noted before
 // is forgotten.
 void StartRunLog(std::string path);
-// Something worth a record: a moved bundle, a step that failed, a settings
-// file's outcome.
-void NoteRunEvent(const std::string& text);
+// One line of the record made of `pieces`; `event` marks it as worth a
+// record on its own.
+void NoteRunLine(std::initializer_list<std::string_view> pieces, bool event);
+// Something worth a record (a moved bundle, a settings file's outcome, a
+// step that failed): the texts one after the other make its line.
+template <class... Texts>
+void NoteRunEvent(const Texts&... texts) {
+  NoteRunLine({std::string_view(texts)...}, true);
+}
 // A line that belongs in the record but alone is not worth one (the editor
 // ended as it should).
-void NoteRunDetail(const std::string& text);
+template <class... Texts>
+void NoteRunDetail(const Texts&... texts) {
+  NoteRunLine({std::string_view(texts)...}, false);
+}
+// A step that failed: "`what`: " and the system's text for `error` (just
+// `what` for error 0), as an event.
+void NoteRunFailure(const char* what, std::uint32_t error);
 // The system's text for an error code ("error N" when it has none).
 std::string ErrorText(std::uint32_t code);
 // Appends the lines noted since StartRunLog to the record when an event is
