@@ -97,8 +97,12 @@ void NoteRunFailure(const char* what, std::uint32_t error) {
 std::string ErrorText(std::uint32_t code) {
   char text[512];
   if (Sys().FormatMessageA(code, text, sizeof text) > 0) return text;
-  std::string number = "error ";
-  AppendDigits(number, code, 1);
+  return "error " + NumberText(code);
+}
+
+std::string NumberText(std::uint32_t value) {
+  std::string number;
+  AppendDigits(number, value, 1);
   return number;
 }
 

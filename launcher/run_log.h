@@ -25,7 +25,8 @@ void StartRunLog(std::string path);
 // record on its own.
 void NoteRunLine(std::initializer_list<std::string_view> pieces, bool event);
 // Something worth a record (a moved bundle, a settings file's outcome, a
-// step that failed): the texts one after the other make its line.
+// step that failed): the texts one after the other make its line, as in
+// NoteRunEvent("tidy-up: closed ", NumberText(count), " command windows").
 template <class... Texts>
 void NoteRunEvent(const Texts&... texts) {
   NoteRunLine({std::string_view(texts)...}, true);
@@ -41,6 +42,8 @@ void NoteRunDetail(const Texts&... texts) {
 void NoteRunFailure(const char* what, std::uint32_t error);
 // The system's text for an error code ("error N" when it has none).
 std::string ErrorText(std::uint32_t code);
+// A number in decimal, as a piece of a line.
+std::string NumberText(std::uint32_t value);
 // Appends the lines noted since StartRunLog to the record when an event is
 // among them, and forgets them. Its failure changes nothing else in the run.
 void WriteRunLog();

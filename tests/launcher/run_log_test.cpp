@@ -52,8 +52,8 @@ TEST(RunLog, WritesOnlyWhenAnEventWasNoted) {
 
   dir.Write(kRunLogFile, "an older line\r\n");
   StartRunLog(path);
-  NoteRunEvent("php.ini: updated");
-  NoteRunDetail("editor: ended");
+  NoteRunEvent("php.ini: ", std::string("updated"));
+  NoteRunDetail("editor: ", "ended");
   WriteRunLog();
   std::string record = dir.Read(kRunLogFile);
   ASSERT_EQ(record.rfind("an older line\r\n", 0), 0u) << record;
