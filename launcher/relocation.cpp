@@ -8,6 +8,7 @@
 #include "launcher/shutdown.h"
 #include "prefs/ini_file.h"
 #include "system/platform.h"
+#include "xml/xml_document.h"
 #include "xml/xml_library.h"
 
 namespace qg {
@@ -65,8 +66,11 @@ bool UpdateEditorSettings(const BundlePaths& paths) {
     NoteRunFailure("config.xml: failed", error);
     return false;
   }
-  if (GetParseStatus(kEditorSettingsDocument) != 0) {
-    NoteRunEvent("config.xml: failed: it is not well-formed XML");
+  if (std::int32_t status = GetParseStatus(kEditorSettingsDocument)) {
+    if (status == kParseNoInput)
+      NoteRunFailure("config.xml: failed, it could not be read whole", Sys().GetLastError());
+    else
+      NoteRunEvent("config.xml: failed: it is not well-formed XML");
     return false;
   }
   XmlNode* node = FindNodeByPath(GetMainNode(kEditorSettingsDocument), kFileBrowserRoot);
