@@ -7,7 +7,6 @@
 #include "launcher/shutdown.h"
 #include "prefs/ini_file.h"
 #include "system/console.h"
-#include "system/platform.h"
 #include "system/program_runner.h"
 #include "xml/xml_library.h"
 
@@ -29,7 +28,8 @@ bool updating = false;
 constexpr unsigned kUpdatePollMilliseconds = 10;
 
 // Waits until no settings update runs; false when one still runs after the
-// limit. The pauses go through the platform like every other.
+// limit. The pauses are the console's, which raise the timer resolution, so
+// the limit is not stretched by coarse 15.6 ms ticks.
 bool UpdateFinished() {
   for (unsigned waited = 0;; waited += kUpdatePollMilliseconds) {
     {
@@ -37,7 +37,7 @@ bool UpdateFinished() {
       if (!updating) return true;
     }
     if (waited >= kUpdateWaitMilliseconds) return false;
-    Sys().Sleep(kUpdatePollMilliseconds);
+    SleepMilliseconds(kUpdatePollMilliseconds);
   }
 }
 
