@@ -105,5 +105,8 @@ void PrepareTidyUp();
 // windows one by one, then terminates the first php.exe and the first
 // ConEmu.exe that belong, and collects adopted processes that have ended.
 TidyUpSummary TidyUpBundle(const std::string& root, std::uint32_t editorId);
+// Notes in the run's record what the tidy-up closed and stopped, or that it
+// could not look; a tidy-up that did nothing notes nothing.
+void NoteTidyUp(const TidyUpSummary& summary);
 
 }  // namespace qg

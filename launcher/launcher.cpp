@@ -2,6 +2,7 @@
 
 #include "launcher/bundle_processes.h"
 #include "launcher/process_control.h"
+#include "launcher/run_log.h"
 #include "launcher/shutdown.h"
 #include "system/console.h"
 #include "system/platform.h"
@@ -18,18 +19,24 @@ int LauncherMain() {
   if (!IsProcessRunning(kEditorExe)) {
     PrintLine(kStartLine);
     BundlePaths paths = ComposeBundlePaths();
+    StartRunLog(paths.editorDir + kRunLogFile);
     UpdateBundleIfMoved(paths);
 
     std::string editor = paths.editorDir + kEditorExe;
     PrepareTidyUp();
-    StartProgram(editor.c_str(), "", "", RunWait);  // returns when the editor has exited
+    Sys().SetLastError(NO_ERROR_CODE);
+    // Returns when the editor has exited.
+    if (StartProgram(editor.c_str(), "", "", RunWait))
+      NoteRunDetail("editor: ended");
+    else
+      NoteRunFailure("editor: could not be started", Sys().GetLastError());
     std::uint32_t editorId = LastProgramId();
 
     SleepMilliseconds(1000);
-    TidyUpSummary tidyUp = TidyUpBundle(paths.rootDir, editorId);
-    (void)tidyUp;
+    NoteTidyUp(TidyUpBundle(paths.rootDir, editorId));
   }
 
+  WriteRunLog();  // after every step, so that each can add its events
   ConsoleShutdown();
   ShutDownLibraries();
   return 0;

@@ -50,8 +50,10 @@ BundlePaths BundlePathsFor(std::string root);
 // Reads the root recorded in the editor folder's state.txt and, when it
 // differs from the present root, points php.ini's auto_prepend_file at the
 // bundle's header script and the editor's file-browser root at the site
-// folder, then records the present root in state.txt. Does nothing without
-// a root.
+// folder. The present root is recorded in state.txt only when both files are
+// done, so a start that could not update them tries again. Notes what it did
+// in the run's record. Does nothing without a root, nor once the end routine
+// has begun.
 void UpdateBundleIfMoved(const BundlePaths& paths);
 
 // Sends a close request to every window whose title holds "cmd" and that

@@ -3,6 +3,7 @@
 #include "launcher/bundle_processes.h"
 #include "launcher/launcher.h"
 #include "launcher/process_control.h"
+#include "launcher/run_log.h"
 
 namespace qg {
 
@@ -62,6 +63,17 @@ TidyUpSummary TidyUpBundle(const std::string& root, std::uint32_t editorId) {
   Sys().ReapAdoptedProcesses(stopped, static_cast<std::size_t>(summary.stoppedCount),
                              kReapWaitMilliseconds);
   return summary;
+}
+
+void NoteTidyUp(const TidyUpSummary& summary) {
+  if (summary.snapshotFailed)
+    NoteRunEvent("tidy-up: could not take a process snapshot; nothing of it was done");
+  if (summary.windowsAsked > 0)
+    NoteRunEvent("tidy-up: asked ", NumberText(static_cast<std::uint32_t>(summary.windowsAsked)),
+                 " command window(s) of the bundle to close");
+  for (int i = 0; i < summary.stoppedCount; ++i)
+    NoteRunEvent("tidy-up: stopped ", summary.stopped[i].name, " (process ",
+                 NumberText(summary.stopped[i].pid), ")");
 }
 
 }  // namespace qg

@@ -65,6 +65,43 @@ inline constexpr std::uint32_t STD_ERROR = static_cast<std::uint32_t>(-12);
 
 inline constexpr std::size_t MAX_PATH_LENGTH = 260;
 
+// --- errors, file attributes, local time -------------------------------------
+// The Windows error codes (GetLastError) that the bodies report and callers
+// test; every body sets one of these when a file operation fails.
+inline constexpr std::uint32_t NO_ERROR_CODE = 0;
+inline constexpr std::uint32_t ERROR_FILE_NOT_FOUND_CODE = 2;
+inline constexpr std::uint32_t ERROR_PATH_NOT_FOUND_CODE = 3;
+inline constexpr std::uint32_t ERROR_TOO_MANY_OPEN_FILES_CODE = 4;
+inline constexpr std::uint32_t ERROR_ACCESS_DENIED_CODE = 5;
+inline constexpr std::uint32_t ERROR_INVALID_HANDLE_CODE = 6;
+inline constexpr std::uint32_t ERROR_NOT_ENOUGH_MEMORY_CODE = 8;
+inline constexpr std::uint32_t ERROR_WRITE_PROTECT_CODE = 19;
+inline constexpr std::uint32_t ERROR_GEN_FAILURE_CODE = 31;
+inline constexpr std::uint32_t ERROR_SHARING_VIOLATION_CODE = 32;
+inline constexpr std::uint32_t ERROR_LOCK_VIOLATION_CODE = 33;
+inline constexpr std::uint32_t ERROR_HANDLE_DISK_FULL_CODE = 39;
+inline constexpr std::uint32_t ERROR_FILE_EXISTS_CODE = 80;
+inline constexpr std::uint32_t ERROR_INVALID_PARAMETER_CODE = 87;
+inline constexpr std::uint32_t ERROR_DISK_FULL_CODE = 112;
+inline constexpr std::uint32_t ERROR_ALREADY_EXISTS_CODE = 183;
+inline constexpr std::uint32_t ERROR_FILENAME_EXCED_RANGE_CODE = 206;
+
+inline constexpr std::uint32_t INVALID_FILE_ATTRIBUTES_VALUE = 0xFFFFFFFFu;
+inline constexpr std::uint32_t FILE_ATTRIBUTE_READONLY_FLAG = 0x1;
+inline constexpr std::uint32_t FILE_ATTRIBUTE_DIRECTORY_FLAG = 0x10;
+
+// SYSTEMTIME: a calendar date and time of day.
+struct SystemTime {
+  std::uint16_t wYear = 0;
+  std::uint16_t wMonth = 0;  // 1-12
+  std::uint16_t wDayOfWeek = 0;
+  std::uint16_t wDay = 0;
+  std::uint16_t wHour = 0;
+  std::uint16_t wMinute = 0;
+  std::uint16_t wSecond = 0;
+  std::uint16_t wMilliseconds = 0;
+};
+
 // The ANSI process entry of a snapshot; only the fields the launcher reads.
 struct ProcessEntry {
   std::uint32_t dwSize = 0;  // set by the caller before the first call
@@ -148,6 +185,20 @@ class Platform {
   // terminator; 0 on failure; the needed size (terminator included) when the
   // buffer is too small, as Windows does.
   virtual std::uint32_t GetCurrentDirectoryA(std::uint32_t size, char* buffer) = 0;
+
+  // --- errors, file attributes, local time ---------------------------------------
+  // The calling thread's last error: set by an operation that fails (file
+  // operations always set one), left alone by one that succeeds.
+  virtual std::uint32_t GetLastError() = 0;
+  virtual void SetLastError(std::uint32_t code) = 0;
+  // The system's text for an error code, without a trailing line end, in
+  // `buffer`; its length, 0 when the system has none.
+  virtual std::uint32_t FormatMessageA(std::uint32_t code, char* buffer,
+                                       std::uint32_t capacity) = 0;
+  // FILE_ATTRIBUTE_* flags of a file or folder; INVALID_FILE_ATTRIBUTES_VALUE
+  // (and the last error) when there is none.
+  virtual std::uint32_t GetFileAttributesA(const char* path) = 0;
+  virtual void GetLocalTime(SystemTime* time) = 0;
 
   // --- code-page conversion (CP_ACP, flags 0) -------------------------------------
   // `length` -1 means "through the terminator". A capacity of 0 asks for the

@@ -82,6 +82,20 @@ std::uint32_t Win32Platform::timeBeginPeriod(std::uint32_t milliseconds) {
   return function ? function(milliseconds) : TIMERR_NOCANDO;
 }
 
+void Win32Platform::GetLocalTime(SystemTime* time) {
+  if (!time) return;
+  SYSTEMTIME now;
+  ::GetLocalTime(&now);
+  time->wYear = now.wYear;
+  time->wMonth = now.wMonth;
+  time->wDayOfWeek = now.wDayOfWeek;
+  time->wDay = now.wDay;
+  time->wHour = now.wHour;
+  time->wMinute = now.wMinute;
+  time->wSecond = now.wSecond;
+  time->wMilliseconds = now.wMilliseconds;
+}
+
 void Win32Platform::ExitProcess(std::uint32_t code) { ::ExitProcess(code); }
 
 }  // namespace qg

@@ -130,6 +130,7 @@ class Bundle {
   std::string EditorDir() const { return root_ + "/server/notepad/"; }
   std::string Editor() const { return EditorDir() + "notepad++.exe"; }
   std::string State() const { return EditorDir() + "state.txt"; }
+  std::string Log() const { return EditorDir() + "quillgate.log"; }
   std::string Config() const { return EditorDir() + "config.xml"; }
   std::string PhpIni() const { return root_ + "/server/modules/php/PHP-5.6-5.7/php.ini"; }
   std::string Record() const { return dir_.Path("editor-record.txt"); }

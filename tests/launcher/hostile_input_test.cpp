@@ -40,6 +40,7 @@ struct PhpCase {
   const char* name;
   std::function<std::string()> content;
   Expect expect;
+  bool parses = true;  // else the root is not recorded, and the next start tries again
 };
 
 TEST(HostileInput, PhpIniOfEveryShape) {
@@ -95,6 +96,7 @@ struct ConfigCase {
   const char* name;
   std::function<std::string()> content;
   Expect expect;
+  bool parses = true;  // else the root is not recorded, and the next start tries again
 };
 
 TEST(HostileInput, ConfigXmlOfEveryShape) {
@@ -103,12 +105,13 @@ TEST(HostileInput, ConfigXmlOfEveryShape) {
   const std::string tail = "</root></FileBrowser></NotepadPlus>";
   const ConfigCase cases[] = {
       {"empty", [] { return std::string(); }, Expect::Unchanged},
-      {"only a byte-order mark", [] { return std::string("\xEF\xBB\xBF"); }, Expect::Unchanged},
+      {"only a byte-order mark", [] { return std::string("\xEF\xBB\xBF"); }, Expect::Unchanged,
+       false},
       {"NUL bytes",
        [] {
          return std::string("<NotepadPlus>\0<FileBrowser><root/></FileBrowser></NotepadPlus>", 60);
        },
-       Expect::Unchanged},
+       Expect::Unchanged, false},
       {"a 1 MB line",
        [] {
          return "<NotepadPlus><FileBrowser><root foldername=\"x\" other=\"" +
@@ -129,7 +132,7 @@ TEST(HostileInput, ConfigXmlOfEveryShape) {
                 "]>\n<NotepadPlus><FileBrowser><root "
                 "foldername=\"&l12;\"/></FileBrowser></NotepadPlus>";
        },
-       Expect::Unchanged},
+       Expect::Unchanged, false},
       {"UTF-16",
        [] {
          std::string narrow =
@@ -163,7 +166,8 @@ TEST(HostileInput, ConfigXmlOfEveryShape) {
       EXPECT_TRUE(updated || now == old);
     }
     EXPECT_NE(ReadWholeFile(bundle.PhpIni()).find(PrependLine(bundle)), std::string::npos);
-    EXPECT_EQ(ReadWholeFile(bundle.State()), bundle.Root());
+    bool recorded = c.expect == Expect::Either ? updated : c.parses;
+    EXPECT_EQ(ReadWholeFile(bundle.State()), recorded ? bundle.Root() : "");
     EXPECT_TRUE(NoTemporaryFilesLeft(bundle));
   }
 }
@@ -176,8 +180,8 @@ TEST(HostileInput, ReadOnlyAndLockedSettingsAreLeftAlone) {
     fs::permissions(bundle.PhpIni(), fs::perms::owner_read | fs::perms::group_read);
     ASSERT_TRUE(bundle.Run());
     EXPECT_EQ(ReadWholeFile(bundle.PhpIni()), kPhpIni);
-    EXPECT_EQ(ReadWholeFile(bundle.State()), bundle.Root());  // the rest went on
-    EXPECT_NE(ReadWholeFile(bundle.Config()), kConfigXml);
+    EXPECT_EQ(ReadWholeFile(bundle.State()), "");  // not recorded: the next start tries again
+    EXPECT_NE(ReadWholeFile(bundle.Config()), kConfigXml);  // the rest went on
   }
   {
     SCOPED_TRACE("php.ini held open by another program");
@@ -188,7 +192,7 @@ TEST(HostileInput, ReadOnlyAndLockedSettingsAreLeftAlone) {
     ASSERT_TRUE(bundle.Run());
     Sys().CloseHandle(held);
     EXPECT_EQ(ReadWholeFile(bundle.PhpIni()), kPhpIni);
-    EXPECT_EQ(ReadWholeFile(bundle.State()), bundle.Root());
+    EXPECT_EQ(ReadWholeFile(bundle.State()), "");
   }
   {
     SCOPED_TRACE("state file held open by another program");

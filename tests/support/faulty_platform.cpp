@@ -19,6 +19,8 @@ bool FaultyPlatform::Trip(const char* operation, unsigned kind) {
   if (target_ == 0 || n != target_) return false;
   fired_ = true;
   firedAt_ = operation;
+  // A failing call says why, as the system's own would.
+  inner_.SetLastError(kind == HeapCalls ? ERROR_NOT_ENOUGH_MEMORY_CODE : ERROR_GEN_FAILURE_CODE);
   return true;
 }
 
@@ -98,6 +100,11 @@ bool FaultyPlatform::DeleteFileA(const char* path) {
 std::uint32_t FaultyPlatform::GetCurrentDirectoryA(std::uint32_t size, char* buffer) {
   if (Trip("GetCurrentDirectoryA", FileCalls)) return 0;
   return inner_.GetCurrentDirectoryA(size, buffer);
+}
+
+std::uint32_t FaultyPlatform::GetFileAttributesA(const char* path) {
+  if (Trip("GetFileAttributesA", FileCalls)) return INVALID_FILE_ATTRIBUTES_VALUE;
+  return inner_.GetFileAttributesA(path);
 }
 
 int FaultyPlatform::MultiByteToWideChar(const char* text, int length, char16_t* out, int capacity) {

@@ -48,6 +48,15 @@ class ForwardingPlatform : public Platform {
   std::uint32_t GetCurrentDirectoryA(std::uint32_t size, char* buffer) override {
     return inner_.GetCurrentDirectoryA(size, buffer);
   }
+  std::uint32_t GetLastError() override { return inner_.GetLastError(); }
+  void SetLastError(std::uint32_t code) override { inner_.SetLastError(code); }
+  std::uint32_t FormatMessageA(std::uint32_t code, char* buffer, std::uint32_t capacity) override {
+    return inner_.FormatMessageA(code, buffer, capacity);
+  }
+  std::uint32_t GetFileAttributesA(const char* path) override {
+    return inner_.GetFileAttributesA(path);
+  }
+  void GetLocalTime(SystemTime* time) override { inner_.GetLocalTime(time); }
   int MultiByteToWideChar(const char* text, int length, char16_t* out, int capacity) override {
     return inner_.MultiByteToWideChar(text, length, out, capacity);
   }

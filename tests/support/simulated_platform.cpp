@@ -694,6 +694,21 @@ std::uint32_t SimulatedPlatform::GetCurrentDirectoryA(std::uint32_t size, char* 
   return real_.GetCurrentDirectoryA(size, buffer);
 }
 
+std::uint32_t SimulatedPlatform::GetLastError() { return real_.GetLastError(); }
+
+void SimulatedPlatform::SetLastError(std::uint32_t code) { real_.SetLastError(code); }
+
+std::uint32_t SimulatedPlatform::FormatMessageA(std::uint32_t code, char* buffer,
+                                                std::uint32_t capacity) {
+  return real_.FormatMessageA(code, buffer, capacity);
+}
+
+std::uint32_t SimulatedPlatform::GetFileAttributesA(const char* path) {
+  return real_.GetFileAttributesA(path);
+}
+
+void SimulatedPlatform::GetLocalTime(SystemTime* time) { real_.GetLocalTime(time); }
+
 int SimulatedPlatform::MultiByteToWideChar(const char* text, int length, char16_t* out,
                                            int capacity) {
   return real_.MultiByteToWideChar(text, length, out, capacity);

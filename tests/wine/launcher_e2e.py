@@ -80,6 +80,7 @@ class Bundle:
         self.php_ini = self.php_dir / "php.ini"
         self.config = self.notepad / "config.xml"
         self.state = self.notepad / "state.txt"
+        self.log = self.notepad / "quillgate.log"
         self.php_ini.write_bytes(PHP_INI)
         corpus_file = CORPUS / config_name
         check(corpus_file.is_file(), f"corpus file missing: {corpus_file}")
@@ -250,6 +251,16 @@ def check_launcher_ended(report, limit_ms=30000):
     check(ms < limit_ms, f"the launcher took {ms} ms")
 
 
+def check_record(bundle, *lines):
+    """The run's record holds each of `lines` (none: there is no record)."""
+    if not lines:
+        check(not bundle.log.exists(), "a record was written although nothing happened")
+        return
+    record = bundle.log.read_bytes().decode("cp1252") if bundle.log.exists() else ""
+    for line in lines:
+        check(f"  {line}\r\n" in record, f"the record lacks {line!r}: {record!r}")
+
+
 def check_cleanup(report, php_count, conemu=True, cmd_window=True):
     php_exits = sorted(report.get(f"php{i}_exit") for i in range(1, php_count + 1))
     expected = sorted(["9"] + [STILL_ACTIVE] * (php_count - 1)) if php_count else []
@@ -273,6 +284,8 @@ def case_moved(build, work):
     check_launcher_ended(report)
     check_editor_run(bundle, runs, report)
     check_updated(bundle, after)
+    check_record(bundle, f'bundle moved: recorded root "{OLD_ROOT}", present root "{bundle.root}"',
+                 "php.ini: updated", "config.xml: updated", "editor: ended")
     check_cleanup(report, 2)
 
 
@@ -285,6 +298,7 @@ def case_not_moved(build, work):
     check_editor_run(bundle, runs, report)
     for path, data in before.items():
         check(after[path] == data, f"{path.name} changed although the bundle did not move")
+    check_record(bundle)
     check_cleanup(report, 1, conemu=False, cmd_window=False)
 
 
@@ -312,6 +326,9 @@ def case_editor_missing(build, work):
     check_launcher_ended(report)
     check(report.get("editor_runs_started") == "0" and not runs, "an editor ran")
     check_updated(bundle, after)
+    check_record(bundle, "php.ini: updated", "config.xml: updated")
+    check("  editor: could not be started: " in bundle.log.read_bytes().decode("cp1252"),
+          "the record does not say why the editor did not start")
     check_cleanup(report, 2)
 
 
