@@ -24,6 +24,21 @@ void Release(FileReplacement* replacement) {
   std::memset(replacement, 0, sizeof *replacement);
 }
 
+// Whether the last failure of a replacement was the target being held by
+// another program (which lets go of it soon) rather than a lasting refusal.
+// The last error is kept.
+bool HeldForAMoment(const char* target) {
+  std::uint32_t error = Sys().GetLastError();
+  bool held = error == ERROR_SHARING_VIOLATION_CODE || error == ERROR_LOCK_VIOLATION_CODE;
+  if (error == ERROR_ACCESS_DENIED_CODE) {
+    std::uint32_t attributes = Sys().GetFileAttributesA(target);
+    held = attributes != INVALID_FILE_ATTRIBUTES_VALUE &&
+           !(attributes & (FILE_ATTRIBUTE_READONLY_FLAG | FILE_ATTRIBUTE_DIRECTORY_FLAG));
+    Sys().SetLastError(error);
+  }
+  return held;
+}
+
 }  // namespace
 
 bool BeginReplacement(FileReplacement* replacement, const char* target) {
@@ -51,9 +66,23 @@ bool WriteReplacement(FileReplacement* replacement, const void* bytes, std::uint
   if (!replacement->handle || replacement->failed) return false;
   if (count == 0) return true;
   std::uint32_t written = 0;
-  if (!Sys().WriteFile(replacement->handle, bytes, count, &written) || written != count)
+  if (!Sys().WriteFile(replacement->handle, bytes, count, &written)) {
     replacement->failed = true;
+  } else if (written != count) {
+    Sys().SetLastError(ERROR_DISK_FULL_CODE);
+    replacement->failed = true;
+  }
   return !replacement->failed;
+}
+
+bool ReplaceHeldTarget(const char* source, const char* target,
+                       std::span<const std::uint32_t> pauses) {
+  for (std::uint32_t pause : pauses) {
+    if (Sys().MoveFileReplace(source, target)) return true;
+    if (!HeldForAMoment(target)) return false;
+    Sys().Sleep(pause);
+  }
+  return Sys().MoveFileReplace(source, target);
 }
 
 bool CommitReplacement(FileReplacement* replacement, bool replaceExisting) {
@@ -64,17 +93,27 @@ bool CommitReplacement(FileReplacement* replacement, bool replaceExisting) {
   bool ok = !replacement->failed && Sys().FlushFileBuffers(replacement->handle);
   ok = Sys().CloseHandle(replacement->handle) && ok;
   replacement->handle = 0;
-  ok = ok && (replaceExisting ? Sys().MoveFileReplace(replacement->temporary, replacement->target)
-                              : Sys().MoveFileA(replacement->temporary, replacement->target));
-  if (!ok) Sys().DeleteFileA(replacement->temporary);
+  std::span<const std::uint32_t> pauses;
+  if (kRetryHeldTargets) pauses = kHeldTargetPauses;
+  ok = ok &&
+       (replaceExisting ? ReplaceHeldTarget(replacement->temporary, replacement->target, pauses)
+                        : Sys().MoveFileA(replacement->temporary, replacement->target));
+  if (!ok) {
+    // The error that made the replacement fail, not the clean-up's.
+    std::uint32_t error = Sys().GetLastError();
+    Sys().DeleteFileA(replacement->temporary);
+    Sys().SetLastError(error);
+  }
   Release(replacement);
   return ok;
 }
 
 void AbandonReplacement(FileReplacement* replacement) {
   if (replacement->handle) {
+    std::uint32_t error = Sys().GetLastError();
     Sys().CloseHandle(replacement->handle);
     Sys().DeleteFileA(replacement->temporary);
+    Sys().SetLastError(error);
   }
   Release(replacement);
 }

@@ -8,10 +8,23 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "system/platform.h"
 
 namespace qg {
+
+// Windows refuses to replace a file that another program holds open, and
+// programs hold files for a moment: an antivirus scanner reading the new
+// file, a backup or indexing service. A replacement refused for that reason
+// is tried again after each of these pauses (milliseconds, one second in
+// all). POSIX renames are not refused that way, so there it is tried once.
+inline constexpr std::uint32_t kHeldTargetPauses[] = {50, 100, 200, 300, 350};
+#ifdef _WIN32
+inline constexpr bool kRetryHeldTargets = true;
+#else
+inline constexpr bool kRetryHeldTargets = false;
+#endif
 
 struct FileReplacement {
   Handle handle;    // the temporary file while it is being written; 0 otherwise
@@ -23,16 +36,23 @@ struct FileReplacement {
 // Creates the temporary file for `target`. False (and nothing left behind)
 // when it cannot be created.
 bool BeginReplacement(FileReplacement* replacement, const char* target);
-// Appends bytes; false when the device took fewer than all of them.
+// Appends bytes; false when the device took fewer than all of them (the
+// last error says why; a write cut short without one counts as a full disk).
 bool WriteReplacement(FileReplacement* replacement, const void* bytes, std::uint32_t count);
 // Flushes, closes and renames over the target. False when anything failed;
-// the target is then unchanged. The replacement is finished either way.
-// With `replaceExisting` false the temporary file only takes the target's
-// name when no file has it: a file that exists but could not be read is
-// never overwritten.
+// the target is then unchanged and the platform's last error says why. The replacement is finished
+// either way. With `replaceExisting` false the temporary file only takes the target's name when no
+// file has it: a file that exists but could not be read is never overwritten.
 bool CommitReplacement(FileReplacement* replacement, bool replaceExisting = true);
 // Drops the temporary file; the target is unchanged.
 void AbandonReplacement(FileReplacement* replacement);
+
+// MoveFileReplace of `source` over `target`, tried again after each pause
+// while the target is held for a moment: a sharing or lock violation, or
+// access denied on a target that is not read-only. On failure the last
+// error is the one of the last try.
+bool ReplaceHeldTarget(const char* source, const char* target,
+                       std::span<const std::uint32_t> pauses);
 
 // The whole sequence for content that is already in memory.
 bool ReplaceFileContent(const char* target, const void* bytes, std::size_t count);

@@ -82,6 +82,11 @@ Record* AcquireObject(ObjectTable<Record>* table, ObjectNumber number) {
   }
   if (number < 0) return nullptr;
   if (number >= table->capacity) {
+    // The grown slot array's size must fit a size_t: a larger number fails
+    // here rather than wrap to a small block (a 32-bit build meets this
+    // from 2^30 on).
+    constexpr auto kMostSlots = static_cast<ObjectNumber>(SIZE_MAX / sizeof(Record*));
+    if (number > kMostSlots - table->growth) return nullptr;
     ObjectNumber grown = number + table->growth;
     auto* slots = static_cast<Record**>(
         Sys().HeapReAlloc(table->slots, sizeof(Record*) * static_cast<std::size_t>(grown), true));

@@ -3,6 +3,8 @@
 // come back from its own saved form parsing cleanly as well.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <expat.h>
+
 #include <cstdint>
 #include <string>
 
@@ -25,6 +27,48 @@ bool PrintableValue(const std::string& value, bool asciiOnly) {
   for (unsigned char c : value)
     if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || (asciiOnly && c >= 0x80)) return false;
   return true;
+}
+
+// A name whose UTF-8 holds a character above U+00FF: the tree keeps 8-bit
+// text, so such a character comes back as "?" and the saved name is no
+// longer a name. That loss is the model's, not the writer's.
+bool WideName(const XML_Char* name) {
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; ++p)
+    if (*p >= 0xC4) return true;
+  return false;
+}
+
+void XMLCALL NoteElement(void* wide, const XML_Char* name, const XML_Char** attributes) {
+  bool& any = *static_cast<bool*>(wide);
+  any |= WideName(name);
+  for (int i = 0; attributes[i]; i += 2) any |= WideName(attributes[i]);
+}
+
+void XMLCALL NoteInstruction(void* wide, const XML_Char* target, const XML_Char*) {
+  *static_cast<bool*>(wide) |= WideName(target);
+}
+
+void XMLCALL NoteDoctype(void* wide, const XML_Char* name, const XML_Char*, const XML_Char*, int) {
+  *static_cast<bool*>(wide) |= WideName(name);
+}
+
+// Whether the content, read as the loader reads it in `format`, names an
+// element, attribute, instruction or doctype with a character above U+00FF.
+bool HasWideNames(const std::string& content, int format) {
+  const char* encoding = format == qg::Ascii     ? "ISO-8859-1"
+                         : format == qg::Unicode ? "UTF-16"
+                         : format == qg::Utf8    ? "UTF-8"
+                                                 : nullptr;
+  XML_Parser parser = XML_ParserCreate(encoding);
+  if (!parser) return true;
+  bool wide = false;
+  XML_SetUserData(parser, &wide);
+  XML_SetStartElementHandler(parser, NoteElement);
+  XML_SetProcessingInstructionHandler(parser, NoteInstruction);
+  XML_SetStartDoctypeDeclHandler(parser, NoteDoctype);
+  XML_Parse(parser, content.data(), static_cast<int>(content.size()), 1);
+  XML_ParserFree(parser);
+  return wide;
 }
 
 }  // namespace
@@ -63,7 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // What we write from a clean document must read back cleanly, in the
   // format it was written in (the declaration names it unless left out).
   bool attributeSafe = !node || (PlainName(name) && PrintableValue(value, asciiLoad));
-  if (clean && saved && attributeSafe && !(saveFlags & qg::WithoutDeclaration) && format != -1) {
+  if (clean && saved && attributeSafe && !(saveFlags & qg::WithoutDeclaration) && format != -1 &&
+      !HasWideNames(content, format)) {
     if (!qg::LoadXmlDocument(1, output.c_str(), -1)) __builtin_trap();
     if (qg::GetParseStatus(1) != 0) __builtin_trap();
     qg::FreeXmlDocument(1);

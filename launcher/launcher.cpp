@@ -1,6 +1,8 @@
 #include "launcher/launcher.h"
 
+#include "launcher/bundle_processes.h"
 #include "launcher/process_control.h"
+#include "launcher/run_log.h"
 #include "launcher/shutdown.h"
 #include "system/console.h"
 #include "system/platform.h"
@@ -17,17 +19,24 @@ int LauncherMain() {
   if (!IsProcessRunning(kEditorExe)) {
     PrintLine(kStartLine);
     BundlePaths paths = ComposeBundlePaths();
+    StartRunLog(paths.editorDir + kRunLogFile);
     UpdateBundleIfMoved(paths);
 
     std::string editor = paths.editorDir + kEditorExe;
-    StartProgram(editor.c_str(), "", "", RunWait);  // returns when the editor has exited
+    PrepareTidyUp();
+    Sys().SetLastError(NO_ERROR_CODE);
+    // Returns when the editor has exited.
+    if (StartProgram(editor.c_str(), "", "", RunWait))
+      NoteRunDetail("editor: ended");
+    else
+      NoteRunFailure("editor: could not be started", Sys().GetLastError());
+    std::uint32_t editorId = LastProgramId();
 
     SleepMilliseconds(1000);
-    CloseCommandWindows();
-    KillProcessByName(kPhpProcess);
-    KillProcessByName(kConsoleProcess);
+    NoteTidyUp(TidyUpBundle(paths.rootDir, editorId));
   }
 
+  WriteRunLog();  // after every step, so that each can add its events
   ConsoleShutdown();
   ShutDownLibraries();
   return 0;

@@ -3,11 +3,16 @@
 
 #include <string>
 
+#include "launcher/process_control.h"
+
 namespace qg {
 
 // Texts the launcher uses, fixed in the program.
 inline constexpr char kEditorExe[] = "notepad++.exe";
 inline constexpr char kConsoleTitle[] = "Quillgate by Dalvenor";
+// Printed before the relocation check: the line as the program has always
+// printed it. Its letters were lost to a code page long ago; the question
+// marks are kept byte for byte.
 inline constexpr char kStartLine[] = "????????????? ???????";
 inline constexpr char kPhpGroup[] = "PHP";
 inline constexpr char kPrependKey[] = "auto_prepend_file";
@@ -42,14 +47,20 @@ BundlePaths ComposeBundlePaths();
 // The same for a given root (the separator is appended when missing).
 BundlePaths BundlePathsFor(std::string root);
 
-// Steps 7 to 9: compares the recorded root with the present one and, when
-// they differ, updates both settings files and records the new root.
+// Reads the root recorded in the editor folder's state.txt and, when it
+// differs from the present root, points php.ini's auto_prepend_file at the
+// bundle's header script and the editor's file-browser root at the site
+// folder. The present root is recorded in state.txt only when both files are
+// done, so a start that could not update them tries again. Notes what it did
+// in the run's record. Does nothing without a root, nor once the end routine
+// has begun.
 void UpdateBundleIfMoved(const BundlePaths& paths);
 
-// Sends a close request to every window whose title holds "cmd", one at a
-// time, until none is left or the pass limit is reached. Returns the passes
-// that found a window.
-int CloseCommandWindows();
+// Sends a close request to every window whose title holds "cmd" and that
+// `accept` takes, one at a time, until none is left or the pass limit is
+// reached. Returns the passes that found a window; `asked` (may be null)
+// receives the number of different windows asked.
+int CloseCommandWindows(WindowFilter accept, const void* context, int* asked = nullptr);
 
 // Starts the libraries in their order; the end routine is armed again.
 void StartLibraries();

@@ -20,6 +20,26 @@ namespace {
 std::mutex shutdownMutex;
 std::condition_variable shutdownDone;
 enum class Stage { Running, ShuttingDown, Done } stage = Stage::Done;
+// The end routine has been entered: no settings update may start.
+bool closing = false;
+// A settings update is using the libraries.
+bool updating = false;
+
+constexpr unsigned kUpdatePollMilliseconds = 10;
+
+// Waits until no settings update runs; false when one still runs after the
+// limit. The pauses are the console's, which raise the timer resolution, so
+// the limit is not stretched by coarse 15.6 ms ticks.
+bool UpdateFinished() {
+  for (unsigned waited = 0;; waited += kUpdatePollMilliseconds) {
+    {
+      std::lock_guard<std::mutex> lock(shutdownMutex);
+      if (!updating) return true;
+    }
+    if (waited >= kUpdateWaitMilliseconds) return false;
+    SleepMilliseconds(kUpdatePollMilliseconds);
+  }
+}
 
 }  // namespace
 
@@ -31,12 +51,35 @@ void StartLibraries() {
   {
     std::lock_guard<std::mutex> lock(shutdownMutex);
     stage = Stage::Running;
+    closing = false;
+    updating = false;
   }
   SetConsoleCloseRoutine(ShutDownLibraries);
   ConsoleStartup(nullptr);
 }
 
+bool BeginSettingsUpdate() {
+  std::lock_guard<std::mutex> lock(shutdownMutex);
+  if (closing || stage != Stage::Running) return false;
+  updating = true;
+  return true;
+}
+
+void EndSettingsUpdate() {
+  std::lock_guard<std::mutex> lock(shutdownMutex);
+  updating = false;
+}
+
 void ShutDownLibraries() {
+  {
+    std::lock_guard<std::mutex> lock(shutdownMutex);
+    closing = true;
+  }
+  // The close event runs this on a thread of its own, possibly while the
+  // launcher's thread is in the middle of the settings update. Past the
+  // limit the system is about to end the process: releasing the libraries
+  // under the update could only corrupt what it writes.
+  if (!UpdateFinished()) return;
   {
     std::unique_lock<std::mutex> lock(shutdownMutex);
     if (stage == Stage::ShuttingDown) {

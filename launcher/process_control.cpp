@@ -93,7 +93,20 @@ int IsProcessRunning(const char* name) { return WithFirstProcessNamed(name, Acti
 
 int KillProcessByName(const char* name) { return WithFirstProcessNamed(name, Action::Terminate); }
 
-Window FindWindowByTitle(const char* text) {
+bool ExeFileMatches(const char* exeFile, const char* name) {
+  if (!name) name = "";
+  char* loweredName = LoweredCopy(name, std::strlen(name));
+  if (!loweredName) return false;
+  ProcessEntry entry;
+  std::strncpy(entry.szExeFile, exeFile ? exeFile : "", MAX_PATH_LENGTH - 1);
+  bool matches = EntryMatches(entry, loweredName);
+  Sys().HeapFree(loweredName);
+  return matches;
+}
+
+Window FindWindowByTitle(const char* text) { return FindWindowByTitle(text, nullptr, nullptr); }
+
+Window FindWindowByTitle(const char* text, WindowFilter accept, const void* context) {
   // The empty text would be found in every title; it is meant to find none.
   if (!text || !*text) return 0;
   char* loweredText = LoweredCopy(text, std::strlen(text));
@@ -112,6 +125,7 @@ Window FindWindowByTitle(const char* text) {
     Sys().CharLowerA(title);
     bool matches = std::strstr(title, loweredText) != nullptr;
     Sys().HeapFree(title);
+    if (matches && accept && !accept(window, context)) matches = false;
     if (matches) {
       found = window;
       break;

@@ -14,4 +14,12 @@ int KillProcessByName(const char* name);
 // ignored), or 0.
 Window FindWindowByTitle(const char* text);
 
+// Tells whether the search may return a window; `context` is passed on.
+using WindowFilter = bool (*)(Window window, const void* context);
+// The same search, passing over the windows `accept` refuses.
+Window FindWindowByTitle(const char* text, WindowFilter accept, const void* context);
+// Whether a snapshot's executable file names the process `name` (the file
+// name part, letter case ignored), as the two process operations match.
+bool ExeFileMatches(const char* exeFile, const char* name);
+
 }  // namespace qg

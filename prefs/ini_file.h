@@ -24,7 +24,10 @@ int OpenIniFile(const char* path, std::uint32_t flags);
 int SelectIniGroup(const char* name);
 // Sets `key` in the selected group; the stored value, or null on failure.
 const char* WriteIniString(const char* key, const char* value);
-// Writes the file back if modified, then releases it.
-void CloseIniFile();
+// Writes the file back if modified, then releases it. Non-zero when nothing
+// needed writing or the file was written back; 0 when the changes could not
+// be written (the platform's last error says why: for a file that could not
+// be opened for writing, the reason of that open).
+int CloseIniFile();
 
 }  // namespace qg

@@ -15,10 +15,11 @@ namespace {
 
 constexpr unsigned char kUtf8Mark[3] = {0xEF, 0xBB, 0xBF};
 
-Handle OpenWithFallbacks(const char* path, bool* readOnly) {
+Handle OpenWithFallbacks(const char* path, bool* readOnly, std::uint32_t* openError) {
   Handle handle = Sys().CreateFileA(path, GENERIC_READ_ACCESS | GENERIC_WRITE_ACCESS,
                                     FILE_SHARE_READ_MODE, Creation::OpenExisting);
   if (handle) return handle;
+  *openError = Sys().GetLastError();
   *readOnly = true;
   handle =
       Sys().CreateFileA(path, GENERIC_READ_ACCESS, FILE_SHARE_READ_MODE, Creation::OpenExisting);
@@ -79,7 +80,7 @@ int OpenIniFile(const char* path, std::uint32_t flags) {
   if (!path) path = "";
   IniFile& file = TheIniFile();
   file.flags = flags;
-  file.handle = OpenWithFallbacks(path, &file.readOnly);
+  file.handle = OpenWithFallbacks(path, &file.readOnly, &file.openError);
   if (!file.handle) {
     file.readOnly = false;
     if (!KeepFileName(file, path)) ReleaseIniFile(file);

@@ -47,6 +47,7 @@ struct IniFile {
   std::uint32_t contentSize;  // bytes of `content` before the two zero bytes
   const char* path;           // where the write-back goes (in `block` or `fileName`)
   bool selectionLost;         // a selection failed for want of memory: writes fail
+  std::uint32_t openError;    // why the open for writing failed; 0 when it did not
 };
 
 // The library's single file. All fields are zero when no file is open.

@@ -74,36 +74,61 @@ char* PutText(const IniFile& file, char* out) {
   return out;
 }
 
-void WriteBack(IniFile& file) {
-  if (!file.path || !*file.path) return;
+bool Refuse(std::uint32_t error) {
+  Sys().SetLastError(error);
+  return false;
+}
+
+// True when the file now holds the text; else the last error says why.
+bool WriteBack(IniFile& file) {
+  if (!file.path || !*file.path) return Refuse(ERROR_PATH_NOT_FOUND_CODE);
   std::uint64_t size = TextSize(file);
-  if (size > UINT32_MAX || size > SIZE_MAX) return;
+  if (size > UINT32_MAX || size > SIZE_MAX) return Refuse(ERROR_DISK_FULL_CODE);
   auto* block = static_cast<char*>(Sys().HeapAlloc(static_cast<std::size_t>(size) + 1, false));
-  if (!block) return;
+  if (!block) return Refuse(ERROR_NOT_ENOUGH_MEMORY_CODE);
   char* end = PutText(file, block);
 
   FileReplacement replacement;
   bool written = BeginReplacement(&replacement, file.path) &&
                  WriteReplacement(&replacement, block, static_cast<std::uint32_t>(end - block));
+  std::uint32_t error = written ? NO_ERROR_CODE : Sys().GetLastError();
   bool existed = file.handle != 0;
   if (existed) {
     // The original must not be held open while it is replaced.
     Sys().CloseHandle(file.handle);
     file.handle = 0;
   }
-  if (written)
-    CommitReplacement(&replacement, existed);
-  else
+  if (written) {
+    written = CommitReplacement(&replacement, existed);
+    if (!written) error = Sys().GetLastError();
+  } else {
     AbandonReplacement(&replacement);
+  }
   Sys().HeapFree(block);
+  // A file that exists but could not be opened is refused the new one; its
+  // open says why better than the refusal does.
+  if (!written && !existed && file.openError != ERROR_FILE_NOT_FOUND_CODE) error = file.openError;
+  Sys().SetLastError(error);
+  return written;
 }
 
 }  // namespace
 
-void CloseIniFile() {
+int CloseIniFile() {
   IniFile& file = TheIniFile();
-  if (file.modified && !file.readOnly && IniFileLoaded(file)) WriteBack(file);
+  bool written = true;
+  if (file.modified && IniFileLoaded(file)) {
+    if (file.readOnly) {
+      written = false;  // opened for reading only: the changes are dropped
+      Sys().SetLastError(file.openError);
+    } else {
+      written = WriteBack(file);
+    }
+  }
+  std::uint32_t error = Sys().GetLastError();
   ReleaseIniFile(file);
+  Sys().SetLastError(error);
+  return written ? 1 : 0;
 }
 
 }  // namespace qg

@@ -65,12 +65,54 @@ inline constexpr std::uint32_t STD_ERROR = static_cast<std::uint32_t>(-12);
 
 inline constexpr std::size_t MAX_PATH_LENGTH = 260;
 
+// --- errors, file attributes, local time -------------------------------------
+// The Windows error codes (GetLastError) that the bodies report and callers
+// test; every body sets one of these when a file operation fails.
+inline constexpr std::uint32_t NO_ERROR_CODE = 0;
+inline constexpr std::uint32_t ERROR_FILE_NOT_FOUND_CODE = 2;
+inline constexpr std::uint32_t ERROR_PATH_NOT_FOUND_CODE = 3;
+inline constexpr std::uint32_t ERROR_TOO_MANY_OPEN_FILES_CODE = 4;
+inline constexpr std::uint32_t ERROR_ACCESS_DENIED_CODE = 5;
+inline constexpr std::uint32_t ERROR_INVALID_HANDLE_CODE = 6;
+inline constexpr std::uint32_t ERROR_NOT_ENOUGH_MEMORY_CODE = 8;
+inline constexpr std::uint32_t ERROR_WRITE_PROTECT_CODE = 19;
+inline constexpr std::uint32_t ERROR_GEN_FAILURE_CODE = 31;
+inline constexpr std::uint32_t ERROR_SHARING_VIOLATION_CODE = 32;
+inline constexpr std::uint32_t ERROR_LOCK_VIOLATION_CODE = 33;
+inline constexpr std::uint32_t ERROR_HANDLE_DISK_FULL_CODE = 39;
+inline constexpr std::uint32_t ERROR_FILE_EXISTS_CODE = 80;
+inline constexpr std::uint32_t ERROR_INVALID_PARAMETER_CODE = 87;
+inline constexpr std::uint32_t ERROR_DISK_FULL_CODE = 112;
+inline constexpr std::uint32_t ERROR_ALREADY_EXISTS_CODE = 183;
+inline constexpr std::uint32_t ERROR_FILENAME_EXCED_RANGE_CODE = 206;
+
+inline constexpr std::uint32_t INVALID_FILE_ATTRIBUTES_VALUE = 0xFFFFFFFFu;
+inline constexpr std::uint32_t FILE_ATTRIBUTE_READONLY_FLAG = 0x1;
+inline constexpr std::uint32_t FILE_ATTRIBUTE_DIRECTORY_FLAG = 0x10;
+
+// SYSTEMTIME: a calendar date and time of day.
+struct SystemTime {
+  std::uint16_t wYear = 0;
+  std::uint16_t wMonth = 0;  // 1-12
+  std::uint16_t wDayOfWeek = 0;
+  std::uint16_t wDay = 0;
+  std::uint16_t wHour = 0;
+  std::uint16_t wMinute = 0;
+  std::uint16_t wSecond = 0;
+  std::uint16_t wMilliseconds = 0;
+};
+
 // The ANSI process entry of a snapshot; only the fields the launcher reads.
 struct ProcessEntry {
   std::uint32_t dwSize = 0;  // set by the caller before the first call
   std::uint32_t th32ProcessID = 0;
+  std::uint32_t th32ParentProcessID = 0;  // the creator's id, kept after it has ended
   char szExeFile[MAX_PATH_LENGTH] = {};
 };
+
+// --- process ownership: who started a process, and from which file ---------------
+// OpenProcess right enough for QueryFullProcessImageNameA and GetProcessTimes.
+inline constexpr std::uint32_t PROCESS_QUERY_LIMITED_INFORMATION_RIGHT = 0x1000;
 
 inline constexpr std::uint32_t STARTF_USESHOWWINDOW_FLAG = 0x1;
 inline constexpr std::uint32_t STARTF_USESTDHANDLES_FLAG = 0x100;
@@ -144,6 +186,20 @@ class Platform {
   // buffer is too small, as Windows does.
   virtual std::uint32_t GetCurrentDirectoryA(std::uint32_t size, char* buffer) = 0;
 
+  // --- errors, file attributes, local time ---------------------------------------
+  // The calling thread's last error: set by an operation that fails (file
+  // operations always set one), left alone by one that succeeds.
+  virtual std::uint32_t GetLastError() = 0;
+  virtual void SetLastError(std::uint32_t code) = 0;
+  // The system's text for an error code, without a trailing line end, in
+  // `buffer`; its length, 0 when the system has none.
+  virtual std::uint32_t FormatMessageA(std::uint32_t code, char* buffer,
+                                       std::uint32_t capacity) = 0;
+  // FILE_ATTRIBUTE_* flags of a file or folder; INVALID_FILE_ATTRIBUTES_VALUE
+  // (and the last error) when there is none.
+  virtual std::uint32_t GetFileAttributesA(const char* path) = 0;
+  virtual void GetLocalTime(SystemTime* time) = 0;
+
   // --- code-page conversion (CP_ACP, flags 0) -------------------------------------
   // `length` -1 means "through the terminator". A capacity of 0 asks for the
   // needed count. Results are unit / byte counts, 0 on failure.
@@ -177,6 +233,32 @@ class Platform {
   virtual bool Process32Next(Handle snapshot, ProcessEntry* entry) = 0;
   virtual Handle OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) = 0;
   virtual bool TerminateProcess(Handle process, std::uint32_t exitCode) = 0;
+
+  // --- process ownership --------------------------------------------------------------
+  // The full path of the file the process was started from (the script of a
+  // "#!" script on POSIX); `size` holds the buffer's size and receives the
+  // path's length. False when it cannot be read (a protected process, or a
+  // Windows without the call).
+  virtual bool QueryFullProcessImageNameA(Handle process, char* buffer, std::uint32_t* size) = 0;
+  // The process's creation time, in the platform's own units (only the order
+  // of two times means anything). False when it cannot be read.
+  virtual bool GetProcessTimes(Handle process, std::uint64_t* creationTime) = 0;
+  virtual std::uint32_t GetCurrentProcessId() = 0;
+  // The process that owns a window (its thread id is the result); 0 when
+  // the window is gone.
+  virtual std::uint32_t GetWindowThreadProcessId(Window window, std::uint32_t* processId) = 0;
+  // The window's class name; the length written, 0 on failure.
+  virtual int GetClassNameA(Window window, char* buffer, int capacity) = 0;
+  // POSIX: makes this process the child subreaper, so that the orphans of
+  // the programs it starts stay below it rather than passing to init.
+  // Windows keeps each process's creator id anyway: nothing to do, true.
+  virtual bool BecomeChildSubreaper() = 0;
+  // POSIX: collects the adopted children (not started through
+  // CreateProcessA) that have ended, after waiting up to `milliseconds` for
+  // those of `stopped` (ids of processes just terminated) to end. Returns
+  // how many were collected. Windows: nothing to collect, 0.
+  virtual std::uint32_t ReapAdoptedProcesses(const std::uint32_t* stopped, std::size_t count,
+                                             std::uint32_t milliseconds) = 0;
 
   // --- starting programs --------------------------------------------------------------
   // `commandLine` is writable, as CreateProcessA wants it.

@@ -2,6 +2,7 @@
 // fallback, and the wait for the started program.
 #include "system/program_runner.h"
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -28,6 +29,7 @@ struct ProgramRecord {
 
 std::mutex keptLock;
 ProgramRecord* keptPrograms = nullptr;
+std::atomic<std::uint32_t> lastProgramId{0};
 
 // One standard stream redirected through a pipe: the program's end is handed
 // to it, the runner keeps the other.
@@ -135,6 +137,8 @@ std::intptr_t KeepRecord(Handle process, std::uint32_t processId, const PipeEnds
 
 }  // namespace
 
+std::uint32_t LastProgramId() { return lastProgramId; }
+
 void InitProgramRunner() {
   std::lock_guard<std::mutex> lock(keptLock);
   keptPrograms = nullptr;
@@ -155,6 +159,7 @@ std::intptr_t StartProgram(const char* program, const char* parameters,
   if (flags & RunHidden) creationFlags |= DETACHED_PROCESS_FLAG;
   bool inheritHandles = false;
 
+  lastProgramId = 0;
   char* commandLine = ComposeCommandLine(program, parameters);
   if (!commandLine) return 0;
 
@@ -176,6 +181,7 @@ std::intptr_t StartProgram(const char* program, const char* parameters,
   ProcessInformation info;
   if (Sys().CreateProcessA(commandLine, inheritHandles, creationFlags, workingDirectory, startup,
                            &info)) {
+    lastProgramId = info.dwProcessId;
     for (PipeEnds& ends : pipes) {
       if (ends.program) Sys().CloseHandle(ends.program);
       ends.program = 0;

@@ -20,5 +20,8 @@ void InitProgramRunner();
 // in keep mode the address of the ProgramRecord.
 std::intptr_t StartProgram(const char* program, const char* parameters,
                            const char* workingDirectory, std::uint32_t flags);
+// The process id of the program StartProgram last started directly; 0 when
+// the last start failed or went through the shell.
+std::uint32_t LastProgramId();
 
 }  // namespace qg

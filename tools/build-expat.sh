@@ -1,18 +1,22 @@
 #!/usr/bin/env bash
-# Builds libexpat as a static library for Windows with the MinGW-w64 cross
-# toolchain of this repository and installs it into PREFIX, from the source
-# package of the machine's own Debian release.
+# Builds libexpat as a static library for a cross build (Windows with the
+# MinGW-w64 toolchain of this repository, or 32-bit x86 Linux) and installs it
+# into PREFIX, from the source package of the machine's own Debian release.
 #
-#   tools/build-expat.sh ARCH PREFIX      (ARCH: i686 or x86_64)
+#   tools/build-expat.sh ARCH PREFIX      (ARCH: i686 or x86_64, or i386)
 #
-# Cached: when PREFIX already holds the installed CMake package, nothing is
-# done. Needs root when the machine has no deb-src entries yet (they are
-# derived from its own apt sources) and for apt-get update.
+# The source's licence goes in too, as share/doc/expat/COPYING: the release
+# package ships it. Cached: when PREFIX already holds the installed CMake
+# package and the licence, nothing is done; with the package alone, only the
+# licence is fetched. Needs root when the machine has no deb-src entries yet
+# (they are derived from its own apt sources) and for apt-get update.
 set -euo pipefail
 
 source "$(dirname "$0")/cross-target.sh"
 
-if compgen -G "$prefix/lib/cmake/expat-*/expat-config.cmake" > /dev/null; then
+licence=$prefix/share/doc/expat/COPYING
+installed=$(compgen -G "$prefix/lib/cmake/expat-*/expat-config.cmake" || true)
+if [ -n "$installed" ] && [ -f "$licence" ]; then
   echo "expat for $arch already installed in $prefix"
   exit 0
 fi
@@ -61,6 +65,19 @@ source_dir=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'expat-*' | head
 if [ -f "$source_dir/expat/CMakeLists.txt" ]; then
   source_dir=$source_dir/expat
 fi
+if [ -n "$installed" ]; then
+  # The licence of the very version that was built, or none.
+  built=$(basename "$(dirname "$installed")")
+  upstream=${fetched#*:}
+  upstream=${upstream%%-*}
+  if [ "$built" != "expat-$upstream" ]; then
+    echo "$prefix holds $built but the sources offer expat $fetched: remove $prefix to rebuild" >&2
+    exit 1
+  fi
+  install -D -m 644 "$source_dir/COPYING" "$licence"
+  echo "licence of $built added to $prefix"
+  exit 0
+fi
 echo "building expat $fetched for $arch"
 
 # Some releases test "#if XML_DTD == 1" while their config template defines
@@ -87,4 +104,5 @@ cmake -S "$source_dir" -B "$work/build" -G Ninja \
   -DEXPAT_BUILD_PKGCONFIG=OFF > "$work/configure.log" || { cat "$work/configure.log" >&2; exit 1; }
 cmake --build "$work/build" -j 2 > "$work/build.log" || { cat "$work/build.log" >&2; exit 1; }
 cmake --install "$work/build" > /dev/null
+install -D -m 644 "$source_dir/COPYING" "$licence"
 echo "expat $fetched for $arch installed in $prefix"

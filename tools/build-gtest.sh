@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Builds GoogleTest as static libraries for Windows with the MinGW-w64 cross
-# toolchain of this repository and installs it into PREFIX, from the sources
-# Debian's googletest package puts in /usr/src/googletest.
+# Builds GoogleTest as static libraries for a cross build (Windows with the
+# MinGW-w64 toolchain of this repository, or 32-bit x86 Linux) and installs it
+# into PREFIX, from the sources Debian's googletest package puts in
+# /usr/src/googletest.
 #
-#   tools/build-gtest.sh ARCH PREFIX      (ARCH: i686 or x86_64)
+#   tools/build-gtest.sh ARCH PREFIX      (ARCH: i686 or x86_64, or i386)
 #
 # Cached: when PREFIX already holds the installed CMake package, nothing is
 # done.

@@ -2,11 +2,15 @@
 # Installs, as root on Debian, what building and testing Quillgate needs.
 #   tools/install-deps.sh          the native build and its tests
 #   tools/install-deps.sh windows  also the MinGW cross compilers and Wine
+#   tools/install-deps.sh i386     also the 32-bit x86 compilers and qemu-i386-static
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-dev pkg-config googletest libgtest-dev
           libbenchmark-dev libexpat1-dev libxml2-utils php8.2-cli libinih-dev libtinyxml2-dev
           libpugixml-dev libxml2-dev)
+if [[ "${1:-}" == i386 ]]; then
+  packages+=(gcc-multilib g++-multilib qemu-user-static dpkg-dev)
+fi
 if [[ "${1:-}" == windows ]]; then
   packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xauth dpkg-dev binutils-mingw-w64-i686 python3
             locales)

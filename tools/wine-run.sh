@@ -42,7 +42,8 @@ fi
 
 export WINEDEBUG=-all
 # No downloads or install prompts for Mono and Gecko; nothing here needs them.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# The caller's own overrides follow.
+export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 
 # Boots a new prefix in $1 and waits until its server has ended.
 boot_prefix() {

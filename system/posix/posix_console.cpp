@@ -154,6 +154,22 @@ void PosixPlatform::Sleep(std::uint32_t milliseconds) {
 // POSIX timers already have fine resolution: nothing to raise.
 std::uint32_t PosixPlatform::timeBeginPeriod(std::uint32_t) { return 0; }
 
+void PosixPlatform::GetLocalTime(SystemTime* time) {
+  if (!time) return;
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  struct tm local {};
+  ::localtime_r(&now.tv_sec, &local);
+  time->wYear = static_cast<std::uint16_t>(local.tm_year + 1900);
+  time->wMonth = static_cast<std::uint16_t>(local.tm_mon + 1);
+  time->wDayOfWeek = static_cast<std::uint16_t>(local.tm_wday);
+  time->wDay = static_cast<std::uint16_t>(local.tm_mday);
+  time->wHour = static_cast<std::uint16_t>(local.tm_hour);
+  time->wMinute = static_cast<std::uint16_t>(local.tm_min);
+  time->wSecond = static_cast<std::uint16_t>(local.tm_sec);
+  time->wMilliseconds = static_cast<std::uint16_t>(now.tv_nsec / 1000000);
+}
+
 void PosixPlatform::ExitProcess(std::uint32_t code) {
   std::fflush(nullptr);
   ::_exit(static_cast<int>(code));

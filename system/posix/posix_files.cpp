@@ -31,6 +31,9 @@ namespace qg {
 
 namespace {
 
+// Positions past 4 GiB, and the share records far beyond them, need 64-bit
+// offsets also in a 32-bit build (_FILE_OFFSET_BITS=64).
+static_assert(sizeof(off_t) == 8, "file offsets must be 64 bits wide");
 constexpr off_t kShareBase = static_cast<off_t>(0x7FFFFFFF00000000LL);
 enum ShareByte { AccessRead = 0, AccessWrite = 1, DenyRead = 2, DenyWrite = 3 };
 
@@ -71,11 +74,25 @@ bool IsReadOnly(const struct stat& info) {
   return S_ISREG(info.st_mode) && !(info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH));
 }
 
+// Windows tells a missing file (the folder exists) from a missing folder.
+bool FailMissing(const char* path, bool creating) {
+  std::string folder(path);
+  std::size_t slash = folder.find_last_of('/');
+  folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+  struct stat info {};
+  bool folderThere = ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  return FailWithCode(folderThere && !creating ? ERROR_FILE_NOT_FOUND_CODE
+                                               : ERROR_PATH_NOT_FOUND_CODE);
+}
+
 }  // namespace
 
 Handle PosixPlatform::CreateFileA(const char* path, std::uint32_t access, std::uint32_t share,
                                   Creation creation) {
-  if (!path || !*path) return 0;
+  if (!path || !*path) {
+    FailWithCode(ERROR_PATH_NOT_FOUND_CODE);
+    return 0;
+  }
   bool read = access & GENERIC_READ_ACCESS;
   bool write = access & GENERIC_WRITE_ACCESS;
   int flags = O_CLOEXEC | (read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY);
@@ -91,16 +108,26 @@ Handle PosixPlatform::CreateFileA(const char* path, std::uint32_t access, std::u
       break;
   }
   int fd = ::open(path, flags, 0666);
-  if (fd < 0) return 0;
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode) || (write && IsReadOnly(info)) ||
-      !TakeShare(fd, read, write, share)) {
-    ::close(fd);
+  if (fd < 0) {
+    int error = errno;
+    if (error == ENOENT)
+      FailMissing(path, flags & O_CREAT);
+    else
+      FailWithErrno(error);
     return 0;
   }
+  struct stat info {};
+  std::uint32_t refusal = NO_ERROR_CODE;
+  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode) || (write && IsReadOnly(info)))
+    refusal = ERROR_ACCESS_DENIED_CODE;
+  else if (!TakeShare(fd, read, write, share))
+    refusal = ERROR_SHARING_VIOLATION_CODE;
   // Emptied only once the sharing rule allowed the open, as on Windows.
-  if (creation == Creation::CreateAlways && ::ftruncate(fd, 0) != 0) {
+  else if (creation == Creation::CreateAlways && ::ftruncate(fd, 0) != 0)
+    refusal = ERROR_ACCESS_DENIED_CODE;
+  if (refusal != NO_ERROR_CODE) {
     ::close(fd);
+    FailWithCode(refusal);
     return 0;
   }
   return handles_.Add(std::make_shared<FileObject>(fd));
@@ -109,7 +136,7 @@ Handle PosixPlatform::CreateFileA(const char* path, std::uint32_t access, std::u
 bool PosixPlatform::ReadFile(Handle file, void* buffer, std::uint32_t count, std::uint32_t* read) {
   if (read) *read = 0;
   int fd = DescriptorOf(file);
-  if (fd < 0) return false;
+  if (fd < 0) return FailWithCode(ERROR_INVALID_HANDLE_CODE);
   struct stat info {};
   bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
   std::uint32_t total = 0;
@@ -118,7 +145,7 @@ bool PosixPlatform::ReadFile(Handle file, void* buffer, std::uint32_t count, std
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
       if (read) *read = total;
-      return false;
+      return FailWithErrno(errno);
     }
     total += static_cast<std::uint32_t>(got);
     if (got == 0 || !regular) break;  // end of file, or a pipe: hand out what came
@@ -131,14 +158,14 @@ bool PosixPlatform::WriteFile(Handle file, const void* buffer, std::uint32_t cou
                               std::uint32_t* written) {
   if (written) *written = 0;
   int fd = DescriptorOf(file);
-  if (fd < 0) return false;
+  if (fd < 0) return FailWithCode(ERROR_INVALID_HANDLE_CODE);
   std::uint32_t total = 0;
   while (total < count) {
     ssize_t put = ::write(fd, static_cast<const char*>(buffer) + total, count - total);
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) {
       if (written) *written = total;
-      return false;
+      return FailWithErrno(put < 0 ? errno : ENOSPC);
     }
     total += static_cast<std::uint32_t>(put);
   }
@@ -149,34 +176,36 @@ bool PosixPlatform::WriteFile(Handle file, const void* buffer, std::uint32_t cou
 bool PosixPlatform::SetFilePointer(Handle file, std::int64_t distance, MoveMethod method,
                                    std::int64_t* position) {
   int fd = DescriptorOf(file);
-  if (fd < 0) return false;
+  if (fd < 0) return FailWithCode(ERROR_INVALID_HANDLE_CODE);
   int whence = method == MoveMethod::Begin     ? SEEK_SET
                : method == MoveMethod::Current ? SEEK_CUR
                                                : SEEK_END;
   off_t at = ::lseek(fd, static_cast<off_t>(distance), whence);
-  if (at < 0) return false;
+  if (at < 0) return FailWithErrno(errno);
   if (position) *position = at;
   return true;
 }
 
 bool PosixPlatform::SetEndOfFile(Handle file) {
   int fd = DescriptorOf(file);
-  if (fd < 0) return false;
+  if (fd < 0) return FailWithCode(ERROR_INVALID_HANDLE_CODE);
   off_t at = ::lseek(fd, 0, SEEK_CUR);
-  return at >= 0 && ::ftruncate(fd, at) == 0;
+  return (at >= 0 && ::ftruncate(fd, at) == 0) || FailWithErrno(errno);
 }
 
 bool PosixPlatform::GetFileSize(Handle file, std::uint64_t* size) {
   int fd = DescriptorOf(file);
   struct stat info {};
-  if (fd < 0 || ::fstat(fd, &info) != 0) return false;
+  if (fd < 0) return FailWithCode(ERROR_INVALID_HANDLE_CODE);
+  if (::fstat(fd, &info) != 0) return FailWithErrno(errno);
   if (size) *size = static_cast<std::uint64_t>(info.st_size);
   return true;
 }
 
 bool PosixPlatform::FlushFileBuffers(Handle file) {
   int fd = DescriptorOf(file);
-  return fd >= 0 && ::fsync(fd) == 0;
+  if (fd < 0) return FailWithCode(ERROR_INVALID_HANDLE_CODE);
+  return ::fsync(fd) == 0 || FailWithErrno(errno);
 }
 
 namespace {
@@ -212,30 +241,54 @@ void SyncFolderOf(const char* target) {
 }  // namespace
 
 bool PosixPlatform::MoveFileReplace(const char* source, const char* target) {
-  if (!source || !target) return false;
+  if (!source || !target) return FailWithCode(ERROR_INVALID_PARAMETER_CODE);
   struct stat info {};
-  if (::stat(target, &info) == 0 && (IsReadOnly(info) || HeldOpen(target))) return false;
-  if (::rename(source, target) != 0) return false;
+  if (::stat(target, &info) == 0) {
+    if (IsReadOnly(info)) return FailWithCode(ERROR_ACCESS_DENIED_CODE);
+    if (HeldOpen(target)) return FailWithCode(ERROR_SHARING_VIOLATION_CODE);
+  }
+  if (::rename(source, target) != 0) return FailWithErrno(errno);
   SyncFolderOf(target);
   return true;
 }
 
 bool PosixPlatform::MoveFileA(const char* source, const char* target) {
-  if (!source || !target) return false;
+  if (!source || !target) return FailWithCode(ERROR_INVALID_PARAMETER_CODE);
   // link fails when the target exists, so nothing is ever replaced.
-  if (::link(source, target) != 0) return false;
+  if (::link(source, target) != 0) return FailWithErrno(errno);
   ::unlink(source);
   SyncFolderOf(target);
   return true;
 }
 
 bool PosixPlatform::DeleteFileA(const char* path) {
-  return path && !HeldOpen(path) && ::unlink(path) == 0;
+  if (!path) return FailWithCode(ERROR_INVALID_PARAMETER_CODE);
+  if (HeldOpen(path)) return FailWithCode(ERROR_SHARING_VIOLATION_CODE);
+  return ::unlink(path) == 0 || FailWithErrno(errno);
+}
+
+std::uint32_t PosixPlatform::GetFileAttributesA(const char* path) {
+  struct stat info {};
+  if (!path || ::stat(path, &info) != 0) {
+    int error = path ? errno : EINVAL;
+    if (error == ENOENT)
+      FailMissing(path, false);
+    else
+      FailWithErrno(error);
+    return INVALID_FILE_ATTRIBUTES_VALUE;
+  }
+  std::uint32_t attributes = S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY_FLAG : 0;
+  if (IsReadOnly(info)) attributes |= FILE_ATTRIBUTE_READONLY_FLAG;
+  // Windows gives FILE_ATTRIBUTE_NORMAL (0x80) to a file with no other flag.
+  return attributes ? attributes : 0x80;
 }
 
 std::uint32_t PosixPlatform::GetCurrentDirectoryA(std::uint32_t size, char* buffer) {
   char* cwd = ::getcwd(nullptr, 0);
-  if (!cwd) return 0;
+  if (!cwd) {
+    FailWithErrno(errno);
+    return 0;
+  }
   std::size_t length = std::strlen(cwd);
   std::uint32_t result;
   if (length >= UINT32_MAX) {

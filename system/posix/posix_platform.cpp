@@ -39,7 +39,9 @@ int PosixPlatform::DescriptorOf(Handle handle) {
   return file ? file->fd : -1;
 }
 
-bool PosixPlatform::CloseHandle(Handle handle) { return handles_.Remove(handle); }
+bool PosixPlatform::CloseHandle(Handle handle) {
+  return handles_.Remove(handle) || FailWithCode(ERROR_INVALID_HANDLE_CODE);
+}
 
 Platform& NativePlatform() {
   static PosixPlatform* platform = new PosixPlatform();  // lives until exit

@@ -30,6 +30,12 @@ struct FileObject : HandleObject {
   ~FileObject() override;
 };
 
+// The last error of the calling thread (posix_errors.cpp): the Windows code
+// for an errno value, or a code given as it is. Both return false, so that a
+// failing body can end with `return FailWithErrno(errno);`.
+bool FailWithErrno(int error);
+bool FailWithCode(std::uint32_t code);
+
 class HandleTable {
  public:
   Handle Add(std::shared_ptr<HandleObject> object);
@@ -66,6 +72,11 @@ class PosixPlatform final : public Platform {
   bool MoveFileA(const char* source, const char* target) override;
   bool DeleteFileA(const char* path) override;
   std::uint32_t GetCurrentDirectoryA(std::uint32_t size, char* buffer) override;
+  std::uint32_t GetLastError() override;
+  void SetLastError(std::uint32_t code) override;
+  std::uint32_t FormatMessageA(std::uint32_t code, char* buffer, std::uint32_t capacity) override;
+  std::uint32_t GetFileAttributesA(const char* path) override;
+  void GetLocalTime(SystemTime* time) override;
   int MultiByteToWideChar(const char* text, int length, char16_t* out, int capacity) override;
   int WideCharToMultiByte(const char16_t* units, int length, char* out, int capacity) override;
   Handle GetStdHandle(std::uint32_t which) override;
@@ -90,6 +101,15 @@ class PosixPlatform final : public Platform {
   bool Process32Next(Handle snapshot, ProcessEntry* entry) override;
   Handle OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) override;
   bool TerminateProcess(Handle process, std::uint32_t exitCode) override;
+  // process ownership
+  bool QueryFullProcessImageNameA(Handle process, char* buffer, std::uint32_t* size) override;
+  bool GetProcessTimes(Handle process, std::uint64_t* creationTime) override;
+  std::uint32_t GetCurrentProcessId() override;
+  std::uint32_t GetWindowThreadProcessId(Window window, std::uint32_t* processId) override;
+  int GetClassNameA(Window window, char* buffer, int capacity) override;
+  bool BecomeChildSubreaper() override;
+  std::uint32_t ReapAdoptedProcesses(const std::uint32_t* stopped, std::size_t count,
+                                     std::uint32_t milliseconds) override;
   bool CreateProcessA(char* commandLine, bool inheritHandles, std::uint32_t creationFlags,
                       const char* currentDirectory, const StartupInfo& startup,
                       ProcessInformation* info) override;

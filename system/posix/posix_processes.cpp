@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -29,6 +30,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -82,8 +84,11 @@ std::string BaseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The state letter and short name from /proc/PID/stat: "pid (name) S ...".
-bool ReadStat(const std::string& dir, char* state, std::string* shortName) {
+// The state letter and short name from /proc/PID/stat: "pid (name) S ppid
+// ...", and, when asked for, the parent's id and the start time (field 22,
+// clock ticks after boot).
+bool ReadStat(const std::string& dir, char* state, std::string* shortName,
+              std::uint32_t* parent = nullptr, std::uint64_t* startTime = nullptr) {
   std::string stat = ReadProcFile(dir + "/stat");
   std::size_t open = stat.find('(');
   std::size_t close = stat.rfind(')');
@@ -93,6 +98,19 @@ bool ReadStat(const std::string& dir, char* state, std::string* shortName) {
   }
   *shortName = stat.substr(open + 1, close - open - 1);
   *state = stat[close + 2];
+  // The fields after the name, from the state letter on.
+  std::vector<std::string> fields;
+  for (std::size_t at = close + 2; at < stat.size() && fields.size() < 20;) {
+    std::size_t blank = stat.find(' ', at);
+    if (blank == std::string::npos) blank = stat.size();
+    fields.push_back(stat.substr(at, blank - at));
+    at = blank + 1;
+  }
+  if (parent) *parent = fields.size() > 1 ? std::strtoul(fields[1].c_str(), nullptr, 10) : 0;
+  if (startTime) {
+    if (fields.size() < 20) return false;
+    *startTime = std::strtoull(fields[19].c_str(), nullptr, 10);
+  }
   return true;
 }
 
@@ -124,12 +142,12 @@ bool ReadInterpreterLine(const std::string& path, std::string* interpreter, std:
   return !interpreter->empty();
 }
 
-// The script a process was started from, when its command line is the one
-// the kernel makes for a "#!" script: the interpreter as the line names it,
+// The path (as the command line gives it) of the script a process was started from, when its
+// command line is the one the kernel makes for a "#!" script: the interpreter as the line names it,
 // its optional argument, the script's path. `env`-style lines (the program
 // replaced itself by the interpreter it looked up) count as well.
 std::string ScriptOf(const std::string& dir, const std::vector<std::string>& argv) {
-  auto isScript = [&](std::size_t at, std::string* name) {
+  auto isScript = [&](std::size_t at, std::string* script) {
     // An option ("-c", "-u") is no script path: no file is looked at for it.
     if (at >= argv.size() || argv[at].empty() || argv[at][0] == '-') return false;
     std::string path = argv[at];
@@ -141,15 +159,16 @@ std::string ScriptOf(const std::string& dir, const std::vector<std::string>& arg
     bool throughEnv = BaseName(interpreter) == "env" && at == 1 &&
                       argument.substr(0, argument.find(' ')) == argv[0];
     if (!direct && !throughEnv) return false;
-    *name = BaseName(argv[at]);
+    *script = argv[at];
     return true;
   };
-  std::string name;
-  if (isScript(1, &name) || isScript(2, &name)) return name;
+  std::string script;
+  if (isScript(1, &script) || isScript(2, &script)) return script;
   return {};
 }
 
-std::string ExeName(const std::string& dir) {
+// The file behind /proc/PID/exe, full path; empty when it cannot be read.
+std::string ExePath(const std::string& dir) {
   char target[4096];
   ssize_t length = ::readlink((dir + "/exe").c_str(), target, sizeof target - 1);
   if (length <= 0) return {};
@@ -159,11 +178,51 @@ std::string ExeName(const std::string& dir) {
       path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0) {
     path.resize(path.size() - deleted.size());
   }
-  return BaseName(path);
+  return path;
+}
+
+// The process's command line, word by word; empty for kernel threads and
+// zombies.
+std::vector<std::string> CommandWords(const std::string& dir) {
+  std::string cmdline = ReadProcFile(dir + "/cmdline");
+  std::vector<std::string> argv;
+  for (std::size_t at = 0; at < cmdline.size();) {
+    std::size_t zero = cmdline.find('\0', at);
+    if (zero == std::string::npos) zero = cmdline.size();
+    argv.push_back(cmdline.substr(at, zero - at));
+    at = zero + 1;
+  }
+  return argv;
+}
+
+// The full path of the file the snapshot names for the process: the
+// script's, resolved from the process's own directory, else the program's.
+std::string FullPathOf(const std::string& dir) {
+  std::vector<std::string> argv = CommandWords(dir);
+  if (argv.empty()) return {};
+  std::string script = ScriptOf(dir, argv);
+  if (script.empty()) return ExePath(dir);
+  if (script[0] != '/') script = dir + "/cwd/" + script;
+  char* resolved = ::realpath(script.c_str(), nullptr);
+  if (!resolved) return {};
+  std::string path(resolved);
+  std::free(resolved);
+  return path;
+}
+
+// The children this platform started: they are reaped through their
+// handles, never by ReapAdoptedProcesses.
+std::mutex startedLock;
+std::set<pid_t> startedChildren;
+
+bool StartedHere(pid_t pid) {
+  std::lock_guard<std::mutex> lock(startedLock);
+  return startedChildren.count(pid) != 0;
 }
 
 struct SnapshotEntry {
   std::uint32_t pid;
+  std::uint32_t parent;
   std::string exeFile;
 };
 
@@ -181,6 +240,7 @@ bool FillEntry(Handle snapshot, HandleTable& handles, ProcessEntry* entry, bool 
   if (object->next >= object->entries.size()) return false;
   const SnapshotEntry& source = object->entries[object->next++];
   entry->th32ProcessID = source.pid;
+  entry->th32ParentProcessID = source.parent;
   std::size_t length = std::min(source.exeFile.size(), MAX_PATH_LENGTH - 1);
   std::memcpy(entry->szExeFile, source.exeFile.data(), length);
   std::memset(entry->szExeFile + length, 0, MAX_PATH_LENGTH - length);
@@ -226,6 +286,10 @@ struct ProcessObject : HandleObject {
       got = ::waitpid(pid, &status, block ? 0 : WNOHANG);
     } while (got < 0 && errno == EINTR);
     if (got == pid || (got < 0 && errno == ECHILD)) reaped = true;
+    if (reaped) {
+      std::lock_guard<std::mutex> started(startedLock);
+      startedChildren.erase(pid);
+    }
     return reaped;
   }
 
@@ -306,25 +370,17 @@ Handle PosixPlatform::CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_
     // Kernel threads have no command line, and neither have zombies, whose
     // programs have ended: neither is a program that can be asked about or
     // stopped, so neither is listed.
-    std::string cmdline = ReadProcFile(dir + "/cmdline");
-    if (cmdline.empty()) continue;
-    std::vector<std::string> argv;
-    for (std::size_t at = 0; at < cmdline.size();) {
-      std::size_t zero = cmdline.find('\0', at);
-      if (zero == std::string::npos) zero = cmdline.size();
-      argv.push_back(cmdline.substr(at, zero - at));
-      at = zero + 1;
-    }
-    std::string name = ScriptOf(dir, argv);
-    if (name.empty()) name = ExeName(dir);
+    std::vector<std::string> argv = CommandWords(dir);
+    if (argv.empty()) continue;
+    std::string name = BaseName(ScriptOf(dir, argv));
+    if (name.empty()) name = BaseName(ExePath(dir));
     if (name.empty()) name = BaseName(argv[0].substr(0, argv[0].find(' ')));
-    if (name.empty()) {
-      std::string shortName;
-      char state = 0;
-      if (!ReadStat(dir, &state, &shortName) || state == 'Z' || state == 'X') continue;
-      name = shortName;
-    }
-    snapshot->entries.push_back({static_cast<std::uint32_t>(pid), std::move(name)});
+    std::string shortName;
+    char state = 0;
+    std::uint32_t parent = 0;
+    if (!ReadStat(dir, &state, &shortName, &parent) || state == 'Z' || state == 'X') continue;
+    if (name.empty()) name = shortName;
+    snapshot->entries.push_back({static_cast<std::uint32_t>(pid), parent, std::move(name)});
   }
   ::closedir(proc);
   return handles_.Add(std::move(snapshot));
@@ -362,6 +418,10 @@ Handle PosixPlatform::AddChildProcess(pid_t pid) {
   process->pid = pid;
   process->child = true;
   process->pidfd = OpenPidfd(pid);  // an unreaped child always has one
+  {
+    std::lock_guard<std::mutex> lock(startedLock);
+    startedChildren.insert(pid);
+  }
   return handles_.Add(std::move(process));
 }
 
@@ -389,6 +449,77 @@ std::uint32_t PosixPlatform::WaitForSingleObject(Handle handle, std::uint32_t mi
   }
   if (process->child) process->Reap(true);
   return WAIT_OBJECT_0_RESULT;
+}
+
+// --- process ownership ---------------------------------------------------------------
+
+bool PosixPlatform::QueryFullProcessImageNameA(Handle handle, char* buffer, std::uint32_t* size) {
+  auto process = handles_.GetAs<ProcessObject>(handle);
+  if (!process || !buffer || !size || *size == 0) return false;
+  std::string path = FullPathOf("/proc/" + std::to_string(process->pid));
+  // The id may have passed to another process while the path was read.
+  if (path.empty() || path.size() >= *size || process->Ended()) return false;
+  std::memcpy(buffer, path.c_str(), path.size() + 1);
+  *size = static_cast<std::uint32_t>(path.size());
+  return true;
+}
+
+bool PosixPlatform::GetProcessTimes(Handle handle, std::uint64_t* creationTime) {
+  auto process = handles_.GetAs<ProcessObject>(handle);
+  if (!process || !creationTime) return false;
+  char state = 0;
+  std::string shortName;
+  return ReadStat("/proc/" + std::to_string(process->pid), &state, &shortName, nullptr,
+                  creationTime) &&
+         !process->Ended();
+}
+
+std::uint32_t PosixPlatform::GetCurrentProcessId() {
+  return static_cast<std::uint32_t>(::getpid());
+}
+
+bool PosixPlatform::BecomeChildSubreaper() {
+  return ::prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) == 0;
+}
+
+std::uint32_t PosixPlatform::ReapAdoptedProcesses(const std::uint32_t* stopped, std::size_t count,
+                                                  std::uint32_t milliseconds) {
+  std::uint32_t collected = 0;
+  auto collect = [&](pid_t pid) {
+    int status = 0;
+    pid_t got;
+    do {
+      got = ::waitpid(pid, &status, WNOHANG);
+    } while (got < 0 && errno == EINTR);
+    if (got == pid) ++collected;
+    return got;  // pid: collected; 0: still running; -1: not a child
+  };
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  for (std::size_t i = 0; stopped && i < count; ++i) {
+    pid_t pid = static_cast<pid_t>(stopped[i]);
+    if (pid <= 0 || StartedHere(pid)) continue;
+    while (collect(pid) == 0 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  // Every other adopted child that has ended.
+  DIR* proc = ::opendir("/proc");
+  if (!proc) return collected;
+  const std::uint32_t self = GetCurrentProcessId();
+  while (struct dirent* item = ::readdir(proc)) {
+    char* end = nullptr;
+    unsigned long pid = std::strtoul(item->d_name, &end, 10);
+    if (!pid || *end || pid > 0x7FFFFFFFul) continue;
+    char state = 0;
+    std::string shortName;
+    std::uint32_t parent = 0;
+    if (!ReadStat(std::string("/proc/") + item->d_name, &state, &shortName, &parent)) continue;
+    if (parent == self && state == 'Z' && !StartedHere(static_cast<pid_t>(pid))) {
+      collect(static_cast<pid_t>(pid));
+    }
+  }
+  ::closedir(proc);
+  return collected;
 }
 
 }  // namespace qg

@@ -18,6 +18,16 @@ int PosixPlatform::GetWindowTextA(Window, char* buffer, int capacity) {
   return 0;
 }
 
+// No window has an owner or a class here.
+std::uint32_t PosixPlatform::GetWindowThreadProcessId(Window, std::uint32_t* processId) {
+  if (processId) *processId = 0;
+  return 0;
+}
+int PosixPlatform::GetClassNameA(Window, char* buffer, int capacity) {
+  if (buffer && capacity > 0) buffer[0] = 0;
+  return 0;
+}
+
 // Lower case of the ISO-8859-1 code page: A-Z, and the letters 0xC0-0xDE
 // except the multiplication sign 0xD7.
 char* PosixPlatform::CharLowerA(char* text) {

@@ -3,9 +3,30 @@
 
 #include <mmsystem.h>
 
+#include <cstring>
+
 namespace qg {
 
 namespace {
+
+using TimeBeginPeriodFunction = UINT(WINAPI*)(UINT);
+
+// winmm.dll is not one of the system's known DLLs: imported statically, a copy
+// dropped beside the program would be loaded instead of the system's. So it is
+// loaded by full path from the system folder, with its own dependencies looked
+// up there too; nullptr when that fails.
+TimeBeginPeriodFunction LoadTimeBeginPeriod() {
+  static const char kName[] = "\\winmm.dll";
+  char path[MAX_PATH];
+  UINT length = ::GetSystemDirectoryA(path, MAX_PATH);
+  if (length == 0 || length + sizeof kName > sizeof path) return nullptr;
+  std::memcpy(path + length, kName, sizeof kName);
+  HMODULE winmm = ::LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (!winmm) return nullptr;
+  // Through the generic function type, which converts to any other.
+  auto generic = reinterpret_cast<void (*)()>(::GetProcAddress(winmm, "timeBeginPeriod"));
+  return reinterpret_cast<TimeBeginPeriodFunction>(generic);
+}
 
 // Windows calls handlers of its own signature; the installed routine is
 // reached through this thunk.
@@ -55,8 +76,24 @@ Window Win32Platform::GetConsoleWindow() { return FromNative(::GetConsoleWindow(
 
 void Win32Platform::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
 
+// Without winmm the timer keeps its coarser resolution.
 std::uint32_t Win32Platform::timeBeginPeriod(std::uint32_t milliseconds) {
-  return ::timeBeginPeriod(milliseconds);
+  static const TimeBeginPeriodFunction function = LoadTimeBeginPeriod();
+  return function ? function(milliseconds) : TIMERR_NOCANDO;
+}
+
+void Win32Platform::GetLocalTime(SystemTime* time) {
+  if (!time) return;
+  SYSTEMTIME now;
+  ::GetLocalTime(&now);
+  time->wYear = now.wYear;
+  time->wMonth = now.wMonth;
+  time->wDayOfWeek = now.wDayOfWeek;
+  time->wDay = now.wDay;
+  time->wHour = now.wHour;
+  time->wMinute = now.wMinute;
+  time->wSecond = now.wSecond;
+  time->wMilliseconds = now.wMilliseconds;
 }
 
 void Win32Platform::ExitProcess(std::uint32_t code) { ::ExitProcess(code); }

@@ -63,6 +63,14 @@ bool Win32Platform::MoveFileA(const char* source, const char* target) {
 
 bool Win32Platform::DeleteFileA(const char* path) { return path && ::DeleteFileA(path) != FALSE; }
 
+std::uint32_t Win32Platform::GetFileAttributesA(const char* path) {
+  if (!path) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_FILE_ATTRIBUTES_VALUE;
+  }
+  return ::GetFileAttributesA(path);
+}
+
 std::uint32_t Win32Platform::GetCurrentDirectoryA(std::uint32_t size, char* buffer) {
   return ::GetCurrentDirectoryA(size, buffer);
 }

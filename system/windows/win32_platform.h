@@ -45,6 +45,11 @@ class Win32Platform final : public Platform {
   bool MoveFileA(const char* source, const char* target) override;
   bool DeleteFileA(const char* path) override;
   std::uint32_t GetCurrentDirectoryA(std::uint32_t size, char* buffer) override;
+  std::uint32_t GetLastError() override;
+  void SetLastError(std::uint32_t code) override;
+  std::uint32_t FormatMessageA(std::uint32_t code, char* buffer, std::uint32_t capacity) override;
+  std::uint32_t GetFileAttributesA(const char* path) override;
+  void GetLocalTime(SystemTime* time) override;
   int MultiByteToWideChar(const char* text, int length, char16_t* out, int capacity) override;
   int WideCharToMultiByte(const char16_t* units, int length, char* out, int capacity) override;
   Handle GetStdHandle(std::uint32_t which) override;
@@ -69,6 +74,15 @@ class Win32Platform final : public Platform {
   bool Process32Next(Handle snapshot, ProcessEntry* entry) override;
   Handle OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) override;
   bool TerminateProcess(Handle process, std::uint32_t exitCode) override;
+  // process ownership
+  bool QueryFullProcessImageNameA(Handle process, char* buffer, std::uint32_t* size) override;
+  bool GetProcessTimes(Handle process, std::uint64_t* creationTime) override;
+  std::uint32_t GetCurrentProcessId() override;
+  std::uint32_t GetWindowThreadProcessId(Window window, std::uint32_t* processId) override;
+  int GetClassNameA(Window window, char* buffer, int capacity) override;
+  bool BecomeChildSubreaper() override;
+  std::uint32_t ReapAdoptedProcesses(const std::uint32_t* stopped, std::size_t count,
+                                     std::uint32_t milliseconds) override;
   bool CreateProcessA(char* commandLine, bool inheritHandles, std::uint32_t creationFlags,
                       const char* currentDirectory, const StartupInfo& startup,
                       ProcessInformation* info) override;

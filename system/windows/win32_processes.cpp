@@ -23,6 +23,7 @@ bool Fetch(BOOL(WINAPI* next)(HANDLE, LPPROCESSENTRY32), Handle snapshot, Proces
   native.dwSize = sizeof native;
   if (!next(NativeHandle(snapshot), &native)) return false;
   entry->th32ProcessID = native.th32ProcessID;
+  entry->th32ParentProcessID = native.th32ParentProcessID;
   static_assert(sizeof entry->szExeFile == sizeof native.szExeFile);
   std::memcpy(entry->szExeFile, native.szExeFile, sizeof entry->szExeFile);
   entry->szExeFile[sizeof entry->szExeFile - 1] = 0;
@@ -49,6 +50,45 @@ Handle Win32Platform::OpenProcess(std::uint32_t access, bool inherit, std::uint3
 
 bool Win32Platform::TerminateProcess(Handle process, std::uint32_t exitCode) {
   return ::TerminateProcess(NativeHandle(process), exitCode) != FALSE;
+}
+
+// --- process ownership ---------------------------------------------------------------
+
+// QueryFullProcessImageNameA came with Windows Vista: looked up at run time,
+// so the program still starts on older systems (where no path can be read).
+bool Win32Platform::QueryFullProcessImageNameA(Handle process, char* buffer, std::uint32_t* size) {
+  using Query = BOOL(WINAPI*)(HANDLE, DWORD, LPSTR, PDWORD);
+  static const Query query = reinterpret_cast<Query>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameA")));
+  if (!query || !buffer || !size) {
+    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return false;
+  }
+  DWORD length = *size;
+  if (!query(NativeHandle(process), 0, buffer, &length)) return false;
+  *size = length;
+  return true;
+}
+
+bool Win32Platform::GetProcessTimes(Handle process, std::uint64_t* creationTime) {
+  FILETIME created, exited, kernel, user;
+  if (!creationTime ||
+      !::GetProcessTimes(NativeHandle(process), &created, &exited, &kernel, &user)) {
+    return false;
+  }
+  *creationTime =
+      (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+  return true;
+}
+
+std::uint32_t Win32Platform::GetCurrentProcessId() { return ::GetCurrentProcessId(); }
+
+// Windows keeps every process's creator id: orphans need no adopting.
+bool Win32Platform::BecomeChildSubreaper() { return true; }
+
+std::uint32_t Win32Platform::ReapAdoptedProcesses(const std::uint32_t*, std::size_t,
+                                                  std::uint32_t) {
+  return 0;
 }
 
 }  // namespace qg

@@ -29,6 +29,18 @@ int Win32Platform::GetWindowTextA(Window window, char* buffer, int capacity) {
   return ::GetWindowTextA(NativeWindow(window), buffer, capacity);
 }
 
+std::uint32_t Win32Platform::GetWindowThreadProcessId(Window window, std::uint32_t* processId) {
+  DWORD owner = 0;
+  DWORD thread = ::GetWindowThreadProcessId(NativeWindow(window), &owner);
+  if (processId) *processId = owner;
+  return thread;
+}
+
+int Win32Platform::GetClassNameA(Window window, char* buffer, int capacity) {
+  if (!buffer || capacity <= 0) return 0;
+  return ::GetClassNameA(NativeWindow(window), buffer, capacity);
+}
+
 char* Win32Platform::CharLowerA(char* text) {
   if (!text) return text;
   return ::CharLowerA(text);

@@ -5,6 +5,8 @@
 #include <filesystem>
 
 #include "tests/support/faulty_platform.h"
+#include "tests/support/forwarding_platform.h"
+#include "tests/support/platform_scope.h"
 #include "tests/support/temp_dir.h"
 
 namespace qg {
@@ -92,5 +94,91 @@ TEST(FileReplacement, AnyFailureKeepsTheOldBytes) {
   }
 }
 
+// A target that another program holds: the first `refusals` replacements
+// fail with `error`; the pauses are counted, not slept.
+class HeldTarget final : public testing::ForwardingPlatform {
+ public:
+  HeldTarget(int refusals, std::uint32_t error, bool readOnly)
+      : ForwardingPlatform(NativePlatform()),
+        refusals_(refusals),
+        error_(error),
+        readOnly_(readOnly) {}
+  bool MoveFileReplace(const char* source, const char* target) override {
+    ++tries;
+    if (refusals_-- > 0) {
+      inner_.SetLastError(error_);
+      return false;
+    }
+    return inner_.MoveFileReplace(source, target);
+  }
+  std::uint32_t GetFileAttributesA(const char* path) override {
+    std::uint32_t attributes = inner_.GetFileAttributesA(path);
+    return readOnly_ && attributes != INVALID_FILE_ATTRIBUTES_VALUE
+               ? attributes | FILE_ATTRIBUTE_READONLY_FLAG
+               : attributes;
+  }
+  void Sleep(std::uint32_t milliseconds) override { slept += milliseconds; }
+  int tries = 0;
+  std::uint32_t slept = 0;
+
+ private:
+  int refusals_;
+  std::uint32_t error_;
+  bool readOnly_;
+};
+
+// Which refusals are waited out, and for how long at most.
+TEST(FileReplacement, AHeldTargetIsTriedAgainForASecondAtMost) {
+  struct Case {
+    const char* name;
+    int refusals;
+    std::uint32_t error;
+    bool readOnly;
+    bool replaced;
+    int tries;
+    std::uint32_t slept;
+  } cases[] = {
+      {"sharing violation, twice", 2, ERROR_SHARING_VIOLATION_CODE, false, true, 3, 150},
+      {"lock violation, once", 1, ERROR_LOCK_VIOLATION_CODE, false, true, 2, 50},
+      {"access denied, not read-only", 4, ERROR_ACCESS_DENIED_CODE, false, true, 5, 650},
+      {"held for good", 100, ERROR_SHARING_VIOLATION_CODE, false, false, 6, 1000},
+      {"access denied, read-only", 100, ERROR_ACCESS_DENIED_CODE, true, false, 1, 0},
+      {"disk full", 100, ERROR_DISK_FULL_CODE, false, false, 1, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::TempDir dir;
+    std::string target = dir.Write("php.ini", "old");
+    std::string source = dir.Write("php.ini.new", "new");
+    HeldTarget held(c.refusals, c.error, c.readOnly);
+    testing::PlatformScope scope(held);
+    bool replaced = ReplaceHeldTarget(source.c_str(), target.c_str(), kHeldTargetPauses);
+    std::uint32_t error = Sys().GetLastError();  // before other calls change it
+    EXPECT_EQ(replaced, c.replaced);
+    EXPECT_EQ(held.tries, c.tries);
+    EXPECT_EQ(held.slept, c.slept);
+    EXPECT_EQ(dir.Read("php.ini"), c.replaced ? "new" : "old");
+    if (!c.replaced) {
+      EXPECT_EQ(error, c.error);
+    }
+  }
+}
+
+// The whole replacement waits a held target out on Windows only; either
+// way a failure leaves the old bytes and says why.
+TEST(FileReplacement, CommitWaitsAHeldTargetOutOnWindowsOnly) {
+  testing::TempDir dir;
+  std::string target = dir.Write("config.xml", "old");
+  HeldTarget held(1, ERROR_SHARING_VIOLATION_CODE, false);
+  testing::PlatformScope scope(held);
+  bool replaced = ReplaceFileContent(target.c_str(), "new", 3);
+  std::uint32_t error = Sys().GetLastError();
+  EXPECT_EQ(replaced, kRetryHeldTargets);
+  EXPECT_EQ(dir.Read("config.xml"), replaced ? "new" : "old");
+  if (!replaced) {
+    EXPECT_EQ(error, ERROR_SHARING_VIOLATION_CODE);
+  }
+  EXPECT_TRUE(NoTemporaryLeft(dir));
+}
 }  // namespace
 }  // namespace qg

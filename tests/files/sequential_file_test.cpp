@@ -10,6 +10,8 @@
 
 #include "files/utf8.h"
 #include "tests/support/faulty_platform.h"
+#include "tests/support/forwarding_platform.h"
+#include "tests/support/platform_scope.h"
 #include "tests/support/temp_dir.h"
 
 namespace qg {
@@ -458,6 +460,82 @@ TEST_P(FileTest, SeekFlushesDropsReadAheadAndReportsTheLowHalf) {
   EXPECT_EQ(FilePosition(n), 100);
   CloseNumberedFile(n);
   EXPECT_EQ(dir_.Read("f"), "abc\nDEF\nghi\n");
+}
+
+// A platform of large values: a file's bytes lie `base` bytes into it
+// (positions are reported `base` further on, and a move before `base` is
+// refused), and its handles have the top bit set, negative taken as numbers.
+// Positions around 2 GiB and 4 GiB without a file that large.
+class FarPlatform : public testing::ForwardingPlatform {
+ public:
+  FarPlatform(Platform& inner, std::int64_t base) : ForwardingPlatform(inner), base_(base) {}
+  static constexpr Handle kTopBit = ~(~Handle{0} >> 1);
+
+  Handle CreateFileA(const char* path, std::uint32_t access, std::uint32_t share,
+                     Creation creation) override {
+    Handle handle = inner_.CreateFileA(path, access, share, creation);
+    return handle ? handle | kTopBit : 0;
+  }
+  bool ReadFile(Handle file, void* buffer, std::uint32_t count, std::uint32_t* read) override {
+    return inner_.ReadFile(Inner(file), buffer, count, read);
+  }
+  bool WriteFile(Handle file, const void* buffer, std::uint32_t count,
+                 std::uint32_t* written) override {
+    return inner_.WriteFile(Inner(file), buffer, count, written);
+  }
+  bool SetFilePointer(Handle file, std::int64_t distance, MoveMethod method,
+                      std::int64_t* position) override {
+    if (method == MoveMethod::Begin) {
+      if (distance < base_) return false;
+      distance -= base_;
+    }
+    std::int64_t at = 0;
+    if (!inner_.SetFilePointer(Inner(file), distance, method, &at)) return false;
+    if (position) *position = at + base_;
+    return true;
+  }
+  bool SetEndOfFile(Handle file) override { return inner_.SetEndOfFile(Inner(file)); }
+  bool CloseHandle(Handle handle) override { return inner_.CloseHandle(Inner(handle)); }
+
+ private:
+  // A handle this platform gave out; anything else is no handle.
+  static Handle Inner(Handle handle) { return handle & kTopBit ? handle & ~kTopBit : 0; }
+  std::int64_t base_;
+};
+
+// Logical positions past 2 GiB and 4 GiB are exact through reads, writes,
+// seeks and cuts; a seek the platform refuses fails, never wraps. Handles
+// with the top bit set name their file.
+TEST_P(FileTest, PositionsPastTwoAndFourGigabytesStayExact) {
+  for (std::int64_t base :
+       {(std::int64_t{1} << 31) - 2, (std::int64_t{1} << 32) - 2, (std::int64_t{3} << 31) - 2}) {
+    SCOPED_TRACE(base);
+    FarPlatform far(faulty_, base);
+    testing::PlatformScope scope(far);
+    auto seek = [](ObjectNumber n, std::int64_t to) {
+      auto at = static_cast<std::uint64_t>(to);
+      return SeekFile(n, static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(at >> 32));
+    };
+    std::intptr_t opened = Open(1, dir_.Write("f", "abc\ndef\nghi\n"));
+    ASSERT_NE(opened, 0);
+    ObjectNumber n = 1;
+    EXPECT_EQ(static_cast<Handle>(opened), LookupObject(FileTable(), n)->handle);
+    EXPECT_EQ(FilePosition(n), base);
+    EXPECT_EQ(ReadLine(n, Ascii), "abc");
+    EXPECT_EQ(FilePosition(n), base + 4);
+    EXPECT_EQ(WriteFileText(n, "DEF", Ascii), 3);
+    EXPECT_EQ(FilePosition(n), base + 7);
+    EXPECT_EQ(CutFile(n), 1);
+    EXPECT_EQ(seek(n, base + 1), static_cast<std::uint32_t>(base + 1));
+    EXPECT_EQ(FilePosition(n), base + 1);
+    EXPECT_EQ(ReadLine(n, Ascii), "bc");
+    EXPECT_EQ(seek(n, base - 1), 0xFFFFFFFFu);  // refused by the platform
+    EXPECT_EQ(seek(n, base + 5), static_cast<std::uint32_t>(base + 5));
+    EXPECT_EQ(ReadLine(n, Ascii), "EF");
+    EXPECT_EQ(FilePosition(n), base + 7);
+    CloseNumberedFile(n);
+    EXPECT_EQ(dir_.Read("f"), "abc\nDEF");
+  }
 }
 
 // The launcher's rewrite of the state file, on files of any length.

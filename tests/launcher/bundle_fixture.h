@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/emulator.h"
 #include "tests/support/temp_dir.h"
 
 namespace qg {
@@ -29,19 +30,26 @@ inline const char kConfigXml[] =
     "<?xml version=\"1.0\"?>\n<NotepadPlus>\n    <FileBrowser>\n"
     "        <root foldername=\"C:\\old\" />\n    </FileBrowser>\n</NotepadPlus>\n";
 
-// Starts a program in `folder`; the child's id.
-inline pid_t Spawn(const std::string& program, const std::string& folder,
-                   const std::vector<std::string>& arguments = {}) {
+// Starts a command (the program, then its arguments) in `folder`; the
+// child's id.
+inline pid_t Spawn(const std::vector<std::string>& command, const std::string& folder) {
+  std::vector<char*> argv;
+  for (const auto& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
     if (chdir(folder.c_str()) != 0) _exit(126);
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
+    execv(argv[0], argv.data());
     _exit(127);
   }
   return pid;
+}
+
+inline pid_t Spawn(const std::string& program, const std::string& folder,
+                   const std::vector<std::string>& arguments = {}) {
+  std::vector<std::string> command{program};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  return Spawn(command, folder);
 }
 
 // Waits for a child of ours; its wait status, or -1 when it outlived the
@@ -122,6 +130,7 @@ class Bundle {
   std::string EditorDir() const { return root_ + "/server/notepad/"; }
   std::string Editor() const { return EditorDir() + "notepad++.exe"; }
   std::string State() const { return EditorDir() + "state.txt"; }
+  std::string Log() const { return EditorDir() + "quillgate.log"; }
   std::string Config() const { return EditorDir() + "config.xml"; }
   std::string PhpIni() const { return root_ + "/server/modules/php/PHP-5.6-5.7/php.ini"; }
   std::string Record() const { return dir_.Path("editor-record.txt"); }
@@ -135,7 +144,8 @@ class Bundle {
     return {Snapshot(State()), Snapshot(PhpIni()), Snapshot(Config())};
   }
 
-  pid_t Start() const { return Spawn(QG_LAUNCHER_EXE, root_); }
+  // Starts the launcher program, through the emulator where there is one.
+  pid_t Start() const { return Spawn(testing::BuiltProgramCommand(QG_LAUNCHER_EXE), root_); }
   // Runs the launcher to its end; true when it ended by itself with code 0.
   bool Run() const {
     int status = WaitFor(Start());

@@ -19,6 +19,8 @@ bool FaultyPlatform::Trip(const char* operation, unsigned kind) {
   if (target_ == 0 || n != target_) return false;
   fired_ = true;
   firedAt_ = operation;
+  // A failing call says why, as the system's own would.
+  inner_.SetLastError(kind == HeapCalls ? ERROR_NOT_ENOUGH_MEMORY_CODE : ERROR_GEN_FAILURE_CODE);
   return true;
 }
 
@@ -100,6 +102,11 @@ std::uint32_t FaultyPlatform::GetCurrentDirectoryA(std::uint32_t size, char* buf
   return inner_.GetCurrentDirectoryA(size, buffer);
 }
 
+std::uint32_t FaultyPlatform::GetFileAttributesA(const char* path) {
+  if (Trip("GetFileAttributesA", FileCalls)) return INVALID_FILE_ATTRIBUTES_VALUE;
+  return inner_.GetFileAttributesA(path);
+}
+
 int FaultyPlatform::MultiByteToWideChar(const char* text, int length, char16_t* out, int capacity) {
   if (Trip("MultiByteToWideChar", OtherCalls)) return 0;
   return inner_.MultiByteToWideChar(text, length, out, capacity);
@@ -130,6 +137,11 @@ bool FaultyPlatform::WriteConsoleA(Handle output, const void* buffer, std::uint3
 Handle FaultyPlatform::CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) {
   if (Trip("CreateToolhelp32Snapshot", OtherCalls)) return 0;
   return inner_.CreateToolhelp32Snapshot(flags, processId);
+}
+
+bool FaultyPlatform::QueryFullProcessImageNameA(Handle process, char* buffer, std::uint32_t* size) {
+  if (Trip("QueryFullProcessImageNameA", OtherCalls)) return false;
+  return inner_.QueryFullProcessImageNameA(process, buffer, size);
 }
 
 Handle FaultyPlatform::OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) {

@@ -45,6 +45,7 @@ class FaultyPlatform final : public testing::ForwardingPlatform {
   bool MoveFileA(const char* source, const char* target) override;
   bool DeleteFileA(const char* path) override;
   std::uint32_t GetCurrentDirectoryA(std::uint32_t size, char* buffer) override;
+  std::uint32_t GetFileAttributesA(const char* path) override;
   int MultiByteToWideChar(const char* text, int length, char16_t* out, int capacity) override;
   int WideCharToMultiByte(const char16_t* units, int length, char* out, int capacity) override;
   Handle GetStdHandle(std::uint32_t which) override;
@@ -53,6 +54,7 @@ class FaultyPlatform final : public testing::ForwardingPlatform {
                      std::uint32_t* written) override;
   Handle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) override;
   Handle OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) override;
+  bool QueryFullProcessImageNameA(Handle process, char* buffer, std::uint32_t* size) override;
   bool CreateProcessA(char* commandLine, bool inheritHandles, std::uint32_t creationFlags,
                       const char* currentDirectory, const StartupInfo& startup,
                       ProcessInformation* info) override;

@@ -48,6 +48,15 @@ class ForwardingPlatform : public Platform {
   std::uint32_t GetCurrentDirectoryA(std::uint32_t size, char* buffer) override {
     return inner_.GetCurrentDirectoryA(size, buffer);
   }
+  std::uint32_t GetLastError() override { return inner_.GetLastError(); }
+  void SetLastError(std::uint32_t code) override { inner_.SetLastError(code); }
+  std::uint32_t FormatMessageA(std::uint32_t code, char* buffer, std::uint32_t capacity) override {
+    return inner_.FormatMessageA(code, buffer, capacity);
+  }
+  std::uint32_t GetFileAttributesA(const char* path) override {
+    return inner_.GetFileAttributesA(path);
+  }
+  void GetLocalTime(SystemTime* time) override { inner_.GetLocalTime(time); }
   int MultiByteToWideChar(const char* text, int length, char16_t* out, int capacity) override {
     return inner_.MultiByteToWideChar(text, length, out, capacity);
   }
@@ -102,6 +111,24 @@ class ForwardingPlatform : public Platform {
   }
   bool TerminateProcess(Handle process, std::uint32_t exitCode) override {
     return inner_.TerminateProcess(process, exitCode);
+  }
+  bool QueryFullProcessImageNameA(Handle process, char* buffer, std::uint32_t* size) override {
+    return inner_.QueryFullProcessImageNameA(process, buffer, size);
+  }
+  bool GetProcessTimes(Handle process, std::uint64_t* creationTime) override {
+    return inner_.GetProcessTimes(process, creationTime);
+  }
+  std::uint32_t GetCurrentProcessId() override { return inner_.GetCurrentProcessId(); }
+  std::uint32_t GetWindowThreadProcessId(Window window, std::uint32_t* processId) override {
+    return inner_.GetWindowThreadProcessId(window, processId);
+  }
+  int GetClassNameA(Window window, char* buffer, int capacity) override {
+    return inner_.GetClassNameA(window, buffer, capacity);
+  }
+  bool BecomeChildSubreaper() override { return inner_.BecomeChildSubreaper(); }
+  std::uint32_t ReapAdoptedProcesses(const std::uint32_t* stopped, std::size_t count,
+                                     std::uint32_t milliseconds) override {
+    return inner_.ReapAdoptedProcesses(stopped, count, milliseconds);
   }
   bool CreateProcessA(char* commandLine, bool inheritHandles, std::uint32_t creationFlags,
                       const char* currentDirectory, const StartupInfo& startup,

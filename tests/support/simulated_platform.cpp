@@ -49,7 +49,82 @@ SimulatedPlatform::SimWindow* SimulatedPlatform::FindWindow(Window window) {
 
 void SimulatedPlatform::AddProcess(std::uint32_t pid, const std::string& exeFile, bool canOpen) {
   std::lock_guard<std::mutex> lock(mutex_);
-  processes_.push_back({pid, exeFile, canOpen, true});
+  processes_.push_back({pid, exeFile, canOpen, true, 0, "", 0});
+}
+
+void SimulatedPlatform::AddProcess(std::uint32_t pid, std::uint32_t parent, const std::string& path,
+                                   std::uint64_t created, bool pathReadable) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::size_t slash = path.find_last_of("\\/");
+  processes_.push_back({pid, slash == std::string::npos ? path : path.substr(slash + 1), true, true,
+                        parent, pathReadable ? path : "", created});
+}
+
+void SimulatedPlatform::FailPathQueries(bool fail) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  failPathQueries_ = fail;
+}
+
+void SimulatedPlatform::SetCurrentProcessId(std::uint32_t pid) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  currentProcessId_ = pid;
+}
+
+bool SimulatedPlatform::IsSubreaper() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return subreaper_;
+}
+
+std::vector<std::uint32_t> SimulatedPlatform::ReapRequests() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return reapRequests_;
+}
+
+const SimulatedPlatform::SimProcess* SimulatedPlatform::Running(std::uint32_t pid) const {
+  for (const SimProcess& p : processes_) {
+    if (p.pid == pid && p.running) return &p;
+  }
+  return nullptr;
+}
+
+bool SimulatedPlatform::QueryFullProcessImageNameA(Handle process, char* buffer,
+                                                   std::uint32_t* size) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const SimHandle* h = Find(process);
+  const SimProcess* p = h && h->kind == Kind::Process ? Running(h->pid) : nullptr;
+  if (failPathQueries_ || !p || p->path.empty() || !buffer || !size || p->path.size() >= *size) {
+    return false;
+  }
+  std::memcpy(buffer, p->path.c_str(), p->path.size() + 1);
+  *size = static_cast<std::uint32_t>(p->path.size());
+  return true;
+}
+
+bool SimulatedPlatform::GetProcessTimes(Handle process, std::uint64_t* creationTime) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const SimHandle* h = Find(process);
+  const SimProcess* p = h && h->kind == Kind::Process ? Running(h->pid) : nullptr;
+  if (!p || !p->created || !creationTime) return false;
+  *creationTime = p->created;
+  return true;
+}
+
+std::uint32_t SimulatedPlatform::GetCurrentProcessId() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return currentProcessId_;
+}
+
+bool SimulatedPlatform::BecomeChildSubreaper() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  subreaper_ = true;
+  return true;
+}
+
+std::uint32_t SimulatedPlatform::ReapAdoptedProcesses(const std::uint32_t* stopped,
+                                                      std::size_t count, std::uint32_t) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (std::size_t i = 0; stopped && i < count; ++i) reapRequests_.push_back(stopped[i]);
+  return 0;
 }
 
 void SimulatedPlatform::FailSnapshots(bool fail) {
@@ -102,6 +177,7 @@ bool SimulatedPlatform::FillEntry(Handle snapshot, ProcessEntry* entry, bool fir
   if (h->next >= h->entries.size()) return false;
   const SimProcess& p = h->entries[h->next++];
   entry->th32ProcessID = p.pid;
+  entry->th32ParentProcessID = p.parent;
   std::memset(entry->szExeFile, 0, sizeof entry->szExeFile);
   std::memcpy(entry->szExeFile, p.exeFile.data(),
               std::min(p.exeFile.size(), sizeof entry->szExeFile - 1));
@@ -138,12 +214,30 @@ bool SimulatedPlatform::TerminateProcess(Handle process, std::uint32_t exitCode)
 
 // --- desktop -------------------------------------------------------------------
 
-Window SimulatedPlatform::AddWindow(const std::string& title, bool hidden, int closeAfter) {
+Window SimulatedPlatform::AddWindow(const std::string& title, bool hidden, int closeAfter,
+                                    std::uint32_t owner, const std::string& className) {
   std::lock_guard<std::mutex> lock(mutex_);
   Window id = nextWindow_;
   nextWindow_ += 0x10;
-  windows_.push_back({id, title, hidden, closeAfter});
+  windows_.push_back({id, title, hidden, closeAfter, owner, className});
   return id;
+}
+
+std::uint32_t SimulatedPlatform::GetWindowThreadProcessId(Window window, std::uint32_t* processId) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  SimWindow* w = FindWindow(window);
+  if (processId) *processId = w ? w->owner : 0;
+  return w && w->owner ? w->owner + 1 : 0;
+}
+
+int SimulatedPlatform::GetClassNameA(Window window, char* buffer, int capacity) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  SimWindow* w = FindWindow(window);
+  if (!buffer || capacity <= 0) return 0;
+  std::size_t count = w ? std::min(w->className.size(), static_cast<std::size_t>(capacity - 1)) : 0;
+  if (count) std::memcpy(buffer, w->className.data(), count);
+  buffer[count] = 0;
+  return static_cast<int>(count);
 }
 
 bool SimulatedPlatform::WindowExists(Window window) const {
@@ -599,6 +693,21 @@ bool SimulatedPlatform::DeleteFileA(const char* path) { return real_.DeleteFileA
 std::uint32_t SimulatedPlatform::GetCurrentDirectoryA(std::uint32_t size, char* buffer) {
   return real_.GetCurrentDirectoryA(size, buffer);
 }
+
+std::uint32_t SimulatedPlatform::GetLastError() { return real_.GetLastError(); }
+
+void SimulatedPlatform::SetLastError(std::uint32_t code) { real_.SetLastError(code); }
+
+std::uint32_t SimulatedPlatform::FormatMessageA(std::uint32_t code, char* buffer,
+                                                std::uint32_t capacity) {
+  return real_.FormatMessageA(code, buffer, capacity);
+}
+
+std::uint32_t SimulatedPlatform::GetFileAttributesA(const char* path) {
+  return real_.GetFileAttributesA(path);
+}
+
+void SimulatedPlatform::GetLocalTime(SystemTime* time) { real_.GetLocalTime(time); }
 
 int SimulatedPlatform::MultiByteToWideChar(const char* text, int length, char16_t* out,
                                            int capacity) {

@@ -42,6 +42,16 @@ class SimulatedPlatform final : public Platform {
   // Adds a running process at the end of the snapshot order. `canOpen` false
   // makes OpenProcess fail for it (another user's process).
   void AddProcess(std::uint32_t pid, const std::string& exeFile, bool canOpen = true);
+  // A process with its creator and the full path of its program (the
+  // snapshot names its file part). `created` 0: creation time unknown;
+  // `pathReadable` false: its path cannot be read (a protected process).
+  void AddProcess(std::uint32_t pid, std::uint32_t parent, const std::string& path,
+                  std::uint64_t created, bool pathReadable = true);
+  // Makes every path query fail: a system without the call.
+  void FailPathQueries(bool fail);
+  void SetCurrentProcessId(std::uint32_t pid);
+  bool IsSubreaper() const;
+  std::vector<std::uint32_t> ReapRequests() const;  // ids handed to ReapAdoptedProcesses
   // Makes CreateToolhelp32Snapshot fail (true) or work again (false).
   void FailSnapshots(bool fail);
   bool IsRunning(std::uint32_t pid) const;
@@ -57,7 +67,10 @@ class SimulatedPlatform final : public Platform {
   // Adds a top-level window below all others (the list runs from the top of
   // the Z order down) and returns it. `closeAfter`: the WM_CLOSE messages
   // after which it closes (disappears from the list); 0 means never.
-  Window AddWindow(const std::string& title, bool hidden = false, int closeAfter = 1);
+  // `owner` and `className` are what GetWindowThreadProcessId and
+  // GetClassNameA report.
+  Window AddWindow(const std::string& title, bool hidden = false, int closeAfter = 1,
+                   std::uint32_t owner = 0, const std::string& className = "");
   bool WindowExists(Window window) const;
   bool IsHidden(Window window) const;
   std::size_t WindowCount() const;
@@ -148,6 +161,11 @@ class SimulatedPlatform final : public Platform {
   bool MoveFileA(const char* source, const char* target) override;
   bool DeleteFileA(const char* path) override;
   std::uint32_t GetCurrentDirectoryA(std::uint32_t size, char* buffer) override;
+  std::uint32_t GetLastError() override;
+  void SetLastError(std::uint32_t code) override;
+  std::uint32_t FormatMessageA(std::uint32_t code, char* buffer, std::uint32_t capacity) override;
+  std::uint32_t GetFileAttributesA(const char* path) override;
+  void GetLocalTime(SystemTime* time) override;
   int MultiByteToWideChar(const char* text, int length, char16_t* out, int capacity) override;
   int WideCharToMultiByte(const char16_t* units, int length, char* out, int capacity) override;
   Handle GetStdHandle(std::uint32_t which) override;
@@ -172,6 +190,14 @@ class SimulatedPlatform final : public Platform {
   bool Process32Next(Handle snapshot, ProcessEntry* entry) override;
   Handle OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) override;
   bool TerminateProcess(Handle process, std::uint32_t exitCode) override;
+  bool QueryFullProcessImageNameA(Handle process, char* buffer, std::uint32_t* size) override;
+  bool GetProcessTimes(Handle process, std::uint64_t* creationTime) override;
+  std::uint32_t GetCurrentProcessId() override;
+  std::uint32_t GetWindowThreadProcessId(Window window, std::uint32_t* processId) override;
+  int GetClassNameA(Window window, char* buffer, int capacity) override;
+  bool BecomeChildSubreaper() override;
+  std::uint32_t ReapAdoptedProcesses(const std::uint32_t* stopped, std::size_t count,
+                                     std::uint32_t milliseconds) override;
   bool CreateProcessA(char* commandLine, bool inheritHandles, std::uint32_t creationFlags,
                       const char* currentDirectory, const StartupInfo& startup,
                       ProcessInformation* info) override;
@@ -186,12 +212,17 @@ class SimulatedPlatform final : public Platform {
     std::string exeFile;
     bool canOpen;
     bool running;
+    std::uint32_t parent = 0;
+    std::string path;  // empty: cannot be read
+    std::uint64_t created = 0;
   };
   struct SimWindow {
     Window id;
     std::string title;
     bool hidden;
     int closesLeft;  // 0: never closes
+    std::uint32_t owner;
+    std::string className;
   };
   enum class Kind { Snapshot, Process, Thread, Pipe, StdStream };
   struct SimHandle {
@@ -215,6 +246,11 @@ class SimulatedPlatform final : public Platform {
   std::vector<Termination> terminations_;
   std::vector<std::uint32_t> openProcessCalls_;
   std::uint32_t lastEntrySize_ = 0;
+  bool failPathQueries_ = false;
+  std::uint32_t currentProcessId_ = 4;
+  bool subreaper_ = false;
+  std::vector<std::uint32_t> reapRequests_;
+  const SimProcess* Running(std::uint32_t pid) const;  // with mutex_ held
 
   std::vector<SimWindow> windows_;
   Window nextWindow_ = 0x10100;

@@ -5,8 +5,10 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "tests/support/emulator.h"
 #include "tests/support/faulty_platform.h"
 #include "tests/support/simulated_platform.h"
+#include "tests/support/test_names.h"
 
 namespace qg {
 namespace {
@@ -70,7 +72,11 @@ INSTANTIATE_TEST_SUITE_P(Lines, PrintLineTest,
                                                               LineCase{"????????????? ???????",
                                                                        "????????????? ???????\r\n"},
                                                               LineCase{"a\nb\xE9", "a\nb\xE9\r\n"}),
-                                            ::testing::Bool()));
+                                            ::testing::Bool()),
+                         [](const auto& info) {
+                           return testing::NameFromText(std::get<0>(info.param).text) +
+                                  (std::get<1>(info.param) ? "_ToConsole" : "_ToFile");
+                         });
 
 TEST(ConsoleTest, PrintLineWithoutHeapWritesNothing) {
   SimulatedPlatform sim;
@@ -133,7 +139,7 @@ void SleepTwiceInAFreshProcess() {
 }
 
 TEST(ConsoleDeathTest, SleepRaisesTheTimerResolutionOnce) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  testing::UseFreshProcessDeathTests();
   EXPECT_EXIT(SleepTwiceInAFreshProcess(), ::testing::ExitedWithCode(0), "");
 }
 

@@ -15,6 +15,7 @@
 
 #include "system/console.h"
 #include "system/platform.h"
+#include "tests/support/emulator.h"
 #include "tests/support/temp_dir.h"
 
 namespace qg {
@@ -146,7 +147,7 @@ void HangUpInAFreshProcess() {
 }
 
 TEST(PosixConsoleDeathTest, HangUpRunsTheCloseRoutineOnceThenEndsTheProcess) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  testing::UseFreshProcessDeathTests();
   EXPECT_EXIT(HangUpInAFreshProcess(), ::testing::KilledBySignal(SIGHUP), "close routine ran 1\n$");
 }
 

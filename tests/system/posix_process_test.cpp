@@ -19,7 +19,10 @@
 #include "launcher/process_control.h"
 #include "system/platform.h"
 #include "system/program_runner.h"
+#include "tests/support/emulator.h"
+#include "tests/support/own_processes.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_names.h"
 
 extern char** environ;
 
@@ -112,6 +115,7 @@ void PrintTo(Variant variant, std::ostream* out) {
 class KillByNameTest : public ::testing::TestWithParam<Variant> {};
 
 TEST_P(KillByNameTest, StopsOneOfTwoProcessesOfThatName) {
+  QG_REQUIRE_OWN_PROCESSES();
   TempDir dir;
   Variant variant = GetParam();
   std::string name = UniqueName(variant == Variant::Binary ? "sleeper" : "script");
@@ -158,6 +162,74 @@ TEST_P(KillByNameTest, StopsOneOfTwoProcessesOfThatName) {
 
 INSTANTIATE_TEST_SUITE_P(Programs, KillByNameTest,
                          ::testing::Values(Variant::Binary, Variant::Script,
+                                           Variant::RelativeScript),
+                         [](const auto& info) {
+                           return testing::NameFromText(
+                               ::testing::PrintToString(info.param).c_str());
+                         });
+
+// What the tidy-up reads about a process: its creator, the full path of the
+// file it was started from (the script's, for a "#!" script, however it was
+// named), and a creation time later than its creator's.
+class ProcessOwnershipTest : public ::testing::TestWithParam<Variant> {};
+
+TEST_P(ProcessOwnershipTest, ReadsParentPathAndCreationTime) {
+  TempDir dir;
+  Variant variant = GetParam();
+  std::string name = UniqueName("owned");
+  std::string path = fs::canonical(dir.Root()).string() + "/" + name;
+  std::vector<std::string> args = {"sleep", "60"};
+  if (variant == Variant::Binary) {
+    fs::copy_file("/bin/sleep", path);
+  } else {
+    dir.Write(name, "#!/bin/sh\nread line\n");
+    args = {variant == Variant::Script ? path : "./" + name};
+  }
+  MakeExecutable(path);
+  const char* cwd = variant == Variant::RelativeScript ? dir.Root().c_str() : nullptr;
+  Child child(variant == Variant::RelativeScript ? "./" + name : path, args, cwd);
+  ASSERT_TRUE(Eventually([&] { return IsProcessRunning(name.c_str()) == 1; }));
+
+  std::uint32_t parent = 0;
+  Handle snapshot = Sys().CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS_FLAG, 0);
+  ASSERT_NE(snapshot, 0u);
+  ProcessEntry entry;
+  entry.dwSize = 296;
+  for (bool more = Sys().Process32First(snapshot, &entry); more;
+       more = Sys().Process32Next(snapshot, &entry)) {
+    if (entry.th32ProcessID == static_cast<std::uint32_t>(child.Pid()))
+      parent = entry.th32ParentProcessID;
+  }
+  Sys().CloseHandle(snapshot);
+  EXPECT_EQ(parent, Sys().GetCurrentProcessId());
+
+  auto created = [](std::uint32_t pid) {
+    std::uint64_t time = 0;
+    Handle process = Sys().OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION_RIGHT, false, pid);
+    EXPECT_TRUE(process && Sys().GetProcessTimes(process, &time));
+    if (process) Sys().CloseHandle(process);
+    return time;
+  };
+  EXPECT_GE(created(static_cast<std::uint32_t>(child.Pid())), created(parent));
+
+  Handle process = Sys().OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION_RIGHT, false,
+                                     static_cast<std::uint32_t>(child.Pid()));
+  ASSERT_NE(process, 0u);
+  char buffer[4096];
+  std::uint32_t size = sizeof buffer;
+  ASSERT_TRUE(Sys().QueryFullProcessImageNameA(process, buffer, &size));
+  EXPECT_EQ(std::string(buffer, size), path);
+  size = static_cast<std::uint32_t>(path.size());  // no room for the terminator
+  EXPECT_FALSE(Sys().QueryFullProcessImageNameA(process, buffer, &size));
+  ::kill(child.Pid(), SIGKILL);
+  child.Reap();
+  size = sizeof buffer;
+  EXPECT_FALSE(Sys().QueryFullProcessImageNameA(process, buffer, &size));  // gone
+  Sys().CloseHandle(process);
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, ProcessOwnershipTest,
+                         ::testing::Values(Variant::Binary, Variant::Script,
                                            Variant::RelativeScript));
 
 TEST(PosixProcessTest, OpenProcessFailsForProcessesThatAreGone) {
@@ -179,7 +251,7 @@ void OpenTheFirstProcessAsAnOrdinaryUser() {
 }
 
 TEST(PosixProcessDeathTest, OpenProcessRefusesProcessesItMayNotSignal) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  testing::UseFreshProcessDeathTests();
   EXPECT_EXIT(OpenTheFirstProcessAsAnOrdinaryUser(), ::testing::ExitedWithCode(0), "");
 }
 
@@ -255,7 +327,14 @@ class PathScope {
   std::string before_;
 };
 
+// User-mode emulation runs posix_spawn's child as a copy of the process, not
+// in its memory, so a program that cannot start ends the child with 127
+// instead of making posix_spawn fail.
+constexpr const char* kSpawnUnderEmulation =
+    "a program that cannot start is not reported by posix_spawn there";
+
 TEST(PosixProgramTest, AMissingProgramFailsWithoutAnOpener) {
+  QG_SKIP_UNDER_EMULATION(kSpawnUnderEmulation);
   TempDir dir;
   fs::create_directories(dir.Root() / "empty");
   PathScope path(dir.Path("empty"));
@@ -267,6 +346,7 @@ TEST(PosixProgramTest, AMissingProgramFailsWithoutAnOpener) {
 }
 
 TEST(PosixProgramTest, TheOpenerGetsWhatCannotRunInTheFilesFolder) {
+  QG_SKIP_UNDER_EMULATION(kSpawnUnderEmulation);
   TempDir dir;
   // A stand-in for the desktop's opener that reports what it was given.
   std::string report = dir.Path("opened.txt");

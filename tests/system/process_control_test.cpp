@@ -4,6 +4,7 @@
 
 #include "tests/support/faulty_platform.h"
 #include "tests/support/simulated_platform.h"
+#include "tests/support/test_names.h"
 
 namespace qg {
 namespace {
@@ -53,7 +54,12 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"C:\\x\\ph\"p.exe", "ph", true},
                       // Letters of the ANSI code page beyond ASCII.
                       NameCase{"\xC4PFEL.EXE", "\xE4pfel.exe", true},
-                      NameCase{"notepad++.exe", "", false}));
+                      NameCase{"notepad++.exe", "", false}),
+    [](const auto& info) {
+      return testing::NameFromText(info.param.exeFile) +
+             (info.param.matches ? "_Matches_" : "_DiffersFrom_") +
+             testing::NameFromText(info.param.name);
+    });
 
 TEST(ProcessControlTest, NothingRunsInAnEmptyTable) {
   SimulatedPlatform sim;

@@ -4,6 +4,7 @@
 
 #include "tests/support/faulty_platform.h"
 #include "tests/support/simulated_platform.h"
+#include "tests/support/test_names.h"
 
 namespace qg {
 namespace {
@@ -44,7 +45,11 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{"\"C:\\a b\\x.exe\"", "", "\"C:\\a b\\x.exe\""},
         CommandLineCase{"\"C:\\a b\\x.exe\" -q", "file", "\"C:\\a b\\x.exe\" -q file"},
         CommandLineCase{"x.exe", "\"a b\"  c\\\"", "\"x.exe\" \"a b\"  c\\\""},
-        CommandLineCase{"x.exe", " ", "\"x.exe\"  "}, CommandLineCase{nullptr, nullptr, "\"\""}));
+        CommandLineCase{"x.exe", " ", "\"x.exe\"  "}, CommandLineCase{nullptr, nullptr, "\"\""}),
+    [](const auto& info) {
+      return testing::NameFromText(info.param.program) + "_With_" +
+             testing::NameFromText(info.param.parameters);
+    });
 
 TEST(ProgramRunnerTest, NormalStartShowsTheWindowAndInheritsNothing) {
   SimulatedPlatform sim;
@@ -128,7 +133,12 @@ INSTANTIATE_TEST_SUITE_P(
         ShellCase{"/opt/bundle/readme.txt", "", "/opt/bundle/"},
         ShellCase{"/readme.txt", "", std::nullopt}
 #endif
-        ));
+        ),
+    // Some paths differ only in their separators: the number tells them apart.
+    [](const auto& info) {
+      return std::to_string(info.index) + "_" + testing::NameFromText(info.param.program) + "_In_" +
+             testing::NameFromText(info.param.workingDirectory);
+    });
 
 TEST(ProgramRunnerTest, BothStartsFailingReturnZeroWithoutWaiting) {
   SimulatedPlatform sim;

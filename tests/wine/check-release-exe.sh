@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Release check of the Windows program: it must be a 32-bit PE that imports
-# only DLLs every Windows system has, and carry its version information and
-# manifest. Prints its size in bytes.
+# only the system's known DLLs, keeps ASLR and DEP on, has no link time in its
+# header, and carries its version information and manifest. Prints its size in
+# bytes.
 #
 #   tests/wine/check-release-exe.sh EXE
 set -euo pipefail
@@ -20,15 +21,28 @@ if ! grep -q 'file format pei-i386' <<< "$headers"; then
   status=1
 fi
 
-# The system's own DLLs; anything else (libstdc++-6.dll, libgcc_s_*.dll,
-# libwinpthread-1.dll, a libexpat DLL) would have to be shipped beside it.
-allowed='^(kernel32|user32|shell32|winmm|msvcrt|advapi32|gdi32|ole32)\.dll$'
+# Only DLLs on the system's known-DLL list, which Windows always takes from its
+# own folder. Any other (winmm.dll, libstdc++-6.dll, libwinpthread-1.dll, ...)
+# is looked for beside the program first, where whoever copied the bundle can
+# put a file of that name.
+allowed='^(kernel32|user32|shell32|msvcrt)\.dll$'
 while read -r dll; do
   if ! grep -qiE "$allowed" <<< "$dll"; then
     echo "FAIL: $exe imports $dll" >&2
     status=1
   fi
 done < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<< "$headers")
+
+for flag in DYNAMIC_BASE NX_COMPAT; do
+  if ! grep -qE "^[[:space:]]+$flag\$" <<< "$headers"; then
+    echo "FAIL: $exe lacks $flag" >&2
+    status=1
+  fi
+done
+if ! grep -qE '^Time/Date[[:space:]]+Thu Jan  1 00:00:00 1970$' <<< "$headers"; then
+  echo "FAIL: $exe has a link time in its header" >&2
+  status=1
+fi
 
 wide_texts=$(strings -el "$exe")
 texts=$(strings "$exe")

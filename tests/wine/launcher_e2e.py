@@ -80,6 +80,7 @@ class Bundle:
         self.php_ini = self.php_dir / "php.ini"
         self.config = self.notepad / "config.xml"
         self.state = self.notepad / "state.txt"
+        self.log = self.notepad / "quillgate.log"
         self.php_ini.write_bytes(PHP_INI)
         corpus_file = CORPUS / config_name
         check(corpus_file.is_file(), f"corpus file missing: {corpus_file}")
@@ -91,8 +92,15 @@ class Bundle:
 
     def install(self, build):
         shutil.copy2(build / "launcher" / "quillgate.exe", self.folder / "quillgate.exe")
+        standins = build / "tests" / "wine" / "standins"
         if self.with_editor:
-            shutil.copy2(build / "tests" / "wine" / "standins" / "notepad++.exe", self.notepad)
+            shutil.copy2(standins / "notepad++.exe", self.notepad)
+        # The bundle's own auxiliary programs, which the harness starts from here.
+        shutil.copy2(standins / "php.exe", self.php_dir)
+        tools = self.folder / "server" / "ConEmu"
+        tools.mkdir(exist_ok=True)
+        for name in ("ConEmu.exe", "cmdwindow.exe", "stubbornwindow.exe", "browserwindow.exe"):
+            shutil.copy2(standins / name, tools)
 
     def snapshot(self):
         return {p: p.read_bytes() if p.exists() else None
@@ -244,6 +252,16 @@ def check_launcher_ended(report, limit_ms=30000):
     check(ms < limit_ms, f"the launcher took {ms} ms")
 
 
+def check_record(bundle, *lines):
+    """The run's record holds each of `lines` (none: there is no record)."""
+    if not lines:
+        check(not bundle.log.exists(), "a record was written although nothing happened")
+        return
+    record = bundle.log.read_bytes().decode("cp1252") if bundle.log.exists() else ""
+    for line in lines:
+        check(f"  {line}\r\n" in record, f"the record lacks {line!r}: {record!r}")
+
+
 def check_cleanup(report, php_count, conemu=True, cmd_window=True):
     php_exits = sorted(report.get(f"php{i}_exit") for i in range(1, php_count + 1))
     expected = sorted(["9"] + [STILL_ACTIVE] * (php_count - 1)) if php_count else []
@@ -267,6 +285,8 @@ def case_moved(build, work):
     check_launcher_ended(report)
     check_editor_run(bundle, runs, report)
     check_updated(bundle, after)
+    check_record(bundle, f'bundle moved: recorded root "{OLD_ROOT}", present root "{bundle.root}"',
+                 "php.ini: updated", "config.xml: updated", "editor: ended")
     check_cleanup(report, 2)
 
 
@@ -279,6 +299,7 @@ def case_not_moved(build, work):
     check_editor_run(bundle, runs, report)
     for path, data in before.items():
         check(after[path] == data, f"{path.name} changed although the bundle did not move")
+    check_record(bundle)
     check_cleanup(report, 1, conemu=False, cmd_window=False)
 
 
@@ -306,6 +327,9 @@ def case_editor_missing(build, work):
     check_launcher_ended(report)
     check(report.get("editor_runs_started") == "0" and not runs, "an editor ran")
     check_updated(bundle, after)
+    check_record(bundle, "php.ini: updated", "config.xml: updated")
+    check("  editor: could not be started: " in bundle.log.read_bytes().decode("cp1252"),
+          "the record does not say why the editor did not start")
     check_cleanup(report, 2)
 
 
@@ -385,6 +409,38 @@ def case_cyrillic_folder(build, work):
     check_cleanup(report, 1, conemu=False, cmd_window=False)
 
 
+def case_foreign_programs(build, work):
+    """What the user started from elsewhere survives, a browser window with
+    "cmd" in its title too; the bundle's php.exe and command window do not."""
+    bundle = make_bundle(work, state="ROOT")
+    report, runs, _ = run_harness(build, work, bundle,
+                                  ["--foreign-php", "--foreign-conemu", "--foreign-cmd-window",
+                                   "--php", "1", "--cmd-window", "--browser-window"])
+    check_launcher_ended(report)
+    check_editor_run(bundle, runs, report)
+    for key in ("foreign_cmd_window", "browser_window"):
+        check(report.get(f"{key}_ready") == "1", f"{key} did not appear")
+    for key in ("foreign_php", "foreign_conemu", "foreign_cmd_window", "browser_window"):
+        check(report.get(f"{key}_exit") == STILL_ACTIVE,
+              f"{key} exit code {report.get(f'{key}_exit')}, expected it still running")
+    check_cleanup(report, 1, conemu=False)
+
+
+def case_editor_leftovers(build, work):
+    """A ConEmu.exe from outside the bundle that the editor left behind is
+    stopped; one the user started from the same folder keeps running."""
+    bundle = make_bundle(work, state="ROOT")
+    report, runs, _ = run_harness(build, work, bundle,
+                                  ["--foreign-conemu", "--editor-leaves-conemu"])
+    check_launcher_ended(report)
+    check_editor_run(bundle, runs, report)
+    check(report.get("editor_conemu_started") == "1", "the editor left no ConEmu.exe behind")
+    check(report.get("editor_conemu_exit") == "9",
+          f"the editor's ConEmu.exe exit code {report.get('editor_conemu_exit')}")
+    check(report.get("foreign_conemu_exit") == STILL_ACTIVE,
+          f"the user's ConEmu.exe exit code {report.get('foreign_conemu_exit')}")
+
+
 CASES = {
     "moved": case_moved,
     "not_moved": case_not_moved,
@@ -393,6 +449,8 @@ CASES = {
     "drive_root": case_drive_root,
     "blanks_and_ampersand": case_blanks_and_ampersand,
     "stubborn_window": case_stubborn_window,
+    "foreign_programs": case_foreign_programs,
+    "editor_leftovers": case_editor_leftovers,
     "cyrillic_folder": case_cyrillic_folder,
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -184,6 +185,23 @@ TEST(Win32Console, HandlesAndTheControlRoutine) {
   EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(45));
 }
 
+// winmm.dll is not a known DLL: imported statically, the copy planted beside
+// this test (whose timeBeginPeriod gives 0x504C) would be the one loaded, as
+// Wine is told to prefer it. The timer must come from the system's all the same.
+TEST(Win32Console, TimerFromTheSystemsWinmmNotOnePlantedBesideTheProgram) {
+  char self[MAX_PATH];
+  DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
+  ASSERT_GT(length, 0u);
+  std::string planted(self, length);
+  planted.replace(planted.rfind('\\') + 1, std::string::npos, "winmm.dll");
+  ASSERT_NE(GetFileAttributesA(planted.c_str()), INVALID_FILE_ATTRIBUTES) << planted;
+  if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) {
+    const char* overrides = std::getenv("WINEDLLOVERRIDES");
+    ASSERT_TRUE(overrides && std::strstr(overrides, "winmm=n")) << "Wine keeps its own winmm";
+  }
+  EXPECT_EQ(P().timeBeginPeriod(1), 0u);
+}
+
 TEST(Win32Windows, LowerCaseInPlace) {
   char text[] = "C:\\WINDOWS\\System32\\CMD.EXE";
   EXPECT_EQ(P().CharLowerA(text), text);
@@ -215,6 +233,41 @@ TEST(Win32Windows, WalkFindsAWindowAndCloseEndsItsProgram) {
   }
   ASSERT_NE(found, 0u);
   EXPECT_EQ(P().WaitForSingleObject(process, 0), 0x102u);  // WAIT_TIMEOUT: still running
+
+  // Who owns the window, of which class, and from which file and creator.
+  std::uint32_t owner = 0;
+  EXPECT_NE(P().GetWindowThreadProcessId(found, &owner), 0u);
+  EXPECT_EQ(owner, GetProcessId(reinterpret_cast<HANDLE>(process)));
+  char className[64];
+  int length = P().GetClassNameA(found, className, sizeof className);
+  EXPECT_EQ(std::string(className, length > 0 ? length : 0), "ConsoleWindowClass");
+  Handle query = P().OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION_RIGHT, false, owner);
+  ASSERT_NE(query, 0u);
+  char path[1024];
+  std::uint32_t size = sizeof path;
+  ASSERT_TRUE(P().QueryFullProcessImageNameA(query, path, &size));
+  EXPECT_EQ(_stricmp(path, (StandinDir() + "cmdwindow.exe").c_str()), 0) << path;
+  std::uint64_t created = 0, ownCreated = 0;
+  EXPECT_TRUE(P().GetProcessTimes(query, &created));
+  Handle self =
+      P().OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION_RIGHT, false, P().GetCurrentProcessId());
+  EXPECT_TRUE(P().GetProcessTimes(self, &ownCreated));
+  EXPECT_GE(created, ownCreated);
+  P().CloseHandle(self);
+  P().CloseHandle(query);
+  Handle snapshot = P().CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS_FLAG, 0);
+  ProcessEntry entry;
+  entry.dwSize = 296;
+  std::uint32_t parent = 0;
+  for (bool more = P().Process32First(snapshot, &entry); more;
+       more = P().Process32Next(snapshot, &entry)) {
+    if (entry.th32ProcessID == owner) parent = entry.th32ParentProcessID;
+  }
+  P().CloseHandle(snapshot);
+  EXPECT_EQ(parent, GetCurrentProcessId());
+  EXPECT_TRUE(P().BecomeChildSubreaper());
+  EXPECT_EQ(P().ReapAdoptedProcesses(&owner, 1, 0), 0u);
+
   EXPECT_TRUE(P().PostMessageA(found, WM_CLOSE_MSG, 0, 0));
   EXPECT_EQ(P().WaitForSingleObject(process, 10000), WAIT_OBJECT_0_RESULT);
   EXPECT_EQ(ExitCodeOf(process), 0u);

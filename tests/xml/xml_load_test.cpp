@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tests/support/faulty_platform.h"
 #include "tests/xml/recording_platforms.h"
@@ -59,9 +62,12 @@ TEST_P(XmlLineEndTest, KeepsTheFilesLineEndsInEveryText) {
   EXPECT_EQ(Save(), WithLineEnd("<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + body, nl));
 }
 
-INSTANTIATE_TEST_SUITE_P(Styles, XmlLineEndTest,
-                         ::testing::Values(LineEndCase{"\r\n", CrLf}, LineEndCase{"\n", Lf},
-                                           LineEndCase{"\r", Cr}));
+INSTANTIATE_TEST_SUITE_P(
+    Styles, XmlLineEndTest,
+    ::testing::Values(LineEndCase{"\r\n", CrLf}, LineEndCase{"\n", Lf}, LineEndCase{"\r", Cr}),
+    [](const auto& info) {
+      return std::string(info.param.style == CrLf ? "CrLf" : info.param.style == Lf ? "Lf" : "Cr");
+    });
 
 TEST(DetectLineEndingTest, FindsTheFirstLineEndOfAChunk) {
   struct Case {
@@ -390,16 +396,52 @@ TEST_F(XmlLoadTest, DynamicDocumentsAreNamedByTheirHandle) {
   EXPECT_NE(GetMainNode(second), nullptr);
 }
 
-// Reports a size of 4 GiB for every file.
+// Reports one size for every file (4 GiB unless told otherwise), refuses
+// heap blocks over 64 MiB and notes the sizes asked for.
 class HugeFilePlatform : public ForwardingPlatform {
  public:
-  using ForwardingPlatform::ForwardingPlatform;
+  explicit HugeFilePlatform(Platform& inner, std::uint64_t stated = std::uint64_t{1} << 32)
+      : ForwardingPlatform(inner), stated_(stated) {}
   bool GetFileSize(Handle file, std::uint64_t* size) override {
     if (!inner_.GetFileSize(file, size)) return false;
-    *size = std::uint64_t{1} << 32;
+    *size = stated_;
     return true;
   }
+  void* HeapAlloc(std::size_t size, bool zero) override {
+    asked.push_back(size);
+    return size > (std::size_t{64} << 20) ? nullptr : inner_.HeapAlloc(size, zero);
+  }
+  std::vector<std::size_t> asked;
+
+ private:
+  std::uint64_t stated_;
 };
+
+// Just under 2 or 4 GiB, a file gets one pool block for all of its strings,
+// asked for at its exact size, never at a size that wrapped (or none, where
+// the size does not fit the address space); refused, the load goes on. These
+// files end long before their stated size.
+TEST_F(XmlLoadTest, AWholeFilePoolIsAskedForAtItsExactSize) {
+  std::string path = dir.Write("big.xml", "<a><b/></a>");
+  for (std::uint64_t stated :
+       {(std::uint64_t{1} << 31) - 1, std::uint64_t{1} << 31,
+        (std::uint64_t{1} << 32) - sizeof(StringPoolBlock) - 1,
+        (std::uint64_t{1} << 32) - sizeof(StringPoolBlock), (std::uint64_t{1} << 32) - 1}) {
+    SCOPED_TRACE(stated);
+    HugeFilePlatform huge(NativePlatform(), stated);
+    {
+      PlatformScope scope(huge);
+      ASSERT_NE(LoadXmlDocument(0, path.c_str(), Ascii), 0);
+    }
+    std::uint64_t whole = stated + sizeof(StringPoolBlock);
+    auto wanted = std::count(huge.asked.begin(), huge.asked.end(), whole);
+    EXPECT_EQ(wanted, whole <= SIZE_MAX ? 1 : 0);
+    for (std::size_t size : huge.asked)
+      EXPECT_TRUE(size >= stated || size <= kStringPoolBlockSize) << size;
+    EXPECT_EQ(GetParseStatus(0), kParseNoInput);
+    EXPECT_NE(FindNodeByPath(GetMainNode(0), "b"), nullptr);
+  }
+}
 
 TEST_F(XmlLoadTest, FilesOfFourGibibytesAreRefused) {
   ASSERT_NE(Load("<old/>"), nullptr);

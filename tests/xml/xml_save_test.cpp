@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -398,6 +399,29 @@ TEST_F(XmlSaveTest, AMillionLevelsDeepLoadFindSaveAndFree) {
   EXPECT_EQ(Save(0, WithoutDeclaration), file);
   FreeXmlDocument(0);
   EXPECT_EQ(GetMainNode(0), nullptr);
+}
+
+// The unit writers take `maximum` as unsigned: 2 GiB and more, far beyond the
+// text, write it to its terminator (the search for it must not wrap around
+// the address space of a 32-bit process); a smaller maximum cuts the text.
+TEST(XmlUnitWriterTest, MaximaOfTwoGibibytesAndMoreStopAtTheTerminator) {
+  struct Writer {
+    XmlTextWriter write;
+    bool wide;
+  };
+  for (Writer writer :
+       {Writer{ByteWriter, false}, Writer{Utf8Writer, false}, Writer{Utf16Writer, true}}) {
+    for (std::int32_t maximum : {-1, INT32_MAX, INT32_MIN, -2, 2}) {
+      SCOPED_TRACE(maximum);
+      char buffer[kOutputBufferSize];
+      XmlOutput output{buffer,       kOutputBufferSize,
+                       writer.write, [](XmlOutput*) { return 0; },  // never needed
+                       buffer,       0};
+      ASSERT_EQ(writer.write("a<b", maximum, EscapeText, &output), 1);
+      std::string expected = maximum == 2 ? "a&lt;" : "a&lt;b";
+      EXPECT_EQ(std::string(buffer, output.cursor), writer.wide ? Widen(expected) : expected);
+    }
+  }
 }
 
 }  // namespace

@@ -1,10 +1,17 @@
 // The Windows side of one Wine test run of the launcher.
 //
 //   harness.exe LAUNCHER WORKDIR [--php N] [--conemu] [--cmd-window]
-//               [--stubborn-window] [--editor-running]
+//               [--stubborn-window] [--editor-running] [--browser-window]
+//               [--foreign-php] [--foreign-conemu] [--foreign-cmd-window]
+//               [--editor-leaves-conemu]
 //
-// It starts the requested stand-ins (found beside itself), waits until their
-// windows exist, starts LAUNCHER with WORKDIR as working directory, and
+// It starts the requested stand-ins and waits until their windows exist:
+// the bundle's own (php.exe from the bundle's PHP folder, the others from its
+// server\ConEmu folder, where the test has put them) and "foreign" ones that
+// a user started from elsewhere (from beside the harness, started first so
+// that they come first). With --editor-leaves-conemu the editor starts a
+// ConEmu.exe from beside the harness and leaves it running when it exits.
+// Then it starts LAUNCHER with WORKDIR as working directory, and
 // watches it: when the launcher starts the editor (a new line in editor.txt),
 // it holds the editor for 4 s (longer than a launcher that did not wait would
 // take to finish its clean-up), checks that the launcher is still running,
@@ -51,6 +58,18 @@ bool WaitForWindow(const char* title) {
   return false;
 }
 
+std::string ReadFirstLine(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  char buffer[256] = {};
+  DWORD got = 0;
+  ReadFile(file, buffer, sizeof buffer - 1, &got, nullptr);
+  CloseHandle(file);
+  std::string text(buffer, got);
+  return text.substr(0, text.find_first_of("\r\n"));
+}
+
 int CountLines(const std::string& path) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -75,6 +94,8 @@ int main(int argc, char** argv) {
   std::string workdir = argv[2];
   int php = 0;
   bool conemu = false, cmdWindow = false, stubborn = false, editorRunning = false;
+  bool browser = false, foreignPhp = false, foreignConEmu = false, foreignCmd = false;
+  bool editorLeavesConEmu = false;
   for (int i = 3; i < argc; ++i) {
     std::string option = argv[i];
     if (option == "--php" && i + 1 < argc)
@@ -87,30 +108,61 @@ int main(int argc, char** argv) {
       stubborn = true;
     else if (option == "--editor-running")
       editorRunning = true;
+    else if (option == "--browser-window")
+      browser = true;
+    else if (option == "--foreign-php")
+      foreignPhp = true;
+    else if (option == "--foreign-conemu")
+      foreignConEmu = true;
+    else if (option == "--foreign-cmd-window")
+      foreignCmd = true;
+    else if (option == "--editor-leaves-conemu")
+      editorLeavesConEmu = true;
     else
       return 2;
   }
 
   std::string here = Folder();
+  std::string root = workdir.back() == '\\' ? workdir : workdir + "\\";
+  std::string bundlePhp = root + "server\\modules\\php\\PHP-5.6-5.7\\";
+  std::string bundleTools = root + "server\\ConEmu\\";
   std::string editorLog = records + "editor.txt";
   std::string release = records + "editor-release";
   std::vector<std::string> report;
   std::vector<Started> started;
 
+  const char* foreignCmdTitle = "Administrator: cmd.exe - the user's own";
+  if (foreignPhp) started.push_back({"foreign_php", Start(here + "php.exe", "", nullptr)});
+  if (foreignConEmu) started.push_back({"foreign_conemu", Start(here + "ConEmu.exe", "", nullptr)});
+  if (foreignCmd) {
+    started.push_back(
+        {"foreign_cmd_window",
+         Start(here + "cmdwindow.exe", std::string("\"") + foreignCmdTitle + "\"", nullptr)});
+    report.push_back(std::string("foreign_cmd_window_ready=") +
+                     (WaitForWindow(foreignCmdTitle) ? "1" : "0"));
+  }
   for (int i = 1; i <= php; ++i)
-    started.push_back({"php" + std::to_string(i), Start(here + "php.exe", "", nullptr)});
-  if (conemu) started.push_back({"conemu", Start(here + "ConEmu.exe", "", nullptr)});
+    started.push_back({"php" + std::to_string(i), Start(bundlePhp + "php.exe", "", nullptr)});
+  if (conemu) started.push_back({"conemu", Start(bundleTools + "ConEmu.exe", "", nullptr)});
   const char* cmdTitle = "C:\\Windows\\system32\\cmd.exe";
   const char* stubbornTitle = "Administrator: CMD - stubborn";
+  const char* browserTitle = "about_Cmdlets - Browser";
+  if (browser) {
+    started.push_back({"browser_window", Start(bundleTools + "browserwindow.exe",
+                                               std::string("\"") + browserTitle + "\"", nullptr)});
+    report.push_back(std::string("browser_window_ready=") +
+                     (WaitForWindow(browserTitle) ? "1" : "0"));
+  }
+  if (editorLeavesConEmu) SetEnvironmentVariableA("QG_EDITOR_CHILD", (here + "ConEmu.exe").c_str());
   if (cmdWindow) {
-    started.push_back({"cmd_window", Start(here + "cmdwindow.exe",
+    started.push_back({"cmd_window", Start(bundleTools + "cmdwindow.exe",
                                            std::string("\"") + cmdTitle + "\"", nullptr)});
     report.push_back(std::string("cmd_window_ready=") + (WaitForWindow(cmdTitle) ? "1" : "0"));
   }
   if (stubborn) {
     started.push_back(
-        {"stubborn_window",
-         Start(here + "stubbornwindow.exe", std::string("\"") + stubbornTitle + "\"", nullptr)});
+        {"stubborn_window", Start(bundleTools + "stubbornwindow.exe",
+                                  std::string("\"") + stubbornTitle + "\"", nullptr)});
     report.push_back(std::string("stubborn_window_ready=") +
                      (WaitForWindow(stubbornTitle) ? "1" : "0"));
   }
@@ -138,6 +190,18 @@ int main(int argc, char** argv) {
     if (waitResult != WAIT_TIMEOUT) break;
     if (!released && CountLines(editorLog) > editorRunsBefore) {
       bool waiting = WaitForSingleObject(quillgate, 4000) == WAIT_TIMEOUT;
+      if (editorLeavesConEmu) {
+        // The program the editor leaves behind, held open so that its exit
+        // code can still be read after it has ended.
+        DWORD child =
+            static_cast<DWORD>(std::atoi(ReadFirstLine(records + "editor-child.txt").c_str()));
+        HANDLE process =
+            child ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE,
+                                FALSE, child)
+                  : nullptr;
+        started.push_back({"editor_conemu", process});
+        report.push_back(std::string("editor_conemu_started=") + (process ? "1" : "0"));
+      }
       report.push_back(std::string("launcher_waited_for_editor=") + (waiting ? "1" : "0"));
       standin::AppendLine(release, "exit");
       released = true;

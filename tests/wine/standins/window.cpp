@@ -1,8 +1,13 @@
 // Stand-in for a command-prompt window: a top-level window titled like one
-// (the title is the first argument). It exits with code 0 when it gets
+// (the title is the first argument), of the console window class. Built with
+// QG_WINDOW_CLASS it is of that class instead (a browser's, say). It exits with code 0 when it gets
 // WM_CLOSE; built with QG_IGNORE_CLOSE it ignores WM_CLOSE instead. Either way
 // it ends after 120 s.
 #include "standin_common.h"
+
+#ifndef QG_WINDOW_CLASS
+#define QG_WINDOW_CLASS "ConsoleWindowClass"
+#endif
 
 namespace {
 
@@ -34,7 +39,7 @@ int main(int argc, char** argv) {
   WNDCLASSA type = {};
   type.lpfnWndProc = Procedure;
   type.hInstance = instance;
-  type.lpszClassName = "QuillgateTestWindow";
+  type.lpszClassName = QG_WINDOW_CLASS;
   if (!RegisterClassA(&type)) return 2;
   HWND window = CreateWindowExA(0, type.lpszClassName, title, WS_OVERLAPPEDWINDOW, 10, 10, 320, 200,
                                 nullptr, nullptr, instance, nullptr);

@@ -1,0 +1,112 @@
+// Which processes and command windows belong to the bundle, so that the
+// tidy-up after the editor touches only those and never the user's own.
+//
+// A process belongs when
+//   1. its program lies inside the bundle root, or
+//   2. it descends from the editor this run started (on POSIX the launcher
+//      adopts the editor's orphans, so the chain reaches the launcher), or
+//   3. it descends from a process that belongs by 1.
+// Ids are reused: where both creation times are known, a "parent" created
+// after its child is not its parent, and the chain ends there. A process
+// whose path cannot be read does not belong; the launcher and its ancestors
+// never do.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "system/platform.h"
+
+namespace qg {
+
+// One process of the snapshot; its path is kept in the owner's text.
+struct ProcessRecord {
+  std::uint32_t pid;
+  std::uint32_t parent;
+  std::uint64_t created;
+  bool createdKnown;
+  bool selfOrAncestor;  // the launcher or a process above it
+  bool belongs;
+  char exeFile[MAX_PATH_LENGTH];   // as the snapshot names it
+  std::size_t pathAt, pathLength;  // length 0: the path could not be read
+};
+
+class BundleProcesses {
+ public:
+  // Takes a process snapshot with each process's creator and program path.
+  // `root` ends with the path separator (empty: no program lies inside);
+  // `editorId` is the editor this run started, 0 when unknown. False when
+  // the snapshot cannot be taken, or no program path can be read at all;
+  // nothing belongs then.
+  bool Take(const std::string& root, std::uint32_t editorId);
+
+  bool Belongs(std::uint32_t pid) const;
+  // Whether a command window owned by `owner` is the bundle's: the owner
+  // belongs, or it is the direct parent of a process that belongs (the
+  // user's prompt running the bundle's php.exe). Never for the launcher or
+  // one of its ancestors.
+  bool OwnsCommandWindow(std::uint32_t owner) const;
+  // In snapshot order.
+  const std::vector<ProcessRecord>& Processes() const { return processes_; }
+  // The full path of the record's program; empty when it could not be read.
+  std::string_view PathOf(const ProcessRecord& record) const {
+    return std::string_view(text_).substr(record.pathAt, record.pathLength);
+  }
+
+  // Whether `path` lies inside the bundle root.
+  static bool PathInside(std::string_view root, std::string_view path);
+
+ private:
+  const ProcessRecord* Find(std::uint32_t pid) const;
+  // The parent record of `child`, or null when it is gone or its id passed
+  // to a process created later.
+  const ProcessRecord* ParentOf(const ProcessRecord& child) const;
+  bool ComputeBelongs(const ProcessRecord& record) const;
+  bool ByPath(const ProcessRecord& record) const;
+
+  std::string root_;
+  std::uint32_t editorId_ = 0;
+  std::uint32_t selfId_ = 0;
+  std::vector<ProcessRecord> processes_;
+  std::string text_;  // every record's path
+};
+
+// Whether `window` is one of the bundle's command windows: a console window
+// (ConsoleWindowClass, or ConEmu's VirtualConsoleClass), so that a browser or
+// an editor is never closed, whose owner passes OwnsCommandWindow. The title
+// is the search's business.
+bool IsBundleCommandWindow(Window window, const BundleProcesses& owned);
+
+// The full path of the program of an open process (opened with
+// PROCESS_QUERY_LIMITED_INFORMATION); empty when it cannot be read.
+std::string ProcessImagePath(Handle process);
+
+// What the tidy-up did, for the run log.
+struct TidyUpSummary {
+  bool snapshotFailed = false;  // a snapshot could not be taken: nothing touched
+  int windowsAsked = 0;         // command windows sent WM_CLOSE (each counted once)
+  int closeRequests = 0;        // WM_CLOSE messages posted
+  struct Stopped {
+    const char* name;  // "php.exe" or "ConEmu.exe"
+    std::uint32_t pid;
+  };
+  Stopped stopped[2] = {};  // processes terminated, in order
+  int stoppedCount = 0;
+  // Whether the tidy-up has anything to report.
+  bool Noteworthy() const { return snapshotFailed || closeRequests > 0 || stoppedCount > 0; }
+};
+
+// Run before the editor is started: keeps the editor's orphans findable.
+void PrepareTidyUp();
+
+// After the editor has exited and the pause: closes the bundle's command
+// windows one by one, then terminates the first php.exe and the first
+// ConEmu.exe that belong, and collects adopted processes that have ended.
+TidyUpSummary TidyUpBundle(const std::string& root, std::uint32_t editorId);
+// Notes in the run's record what the tidy-up closed and stopped, or that it
+// could not look; a tidy-up that did nothing notes nothing.
+void NoteTidyUp(const TidyUpSummary& summary);
+
+}  // namespace qg

@@ -1,0 +1,79 @@
+// The tidy-up after the editor has exited: the bundle's command windows are
+// closed and its auxiliary processes stopped; the user's are left alone.
+#include "launcher/bundle_processes.h"
+#include "launcher/launcher.h"
+#include "launcher/process_control.h"
+#include "launcher/run_log.h"
+
+namespace qg {
+
+namespace {
+
+constexpr std::uint32_t kTerminateExitCode = 9;
+// How long the launcher waits for a process it stopped to end, so that it
+// can collect it (POSIX) before it exits itself.
+constexpr std::uint32_t kReapWaitMilliseconds = 2000;
+
+bool AcceptBundleWindow(Window window, const void* context) {
+  return IsBundleCommandWindow(window, *static_cast<const BundleProcesses*>(context));
+}
+
+// Terminates the first process of that name that belongs. Its path is read
+// again through the handle that terminates it, since the id may have passed
+// to another program since the snapshot. As with KillProcessByName, a first
+// match that cannot be opened ends the search.
+void StopFirstBundleProcess(const BundleProcesses& owned, const char* name,
+                            TidyUpSummary* summary) {
+  for (const ProcessRecord& record : owned.Processes()) {
+    if (!record.belongs || !ExeFileMatches(record.exeFile, name)) continue;
+    Handle process = Sys().OpenProcess(
+        PROCESS_TERMINATE_RIGHT | PROCESS_QUERY_LIMITED_INFORMATION_RIGHT, false, record.pid);
+    if (!process) return;
+    bool same = ProcessImagePath(process) == owned.PathOf(record);
+    if (same) {
+      Sys().TerminateProcess(process, kTerminateExitCode);
+      summary->stopped[summary->stoppedCount++] = {name, record.pid};
+    }
+    Sys().CloseHandle(process);
+    if (same) return;
+  }
+}
+
+}  // namespace
+
+void PrepareTidyUp() { Sys().BecomeChildSubreaper(); }
+
+TidyUpSummary TidyUpBundle(const std::string& root, std::uint32_t editorId) {
+  TidyUpSummary summary;
+  BundleProcesses owned;
+  if (owned.Take(root, editorId)) {
+    summary.closeRequests = CloseCommandWindows(AcceptBundleWindow, &owned, &summary.windowsAsked);
+  } else {
+    summary.snapshotFailed = true;
+  }
+  // A fresh look: the windows just closed may have ended their programs.
+  if (owned.Take(root, editorId)) {
+    StopFirstBundleProcess(owned, kPhpProcess, &summary);
+    StopFirstBundleProcess(owned, kConsoleProcess, &summary);
+  } else {
+    summary.snapshotFailed = true;
+  }
+  std::uint32_t stopped[2];
+  for (int i = 0; i < summary.stoppedCount; ++i) stopped[i] = summary.stopped[i].pid;
+  Sys().ReapAdoptedProcesses(stopped, static_cast<std::size_t>(summary.stoppedCount),
+                             kReapWaitMilliseconds);
+  return summary;
+}
+
+void NoteTidyUp(const TidyUpSummary& summary) {
+  if (summary.snapshotFailed)
+    NoteRunEvent("tidy-up: could not take a process snapshot; nothing of it was done");
+  if (summary.windowsAsked > 0)
+    NoteRunEvent("tidy-up: asked ", NumberText(static_cast<std::uint32_t>(summary.windowsAsked)),
+                 " command window(s) of the bundle to close");
+  for (int i = 0; i < summary.stoppedCount; ++i)
+    NoteRunEvent("tidy-up: stopped ", summary.stopped[i].name, " (process ",
+                 NumberText(summary.stopped[i].pid), ")");
+}
+
+}  // namespace qg

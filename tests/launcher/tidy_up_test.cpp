@@ -1,0 +1,195 @@
+// The tidy-up after the editor on a simulated desktop: which command windows
+// are closed and which processes stopped, for tables of process trees.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "launcher/bundle_processes.h"
+#include "tests/support/simulated_platform.h"
+
+namespace qg {
+namespace {
+
+using testing::PlatformScope;
+using testing::SimulatedPlatform;
+
+constexpr char kRoot[] = "C:\\web\\";
+constexpr char kBundlePhp[] = "C:\\web\\server\\modules\\php\\PHP-5.6-5.7\\php.exe";
+constexpr char kPrompt[] = "C:\\Windows\\system32\\cmd.exe";
+constexpr char kConsole[] = "ConsoleWindowClass";
+constexpr std::uint32_t kLauncher = 100, kEditor = 200;
+
+struct Proc {
+  std::uint32_t pid, parent;
+  const char* path;
+  std::uint64_t created;  // 0: unknown
+  bool readable = true;
+};
+struct Win {
+  const char* title;
+  const char* className;
+  std::uint32_t owner;
+  bool closed;
+};
+struct Desktop {
+  const char* name;
+  std::vector<Proc> processes;  // in snapshot order, after the common ones
+  std::vector<Win> windows;     // from the top, below the launcher's prompt
+  std::vector<std::uint32_t> stopped;
+};
+
+void PrintTo(const Desktop& d, std::ostream* out) { *out << d.name; }
+
+// Every desktop has the user's shell, the prompt the launcher was started
+// from (with its window) and the launcher, which lies in the bundle.
+const std::vector<Proc> kCommon = {
+    {80, 4, "C:\\Windows\\explorer.exe", 1},
+    {90, 80, kPrompt, 5},
+    {kLauncher, 90, "C:\\web\\quillgate.exe", 10},
+};
+
+class TidyUpTable : public ::testing::TestWithParam<Desktop> {};
+
+TEST_P(TidyUpTable, ClosesAndStopsOnlyTheBundles) {
+  const Desktop& d = GetParam();
+  SimulatedPlatform sim;
+  PlatformScope scope(sim);
+  sim.SetCurrentProcessId(kLauncher);
+  for (const auto* list : {&kCommon, &d.processes}) {
+    for (const Proc& p : *list) sim.AddProcess(p.pid, p.parent, p.path, p.created, p.readable);
+  }
+  Window own = sim.AddWindow(kPrompt, false, 1, 90, kConsole);
+  std::vector<Window> expectClosed, windows;
+  for (const Win& w : d.windows) {
+    windows.push_back(sim.AddWindow(w.title, false, 1, w.owner, w.className));
+    if (w.closed) expectClosed.push_back(windows.back());
+  }
+
+  TidyUpSummary summary = TidyUpBundle(kRoot, kEditor);
+
+  EXPECT_FALSE(summary.snapshotFailed);
+  EXPECT_EQ(summary.windowsAsked, static_cast<int>(expectClosed.size()));
+  EXPECT_EQ(summary.closeRequests, summary.windowsAsked);  // each closed at the first request
+  std::vector<Window> asked;
+  for (const auto& message : sim.PostedMessages()) asked.push_back(message.window);
+  EXPECT_EQ(asked, expectClosed);
+  EXPECT_TRUE(sim.WindowExists(own));
+  for (std::size_t i = 0; i < windows.size(); ++i) {
+    EXPECT_EQ(sim.WindowExists(windows[i]), !d.windows[i].closed) << d.windows[i].title;
+  }
+  std::vector<std::uint32_t> stopped;
+  for (const auto& t : sim.Terminations()) {
+    EXPECT_EQ(t.exitCode, 9u);
+    stopped.push_back(t.pid);
+  }
+  EXPECT_EQ(stopped, d.stopped);
+  std::vector<std::uint32_t> reported;
+  for (int i = 0; i < summary.stoppedCount; ++i) reported.push_back(summary.stopped[i].pid);
+  EXPECT_EQ(reported, d.stopped);
+  EXPECT_EQ(sim.ReapRequests(), d.stopped);
+  EXPECT_EQ(summary.Noteworthy(), !d.stopped.empty() || !expectClosed.empty());
+  EXPECT_EQ(sim.OpenHandles(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Desktops, TidyUpTable,
+    ::testing::Values(
+        Desktop{"BundlePrograms",
+                {{300, 80, kBundlePhp, 20}, {301, 80, "C:\\web\\server\\ConEmu\\ConEmu.exe", 21}},
+                {{"cmd - ConEmu", "VirtualConsoleClass", 301, true}},
+                {300, 301}},
+        // The editor has ended; what it left behind still traces back to it.
+        Desktop{"EditorDescendantsWithTheEditorGone",
+                {{310, kEditor, "C:\\tools\\ConEmu\\ConEmu.exe", 30},
+                 {311, 310, kPrompt, 31},
+                 {312, 311, "C:\\tools\\php\\php.exe", 32}},
+                {{kPrompt, kConsole, 311, true}},
+                {312, 310}},
+        // 320 names the editor's id but is older than the launcher; 321's
+        // "parent" was created after it; 200 now holds a later program, so
+        // 322, older than that, is the editor's child after all.
+        Desktop{"ReusedParentIds",
+                {{kEditor, 80, "C:\\other\\app.exe", 90},
+                 {320, kEditor, "C:\\other\\php.exe", 7},
+                 {340, 80, "C:\\web\\server\\panel.exe", 60},
+                 {321, 340, "C:\\other\\ConEmu.exe", 40},
+                 {322, kEditor, "C:\\other\\php.exe", 70}},
+                {},
+                {322}},
+        Desktop{"TheUsersPromptRunningTheBundlesPhp",
+                {{400, 80, kPrompt, 20}, {401, 400, kBundlePhp, 21}, {410, 80, kPrompt, 22}},
+                {{"Administrator: cmd.exe - php", kConsole, 400, true},
+                 {"cmd.exe - dir", kConsole, 410, false}},
+                {401}},
+        Desktop{"BrowsersAndEditorsAreNeverClosed",
+                {{340, 80, "C:\\web\\server\\panel.exe", 20}},
+                {{"about_Cmdlets - Browser", "Chrome_WidgetWin_1", 340, false},
+                 {"cmd.go - Notepad++", "Notepad++", 340, false},
+                 {"cmd", kConsole, 340, true}},
+                {}},
+        Desktop{"AnotherProjectsPhpComesFirst",
+                {{500, 80, "C:\\projects\\site\\php.exe", 20},
+                 {501, 80, kBundlePhp, 21},
+                 {502, 80, "C:\\projects\\ConEmu.exe", 22}},
+                {{"cmd", kConsole, 500, false}},
+                {501}},
+        Desktop{"AProtectedProcessDoesNotBelong",
+                {{600, kEditor, "C:\\tools\\php.exe", 30, false}, {601, 80, kBundlePhp, 31}},
+                {{"cmd", kConsole, 600, false}},
+                {601}},
+        // Creation times unknown: the chain is followed as the ids say.
+        Desktop{"NoCreationTimes",
+                {{700, kEditor, "C:\\tools\\ConEmu.exe", 0}, {701, 700, "C:\\x\\php.exe", 0}},
+                {},
+                {701, 700}},
+        Desktop{"RootLetterCase",
+                {{800, 80, "c:\\WEB\\server\\modules\\php\\PHP-5.6-5.7\\php.exe", 20}},
+                {},
+#ifdef _WIN32
+                {800}
+#else
+                {}
+#endif
+        }),
+    [](const ::testing::TestParamInfo<Desktop>& info) { return info.param.name; });
+
+// Without a snapshot, or without any way to read program paths, nobody's
+// windows or processes can be told from the user's: nothing is touched.
+TEST(TidyUpTest, WithoutOwnershipNothingIsTouched) {
+  for (bool failSnapshots : {true, false}) {
+    SimulatedPlatform sim;
+    PlatformScope scope(sim);
+    sim.SetCurrentProcessId(kLauncher);
+    sim.AddProcess(kLauncher, 90, "C:\\web\\quillgate.exe", 10);
+    sim.AddProcess(300, 80, kBundlePhp, 20);
+    Window window = sim.AddWindow("cmd", false, 1, 300, kConsole);
+    sim.FailSnapshots(failSnapshots);
+    sim.FailPathQueries(!failSnapshots);
+    TidyUpSummary summary = TidyUpBundle(kRoot, kEditor);
+    EXPECT_TRUE(summary.snapshotFailed);
+    EXPECT_TRUE(summary.Noteworthy());
+    EXPECT_TRUE(sim.WindowExists(window));
+    EXPECT_TRUE(sim.Terminations().empty());
+    EXPECT_EQ(sim.OpenHandles(), 0u);
+  }
+}
+
+// An empty root (the current directory could not be read) puts no program
+// inside the bundle; the editor's leftovers are still found.
+TEST(TidyUpTest, AnEmptyRootHoldsNothing) {
+  SimulatedPlatform sim;
+  PlatformScope scope(sim);
+  sim.SetCurrentProcessId(kLauncher);
+  sim.AddProcess(kLauncher, 90, "C:\\web\\quillgate.exe", 10);
+  sim.AddProcess(300, 80, kBundlePhp, 20);
+  sim.AddProcess(301, kEditor, "C:\\tools\\php.exe", 20);
+  TidyUpSummary summary = TidyUpBundle("", kEditor);
+  ASSERT_EQ(summary.stoppedCount, 1);
+  EXPECT_STREQ(summary.stopped[0].name, "php.exe");
+  ASSERT_EQ(sim.Terminations().size(), 1u);
+  EXPECT_EQ(sim.Terminations()[0].pid, 301u);
+  EXPECT_FALSE(BundleProcesses::PathInside("", "C:\\web\\php.exe"));
+}
+
+}  // namespace
+}  // namespace qg
