@@ -29,14 +29,12 @@ void Release(FileReplacement* replacement) {
 // The last error is kept.
 bool HeldForAMoment(const char* target) {
   std::uint32_t error = Sys().GetLastError();
-  bool held = error == ERROR_SHARING_VIOLATION_CODE || error == ERROR_LOCK_VIOLATION_CODE;
-  if (error == ERROR_ACCESS_DENIED_CODE) {
-    std::uint32_t attributes = Sys().GetFileAttributesA(target);
-    held = attributes != INVALID_FILE_ATTRIBUTES_VALUE &&
-           !(attributes & (FILE_ATTRIBUTE_READONLY_FLAG | FILE_ATTRIBUTE_DIRECTORY_FLAG));
-    Sys().SetLastError(error);
-  }
-  return held;
+  if (error != ERROR_ACCESS_DENIED_CODE)
+    return error == ERROR_SHARING_VIOLATION_CODE || error == ERROR_LOCK_VIOLATION_CODE;
+  LastErrorKept kept;
+  std::uint32_t attributes = Sys().GetFileAttributesA(target);
+  return attributes != INVALID_FILE_ATTRIBUTES_VALUE &&
+         !(attributes & (FILE_ATTRIBUTE_READONLY_FLAG | FILE_ATTRIBUTE_DIRECTORY_FLAG));
 }
 
 }  // namespace
@@ -99,10 +97,8 @@ bool CommitReplacement(FileReplacement* replacement, bool replaceExisting) {
        (replaceExisting ? ReplaceHeldTarget(replacement->temporary, replacement->target, pauses)
                         : Sys().MoveFileA(replacement->temporary, replacement->target));
   if (!ok) {
-    // The error that made the replacement fail, not the clean-up's.
-    std::uint32_t error = Sys().GetLastError();
+    LastErrorKept kept;
     Sys().DeleteFileA(replacement->temporary);
-    Sys().SetLastError(error);
   }
   Release(replacement);
   return ok;
@@ -110,10 +106,9 @@ bool CommitReplacement(FileReplacement* replacement, bool replaceExisting) {
 
 void AbandonReplacement(FileReplacement* replacement) {
   if (replacement->handle) {
-    std::uint32_t error = Sys().GetLastError();
+    LastErrorKept kept;
     Sys().CloseHandle(replacement->handle);
     Sys().DeleteFileA(replacement->temporary);
-    Sys().SetLastError(error);
   }
   Release(replacement);
 }

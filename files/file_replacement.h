@@ -40,9 +40,10 @@ bool BeginReplacement(FileReplacement* replacement, const char* target);
 // last error says why; a write cut short without one counts as a full disk).
 bool WriteReplacement(FileReplacement* replacement, const void* bytes, std::uint32_t count);
 // Flushes, closes and renames over the target. False when anything failed;
-// the target is then unchanged and the platform's last error says why. The replacement is finished
-// either way. With `replaceExisting` false the temporary file only takes the target's name when no
-// file has it: a file that exists but could not be read is never overwritten.
+// the target is then unchanged and the platform's last error says why. The
+// replacement is finished either way. With `replaceExisting` false the
+// temporary file only takes the target's name when no file has it: a file
+// that exists but could not be read is never overwritten.
 bool CommitReplacement(FileReplacement* replacement, bool replaceExisting = true);
 // Drops the temporary file; the target is unchanged.
 void AbandonReplacement(FileReplacement* replacement);

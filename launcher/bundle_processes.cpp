@@ -2,15 +2,14 @@
 
 #include <cstring>
 
+#include "launcher/process_control.h"
+
 namespace qg {
 
 namespace {
 
-constexpr std::uint32_t kProcessEntrySize = 296;
 constexpr char kConsoleWindowClass[] = "ConsoleWindowClass";
 constexpr char kConEmuWindowClass[] = "VirtualConsoleClass";
-
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
 }  // namespace
 
@@ -28,12 +27,12 @@ std::string ProcessImagePath(Handle process) {
 bool BundleProcesses::PathInside(std::string_view root, std::string_view path) {
   if (root.empty() || path.size() <= root.size()) return false;
 #ifdef _WIN32
+  auto AsciiLower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
   for (std::size_t i = 0; i < root.size(); ++i) {
     if (AsciiLower(root[i]) != AsciiLower(path[i])) return false;
   }
   return true;
 #else
-  (void)AsciiLower;
   return path.substr(0, root.size()) == root;
 #endif
 }
@@ -138,11 +137,6 @@ bool BundleProcesses::ComputeBelongs(const ProcessRecord& record) const {
     current = parent;
   }
   return false;
-}
-
-bool BundleProcesses::Belongs(std::uint32_t pid) const {
-  const ProcessRecord* record = Find(pid);
-  return record && record->belongs;
 }
 
 bool BundleProcesses::OwnsCommandWindow(std::uint32_t owner) const {

@@ -42,7 +42,6 @@ class BundleProcesses {
   // nothing belongs then.
   bool Take(const std::string& root, std::uint32_t editorId);
 
-  bool Belongs(std::uint32_t pid) const;
   // Whether a command window owned by `owner` is the bundle's: the owner
   // belongs, or it is the direct parent of a process that belongs (the
   // user's prompt running the bundle's php.exe). Never for the launcher or

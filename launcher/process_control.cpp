@@ -8,10 +8,6 @@ namespace qg {
 
 namespace {
 
-// The size of the ANSI process entry as the snapshot calls expect it.
-constexpr std::uint32_t kProcessEntrySize = 296;
-constexpr std::uint32_t kTerminateExitCode = 9;
-
 // A heap copy of `length` bytes of `text`, lower-cased; null when the heap
 // has no room. Released with Sys().HeapFree.
 char* LoweredCopy(const char* text, std::size_t length) {

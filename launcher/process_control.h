@@ -5,6 +5,11 @@
 
 namespace qg {
 
+// The size of the ANSI process entry as the snapshot calls expect it.
+inline constexpr std::uint32_t kProcessEntrySize = 296;
+// The exit code of a process the launcher stops.
+inline constexpr std::uint32_t kTerminateExitCode = 9;
+
 // 1 when a process of that executable name runs (letter case ignored).
 int IsProcessRunning(const char* name);
 // Terminates, with exit code 9, the first process of that name in snapshot

@@ -9,7 +9,6 @@ namespace qg {
 
 namespace {
 
-constexpr std::uint32_t kTerminateExitCode = 9;
 // How long the launcher waits for a process it stopped to end, so that it
 // can collect it (POSIX) before it exits itself.
 constexpr std::uint32_t kReapWaitMilliseconds = 2000;

@@ -125,9 +125,8 @@ int CloseIniFile() {
       written = WriteBack(file);
     }
   }
-  std::uint32_t error = Sys().GetLastError();
+  LastErrorKept kept;
   ReleaseIniFile(file);
-  Sys().SetLastError(error);
   return written ? 1 : 0;
 }
 

@@ -283,4 +283,18 @@ Platform* SetPlatform(Platform* platform);
 // The native implementation of this build.
 Platform& NativePlatform();
 
+// Keeps the calling thread's last error across the clean-up calls of its
+// scope, which may set their own: the caller learns why the work failed, not
+// why the clean-up did.
+class LastErrorKept {
+ public:
+  LastErrorKept() : code_(Sys().GetLastError()) {}
+  ~LastErrorKept() { Sys().SetLastError(code_); }
+  LastErrorKept(const LastErrorKept&) = delete;
+  LastErrorKept& operator=(const LastErrorKept&) = delete;
+
+ private:
+  std::uint32_t code_;
+};
+
 }  // namespace qg

@@ -1,5 +1,6 @@
 // Reading saved XML files back with another program's parser: Python's
-// xml.etree, which honours the file's declaration (its encoding label).
+// xml.etree, which honours the file's declaration (its encoding label), or
+// any command whose output a test reads (xmllint).
 #pragma once
 
 #include <cstdio>
@@ -13,22 +14,30 @@ inline bool HavePythonXml() {
   return std::system("python3 -c 'import xml.etree.ElementTree' >/dev/null 2>&1") == 0;
 }
 
-// Runs `script` with the files as its arguments; its standard output, or
-// "<unreadable>" when it fails (a file does not parse).
-inline std::string RunPythonOn(const std::string& script, const std::vector<std::string>& paths) {
-  std::string command = "python3 -c '" + script + "'";
-  for (const std::string& path : paths) {
-    command += " '";
-    for (char c : path) command += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    command += "'";
-  }
-  command += " 2>/dev/null";
+// `text` as one word of a shell command line, in single quotes.
+inline std::string ShellQuoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// The standard output of a shell command; `failed` when it could not be run
+// or did not exit with 0.
+inline std::string CommandOutput(const std::string& command, const std::string& failed) {
   FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return "<unreadable>";
+  if (!pipe) return failed;
   std::string out;
   char buffer[4096];
   for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  return pclose(pipe) == 0 ? out : "<unreadable>";
+  return pclose(pipe) == 0 ? out : failed;
+}
+
+// Runs `script` with the files as its arguments; its standard output, or
+// "<unreadable>" when it fails (a file does not parse).
+inline std::string RunPythonOn(const std::string& script, const std::vector<std::string>& paths) {
+  std::string command = "python3 -c " + ShellQuoted(script);
+  for (const std::string& path : paths) command += " " + ShellQuoted(path);
+  return CommandOutput(command + " 2>/dev/null", "<unreadable>");
 }
 
 // "same" when the reader sees the same element tree (names, attributes,

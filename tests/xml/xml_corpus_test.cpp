@@ -20,27 +20,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Quoted(const std::string& path) {
-  std::string quoted = "'";
-  for (char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 bool HaveXmllint() { return std::system("xmllint --version >/dev/null 2>&1") == 0; }
 
 bool WellFormed(const std::string& path) {
-  return std::system(("xmllint --noout --nonet " + Quoted(path) + " >/dev/null 2>&1").c_str()) == 0;
+  return std::system(
+             ("xmllint --noout --nonet " + ShellQuoted(path) + " >/dev/null 2>&1").c_str()) == 0;
 }
 
 // xmllint's canonical form of the file, or "" when it fails.
 std::string Canonical(const std::string& path) {
-  std::string command = "xmllint --nonet --c14n " + Quoted(path) + " 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return "";
-  std::string out;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  return pclose(pipe) == 0 ? out : "";
+  return CommandOutput("xmllint --nonet --c14n " + ShellQuoted(path) + " 2>/dev/null", "");
 }
 
 // The first `limit` .xml files of at most 2 MB under /usr/share, sorted.
