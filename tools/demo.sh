@@ -64,6 +64,8 @@ echo "== what the launcher changed (php.ini is written back in its normalised fo
 echo "   CR LF line ends, no blank lines, key = value; config.xml keeps its layout):"
 diff -ru "$before/server" "$bundle/server" || true
 echo "== state.txt now holds: $(cat "$bundle/server/notepad/state.txt")"
+echo "== the run's record, server/notepad/quillgate.log:"
+cat "$bundle/server/notepad/quillgate.log"
 cp -r "$bundle/server" "$before/second"
 echo "== second run (same place: nothing to update)"
 run_launcher
