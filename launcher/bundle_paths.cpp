@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "launcher/launcher.h"
+#include "launcher/bundle_paths.h"
 #include "system/paths.h"
 #include "system/platform.h"
 

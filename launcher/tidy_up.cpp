@@ -1,9 +1,11 @@
-// The tidy-up after the editor has exited: the bundle's command windows are
-// closed and its auxiliary processes stopped; the user's are left alone.
+#include "launcher/tidy_up.h"
+
+#include <algorithm>
+
 #include "launcher/bundle_processes.h"
-#include "launcher/launcher.h"
-#include "launcher/process_control.h"
 #include "launcher/run_log.h"
+#include "system/console.h"
+#include "system/platform.h"
 
 namespace qg {
 
@@ -40,7 +42,7 @@ void StopFirstBundleProcess(const BundleProcesses& owned, const char* name,
 
 }  // namespace
 
-void PrepareTidyUp() { Sys().BecomeChildSubreaper(); }
+bool PrepareTidyUp() { return Sys().BecomeChildSubreaper(); }
 
 TidyUpSummary TidyUpBundle(const std::string& root, std::uint32_t editorId) {
   TidyUpSummary summary;
@@ -65,6 +67,10 @@ TidyUpSummary TidyUpBundle(const std::string& root, std::uint32_t editorId) {
 }
 
 void NoteTidyUp(const TidyUpSummary& summary) {
+  if (summary.orphansUntracked)
+    NoteRunEvent(
+        "tidy-up: could not become the subreaper of the editor's programs; those it left "
+        "running outside the bundle folder were not looked for");
   if (summary.snapshotFailed)
     NoteRunEvent("tidy-up: could not take a process snapshot; nothing of it was done");
   if (summary.windowsAsked > 0)
@@ -73,6 +79,22 @@ void NoteTidyUp(const TidyUpSummary& summary) {
   for (int i = 0; i < summary.stoppedCount; ++i)
     NoteRunEvent("tidy-up: stopped ", summary.stopped[i].name, " (process ",
                  NumberText(summary.stopped[i].pid), ")");
+}
+
+int CloseCommandWindows(WindowFilter accept, const void* context, int* asked) {
+  Window seen[kMaxCloseWindowPasses];
+  int different = 0;
+  int passes = 0;
+  while (passes < kMaxCloseWindowPasses) {
+    Window window = FindWindowByTitle(kCommandWindowText, accept, context);
+    if (!window) break;
+    ++passes;
+    if (std::find(seen, seen + different, window) == seen + different) seen[different++] = window;
+    Sys().PostMessageA(window, WM_CLOSE_MSG, 0, 0);
+    SleepMilliseconds(100);
+  }
+  if (asked) *asked = different;
+  return passes;
 }
 
 }  // namespace qg

@@ -55,7 +55,10 @@ TEST(TidyUpPosixTest, StopsTheBundlesProcessesAndLeavesOthersRunning) {
   // launcher left it, it would still run here (or linger unreaped).
   bool gone = !editorConEmu.empty() && !fs::exists("/proc/" + editorConEmu);
   findings += "editor ConEmu " +
-              std::string(editorConEmu.empty() ? "never ran" : gone ? "gone" : "left") + "\n";
+              std::string(editorConEmu.empty() ? "never ran"
+                          : gone               ? "gone"
+                                               : "left") +
+              "\n";
   EXPECT_EQ(findings,
             "bundle php killed\n"
             "foreign php running\n"

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "launcher/bundle_processes.h"
+#include "launcher/tidy_up.h"
 #include "tests/support/simulated_platform.h"
 
 namespace qg {

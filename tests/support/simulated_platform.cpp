@@ -709,6 +709,18 @@ std::uint32_t SimulatedPlatform::GetFileAttributesA(const char* path) {
 
 void SimulatedPlatform::GetLocalTime(SystemTime* time) { real_.GetLocalTime(time); }
 
+bool SimulatedPlatform::FileNamesIgnoreCase() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return fileNamesIgnoreCase_ ? *fileNamesIgnoreCase_ : real_.FileNamesIgnoreCase();
+}
+
+bool SimulatedPlatform::FilesAreHeldForAMoment() { return real_.FilesAreHeldForAMoment(); }
+
+void SimulatedPlatform::SetFileNamesIgnoreCase(bool ignore) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  fileNamesIgnoreCase_ = ignore;
+}
+
 int SimulatedPlatform::MultiByteToWideChar(const char* text, int length, char16_t* out,
                                            int capacity) {
   return real_.MultiByteToWideChar(text, length, out, capacity);
