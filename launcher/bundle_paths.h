@@ -15,6 +15,7 @@ struct BundlePaths {
   std::string phpDir;
   std::string editorDir;
   std::string domainsDir;
+  std::string updaterDir;  // the editor's updater, in the editor folder
 };
 
 // The paths of the bundle whose root is the current directory.

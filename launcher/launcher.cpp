@@ -48,7 +48,8 @@ int LauncherMain() {
 
     bool orphansTracked = PrepareTidyUp();
     std::uint32_t editorId = RunEditor(paths);
-    SleepMilliseconds(1000);
+    // The editor may have handed over to its updater, which starts it again.
+    NoteEditorRestartWait(WaitOutEditorRestart(paths, editorId));
     TidyUpSummary tidyUp = TidyUpBundle(paths.rootDir, editorId);
     tidyUp.orphansUntracked = !orphansTracked;
     NoteTidyUp(tidyUp);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "files/ascii_case.h"
 #include "launcher/bundle_processes.h"
 #include "launcher/run_log.h"
 #include "system/console.h"
@@ -40,7 +41,52 @@ void StopFirstBundleProcess(const BundleProcesses& owned, const char* name,
   }
 }
 
+enum class EditorLook { NoneRuns, Runs, NoSnapshot };
+
+// Whether the bundle's editor, or a program of its updater folder, runs;
+// what runs is added to `wait` the first time it is seen.
+EditorLook LookForBundleEditor(const BundlePaths& paths, std::uint32_t editorId,
+                               EditorRestartWait* wait) {
+  BundleProcesses processes;
+  if (!processes.Take(paths.rootDir, editorId)) return EditorLook::NoSnapshot;
+  const std::string editor = paths.editorDir + kEditorExe;
+  const bool ignoreCase = Sys().FileNamesIgnoreCase();
+  EditorLook look = EditorLook::NoneRuns;
+  for (const ProcessRecord& record : processes.Processes()) {
+    std::string_view path = processes.PathOf(record);
+    bool isEditor = ignoreCase ? EqualIgnoringAsciiCase(path, editor) : path == editor;
+    if (!isEditor && !BundleProcesses::PathInside(paths.updaterDir, path)) continue;
+    look = EditorLook::Runs;
+    bool seen = false;
+    for (const EditorRestartWait::Program& program : wait->waitedFor)
+      seen = seen || program.pid == record.pid;
+    if (!seen) wait->waitedFor.push_back({std::string(path), record.pid});
+  }
+  return look;
+}
+
 }  // namespace
+
+EditorRestartWait WaitOutEditorRestart(const BundlePaths& paths, std::uint32_t editorId) {
+  EditorRestartWait wait;
+  for (;;) {
+    EditorLook look;
+    while ((look = LookForBundleEditor(paths, editorId, &wait)) == EditorLook::Runs)
+      SleepMilliseconds(kRestartPollMilliseconds);
+    SleepMilliseconds(kSettleMilliseconds);
+    if (look == EditorLook::NoSnapshot) {
+      wait.snapshotFailed = true;
+      return wait;
+    }
+    if (LookForBundleEditor(paths, editorId, &wait) == EditorLook::NoneRuns) return wait;
+  }
+}
+
+void NoteEditorRestartWait(const EditorRestartWait& wait) {
+  for (const EditorRestartWait::Program& program : wait.waitedFor)
+    NoteRunEvent("editor: waited for ", program.path, " (process ", NumberText(program.pid),
+                 ") to end before the tidy-up");
+}
 
 bool PrepareTidyUp() { return Sys().BecomeChildSubreaper(); }
 

@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "launcher/bundle_paths.h"
 #include "launcher/process_control.h"
 
 namespace qg {
@@ -38,6 +40,32 @@ struct TidyUpSummary {
   // Whether the tidy-up has anything to report.
   bool Noteworthy() const { return snapshotFailed || closeRequests > 0 || stoppedCount > 0; }
 };
+
+// While the editor or its updater runs the launcher looks again after this
+// pause; once none runs it waits the settling pause and looks once more.
+inline constexpr std::uint32_t kRestartPollMilliseconds = 500;
+inline constexpr std::uint32_t kSettleMilliseconds = 1000;
+
+// What the launcher waited for after its editor had ended.
+struct EditorRestartWait {
+  struct Program {
+    std::string path;
+    std::uint32_t pid;
+  };
+  std::vector<Program> waitedFor;  // each process once, in the order seen
+  bool snapshotFailed = false;     // a look failed, which ended the wait
+};
+
+// After the editor this run started has ended: waits, looking every 500 ms
+// and without a time bound, while a process runs whose program is the
+// bundle's editor or lies in its updater folder (the updater restarts the
+// editor after installing plugins; so the editor restarting
+// itself, a second instance of it); then takes the 1000 ms pause and looks
+// once more. The processes are seen as the tidy-up sees them.
+EditorRestartWait WaitOutEditorRestart(const BundlePaths& paths, std::uint32_t editorId);
+// Notes in the run's record what the launcher waited for; nothing when it
+// only took the pause.
+void NoteEditorRestartWait(const EditorRestartWait& wait);
 
 // Run before the editor is started: keeps the editor's orphans findable
 // (POSIX: the launcher becomes their subreaper). False when it could not.

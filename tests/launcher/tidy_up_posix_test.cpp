@@ -93,5 +93,55 @@ TEST(TidyUpPosixTest, StopsTheBundlesProcessesAndLeavesOthersRunning) {
   for (pid_t pid : {foreignPhp, foreignConEmu, bundlePhp}) WaitFor(pid, 0ms);  // ends what is left
 }
 
+// The editor hands over to its updater and exits; the updater starts the
+// editor again. The launcher waits for the restarted editor before it stops
+// the bundle's php.exe.
+TEST(TidyUpPosixTest, WaitsForTheEditorRestartedByItsUpdater) {
+  QG_REQUIRE_OWN_PROCESSES();
+  Bundle bundle;
+  const std::string php = bundle.Root() + "server/modules/php/PHP-5.6-5.7/php.exe";
+  fs::copy_file("/bin/sleep", php);
+  const std::string updater = bundle.EditorDir() + "updater/GUP.exe";
+  const std::string handedOver = bundle.EditorDir() + "handed-over";
+  const std::string restartedEnd = bundle.EditorDir() + "restarted-editor-ended";
+  // First start: hand over and exit. Second start: work for a while, then
+  // tell when it ended, after checking that php.exe still runs.
+  auto quoted = [](const std::string& path) { return "\"" + path + "\""; };
+  WriteWholeFile(bundle.Editor(),
+                 "#!/bin/sh\n"
+                 "if [ ! -e " +
+                     quoted(handedOver) +
+                     " ]; then\n"
+                     "  : > " +
+                     quoted(handedOver) +
+                     "\n"
+                     "  " +
+                     quoted(updater) +
+                     " </dev/null >/dev/null 2>&1 &\n"
+                     "  exit 0\n"
+                     "fi\n"
+                     "sleep 2\n"
+                     "if kill -0 \"$PHP_PID\" 2>/dev/null; then s=running; else s=gone; fi\n"
+                     "echo \"php $s\" > " +
+                     quoted(restartedEnd) + "\n");
+  fs::create_directories(bundle.EditorDir() + "updater");
+  WriteWholeFile(updater,
+                 "#!/bin/sh\nsleep 1\n\"" + bundle.Editor() + "\" </dev/null >/dev/null 2>&1 &\n");
+  for (const std::string& script : {bundle.Editor(), updater})
+    fs::permissions(script, fs::perms::owner_all);
+  pid_t bundlePhp = Spawn(php, bundle.Root(), {"300"});
+  setenv("PHP_PID", std::to_string(bundlePhp).c_str(), 1);
+
+  ASSERT_TRUE(bundle.Run());
+  unsetenv("PHP_PID");
+
+  EXPECT_EQ(ReadWholeFile(restartedEnd), "php running\n");
+  EXPECT_EQ(StateOfChild(bundlePhp), "killed");
+  const std::string record = ReadWholeFile(bundle.Log());
+  EXPECT_NE(record.find("editor: waited for " + updater), std::string::npos) << record;
+  EXPECT_NE(record.find("editor: waited for " + bundle.Editor()), std::string::npos) << record;
+  WaitFor(bundlePhp, 0ms);
+}
+
 }  // namespace
 }  // namespace qg

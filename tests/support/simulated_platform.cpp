@@ -70,6 +70,13 @@ void SimulatedPlatform::SetCurrentProcessId(std::uint32_t pid) {
   currentProcessId_ = pid;
 }
 
+void SimulatedPlatform::EndProcess(std::uint32_t pid) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (SimProcess& p : processes_) {
+    if (p.pid == pid) p.running = false;
+  }
+}
+
 bool SimulatedPlatform::IsSubreaper() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return subreaper_;

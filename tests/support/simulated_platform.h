@@ -50,6 +50,8 @@ class SimulatedPlatform final : public Platform {
   // Makes every path query fail: a system without the call.
   void FailPathQueries(bool fail);
   void SetCurrentProcessId(std::uint32_t pid);
+  // Ends a process as if it had exited by itself.
+  void EndProcess(std::uint32_t pid);
   bool IsSubreaper() const;
   std::vector<std::uint32_t> ReapRequests() const;  // ids handed to ReapAdoptedProcesses
   // Makes CreateToolhelp32Snapshot fail (true) or work again (false).
