@@ -113,8 +113,10 @@ TidyUpSummary TidyUpBundle(const std::string& root, std::uint32_t editorId) {
 }
 
 void NoteTidyUp(const TidyUpSummary& summary) {
+  // A detail, not an event: a system that refuses the subreaper refuses it
+  // on every start, and a start with nothing else to say writes nothing.
   if (summary.orphansUntracked)
-    NoteRunEvent(
+    NoteRunDetail(
         "tidy-up: could not become the subreaper of the editor's programs; those it left "
         "running outside the bundle folder were not looked for");
   if (summary.snapshotFailed)

@@ -76,7 +76,8 @@ bool PrepareTidyUp();
 // ConEmu.exe that belong, and collects adopted processes that have ended.
 TidyUpSummary TidyUpBundle(const std::string& root, std::uint32_t editorId);
 // Notes in the run's record what the tidy-up closed and stopped, or that it
-// could not look; a tidy-up that did nothing notes nothing.
+// could not look; a tidy-up that did nothing notes nothing. That the
+// editor's orphans were not tracked goes with the record's other lines.
 void NoteTidyUp(const TidyUpSummary& summary);
 
 // Sends a close request to every window whose title holds "cmd" and that
