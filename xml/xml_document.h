@@ -126,6 +126,11 @@ struct XmlDocument {
   // declaration spelled it), or UTF-8 when the file named none.
   std::int32_t keepsFileBytes;
   char* declaredEncoding;
+  // Set once the file read so far (whole chunks) holds a byte from 0x80 on.
+  // Until then a character above U+007F in the tree can only have come from
+  // a reference, also where the parser does not say (entities' text,
+  // attribute defaults).
+  std::int32_t highBytesSeen;
   // Why the last load gave no complete tree: an XmlLoadProblem (xml_library.h).
   std::int32_t loadProblem;
 

@@ -64,6 +64,13 @@ bool ReserveText(XmlNode* node, std::size_t needed) {
   return true;
 }
 
+// Whether the tree of a file's own bytes can hold the character as a byte
+// beside them: an ASCII character always, one up to U+00FF once the file
+// has bytes from 0x80 on (which it then stands for).
+bool KeptAsByte(const XmlDocument* document, char32_t code) {
+  return code < 0x80 || (code <= 0xFF && document->highBytesSeen);
+}
+
 bool Accepting(const XmlDocument* document) {
   return document->currentNode && document->droppedDepth == 0;
 }
@@ -117,18 +124,21 @@ bool MakeTextMarkup(XmlDocument* document, XmlNode* node) {
 
 // Character data, comment content and instruction data: the parser's LF is
 // stored as the file's own line end, UTF-8 as one byte per character. In a
-// tree of a file's own bytes a character above U+00FF, and with `reference`
-// (the data is what one character reference gave) any character above
-// U+007F or a CR, makes the node's text markup and is stored as a
+// tree of a file's own bytes a character it cannot keep as a byte, and with
+// `reference` (the data is what one character reference gave) any character
+// above U+007F or a CR, makes the node's text markup and is stored as a
 // reference; markup text has '&', '<' and '>' escaped.
 void AppendText(XmlDocument* document, const char* bytes, std::size_t length,
                 bool reference = false) {
   if (!Accepting(document)) return;
   XmlNode* node = document->currentNode;
-  bool beyondByte = false;  // lead bytes from 0xC4 on start characters above U+00FF
-  for (std::size_t i = 0; i < length && !beyondByte; ++i)
-    beyondByte = static_cast<unsigned char>(bytes[i]) >= 0xC4;
-  bool referenceHere = reference || (document->keepsFileBytes && beyondByte);
+  // Lead bytes from 0xC2 on start characters above U+007F, from 0xC4 on
+  // those above U+00FF.
+  const unsigned char firstLost = document->highBytesSeen ? 0xC4 : 0xC2;
+  bool lost = false;
+  for (std::size_t i = 0; i < length && !lost; ++i)
+    lost = static_cast<unsigned char>(bytes[i]) >= firstLost;
+  bool referenceHere = reference || (document->keepsFileBytes && lost);
   if (referenceHere && !(node->flags & kMarkupText) && !MakeTextMarkup(document, node)) {
     document->contentLost = 1;
     return;
@@ -169,7 +179,7 @@ void AppendText(XmlDocument* document, const char* bytes, std::size_t length,
       Utf8Sequence sequence = DecodeUtf8(bytes + i, length - i);
       i += sequence.size;
       if (sequence.skipped) continue;  // the parser never delivers one
-      if (markup && (reference || sequence.code > 0xFF)) {
+      if (markup && (reference || !KeptAsByte(document, sequence.code))) {
         out += PutMarkupCharacter(sequence.code, true, out);
       } else if (sequence.complete && sequence.size == 2 && sequence.code < 256) {
         *out++ = static_cast<char>(sequence.code);
@@ -353,18 +363,19 @@ std::size_t MarkupFromFile(const char* raw, std::size_t length, char* out) {
 }
 
 // The markup of a value from the characters the parser gave (into `out`
-// when not null): those above U+00FF as references, the others as bytes.
-// Its length, or SIZE_MAX when it has no character above U+00FF.
-std::size_t MarkupFromParsed(const char* utf8, char* out) {
+// when not null): those the tree cannot keep as bytes as references, the
+// others as bytes. Its length, or SIZE_MAX when it needs no reference.
+std::size_t MarkupFromParsed(const XmlDocument* document, const char* utf8, char* out) {
   std::size_t made = 0, length = std::strlen(utf8);
-  bool beyondByte = false;
+  bool lost = false;
   for (std::size_t i = 0; i < length;) {
     Utf8Sequence sequence = DecodeUtf8(utf8 + i, length - i);
     i += sequence.size;
-    beyondByte = beyondByte || sequence.code > 0xFF;
-    made += PutMarkupCharacter(sequence.code, sequence.code > 0xFF, out ? out + made : nullptr);
+    bool reference = !KeptAsByte(document, sequence.code);
+    lost = lost || reference;
+    made += PutMarkupCharacter(sequence.code, reference, out ? out + made : nullptr);
   }
-  return beyondByte ? made : SIZE_MAX;
+  return lost ? made : SIZE_MAX;
 }
 
 // Whether `markup` stands for the characters of `utf8`.
@@ -412,14 +423,15 @@ void StoreMarkupValues(LoadContext* context, XmlNode* node, const XML_Char** att
       }
     }
     if (!markup) {
-      // Not spelled as in the file: only what the tree cannot keep at all.
-      length = MarkupFromParsed(parsed, nullptr);
+      // Not spelled as in the file: references only where the tree cannot
+      // keep the character as a byte.
+      length = MarkupFromParsed(document, parsed, nullptr);
       if (length == SIZE_MAX) continue;
       if (!(markup = PoolAlloc(document, length + 1))) {
         document->contentLost = 1;
         return;
       }
-      MarkupFromParsed(parsed, markup);
+      MarkupFromParsed(document, parsed, markup);
       markup[length] = '\0';
     }
     if (!MarkMarkupValue(node, i, true)) {
@@ -722,6 +734,11 @@ std::intptr_t LoadXmlDocument(ObjectNumber number, const char* path, int format)
     if (document->lineEnding == Undetected) document->lineEnding = DetectLineEnding(buffer, read);
     if (total == 0 && format == Ascii) {
       document->keepsFileBytes = ReadAsEightBit(static_cast<const unsigned char*>(buffer), read);
+    }
+    if (document->keepsFileBytes && !document->highBytesSeen) {
+      const auto* bytes = static_cast<const unsigned char*>(buffer);
+      for (std::uint32_t i = 0; i < read && !document->highBytesSeen; ++i)
+        document->highBytesSeen = bytes[i] >= 0x80;
     }
     total += read;
     if (XML_ParseBuffer(parser, static_cast<int>(read), total >= size) == XML_STATUS_ERROR) {
