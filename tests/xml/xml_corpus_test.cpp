@@ -183,7 +183,7 @@ TEST_F(XmlCorpusTest, EditorFilesKeepEveryCharacter) {
   int withReferences = 0;
   for (const fs::path& file : files) {
     SCOPED_TRACE(file.string());
-    ASSERT_NE(LoadXmlDocument(0, file.c_str(), Ascii), 0);
+    ASSERT_NE(LoadXmlDocument(0, file.string().c_str(), Ascii), 0);
     ASSERT_EQ(GetParseStatus(0), 0);
     std::string output = dir.Path("saved.xml");
     ASSERT_EQ(SaveXmlDocument(0, output.c_str()), 1);
