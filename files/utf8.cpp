@@ -35,6 +35,12 @@ Utf8Sequence DecodeUtf8(const char* bytes, std::size_t length) {
 std::size_t NarrowFromUtf8(const char* bytes, std::size_t length, char* out, std::size_t capacity) {
   std::size_t produced = 0;
   for (std::size_t i = 0; i < length;) {
+    if (static_cast<unsigned char>(bytes[i]) < 0x80) {  // most of every text
+      if (out && produced < capacity) out[produced] = bytes[i];
+      ++produced;
+      ++i;
+      continue;
+    }
     Utf8Sequence sequence = DecodeUtf8(bytes + i, length - i);
     i += sequence.size;
     if (sequence.skipped) continue;

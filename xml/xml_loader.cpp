@@ -134,11 +134,12 @@ void AppendText(XmlDocument* document, const char* bytes, std::size_t length,
   XmlNode* node = document->currentNode;
   // Lead bytes from 0xC2 on start characters above U+007F, from 0xC4 on
   // those above U+00FF.
-  const unsigned char firstLost = document->highBytesSeen ? 0xC4 : 0xC2;
-  bool lost = false;
-  for (std::size_t i = 0; i < length && !lost; ++i)
-    lost = static_cast<unsigned char>(bytes[i]) >= firstLost;
-  bool referenceHere = reference || (document->keepsFileBytes && lost);
+  bool referenceHere = reference;
+  if (!referenceHere && document->keepsFileBytes && !(node->flags & kMarkupText)) {
+    const unsigned char firstLost = document->highBytesSeen ? 0xC4 : 0xC2;
+    for (std::size_t i = 0; i < length && !referenceHere; ++i)
+      referenceHere = static_cast<unsigned char>(bytes[i]) >= firstLost;
+  }
   if (referenceHere && !(node->flags & kMarkupText) && !MakeTextMarkup(document, node)) {
     document->contentLost = 1;
     return;
@@ -398,13 +399,16 @@ void StoreMarkupValues(LoadContext* context, XmlNode* node, const XML_Char** att
   const char* tag = nullptr;
   std::size_t tagLength = 0;
   int looked = 0;  // 1: the tag is at hand, -1: it is not
-  int specified = XML_GetSpecifiedAttributeCount(context->parser) / 2;
+  int specified = 0;
   for (int i = 0; i < node->attributeCount; ++i) {
     const char* parsed = attributes[2 * i + 1];
     bool beyondAscii = false;
     for (const char* p = parsed; *p && !beyondAscii; ++p) beyondAscii = *p & 0x80;
     if (!beyondAscii) continue;
-    if (!looked) looked = CurrentMarkup(context->parser, &tag, &tagLength) ? 1 : -1;
+    if (!looked) {
+      looked = CurrentMarkup(context->parser, &tag, &tagLength) ? 1 : -1;
+      specified = XML_GetSpecifiedAttributeCount(context->parser) / 2;
+    }
     const char* raw = nullptr;
     std::size_t rawLength = 0, length = SIZE_MAX;
     if (looked > 0 && i < specified && RawAttributeValue(tag, tagLength, i, &raw, &rawLength))
@@ -655,6 +659,19 @@ bool ReadAsEightBit(const unsigned char* start, std::size_t length) {
   return !(length >= 1 && start[0] == 0) && !(length >= 2 && start[1] == 0);
 }
 
+// Whether any of the bytes is 0x80 or above; eight at a time.
+bool HasHighByte(const unsigned char* bytes, std::size_t length) {
+  std::size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes + i, 8);
+    if (word & 0x8080808080808080u) return true;
+  }
+  for (; i < length; ++i)
+    if (bytes[i] & 0x80) return true;
+  return false;
+}
+
 }  // namespace
 
 LineEndingStyle DetectLineEnding(const void* chunk, std::size_t length) {
@@ -736,9 +753,7 @@ std::intptr_t LoadXmlDocument(ObjectNumber number, const char* path, int format)
       document->keepsFileBytes = ReadAsEightBit(static_cast<const unsigned char*>(buffer), read);
     }
     if (document->keepsFileBytes && !document->highBytesSeen) {
-      const auto* bytes = static_cast<const unsigned char*>(buffer);
-      for (std::uint32_t i = 0; i < read && !document->highBytesSeen; ++i)
-        document->highBytesSeen = bytes[i] >= 0x80;
+      document->highBytesSeen = HasHighByte(static_cast<const unsigned char*>(buffer), read);
     }
     total += read;
     if (XML_ParseBuffer(parser, static_cast<int>(read), total >= size) == XML_STATUS_ERROR) {
