@@ -154,9 +154,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!qg::LoadXmlDocument(0, input.c_str(), format)) return 0;
   bool clean = qg::GetParseStatus(0) == 0;
   // An 8-bit save of an Ascii load carries the file's own label, so it can
-  // read back only as well as the file itself reads under that label (and
-  // entities can hide references to the characters 0x80-0xFF, which come
-  // into the tree as bytes beside the file's own).
+  // read back only as well as the file itself reads under that label (and,
+  // in a file with bytes beyond ASCII, entities can hide references to the
+  // characters 0x80-0xFF, which then come into the tree as bytes beside the
+  // file's own).
   bool asciiLoad = format == qg::Ascii;
   bool asciiFile = AsciiOnly(content) && ReadAsBytes(content);
   if (asciiLoad && !asciiFile && content.find("<!ENTITY") != std::string::npos) clean = false;
