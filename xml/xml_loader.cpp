@@ -126,8 +126,9 @@ bool MakeTextMarkup(XmlDocument* document, XmlNode* node) {
 // stored as the file's own line end, UTF-8 as one byte per character. In a
 // tree of a file's own bytes a character it cannot keep as a byte, and with
 // `reference` (the data is what one character reference gave) any character
-// above U+007F or a CR, makes the node's text markup and is stored as a
-// reference; markup text has '&', '<' and '>' escaped.
+// above U+007F, makes the node's text markup and is stored as a reference,
+// as is a CR (only a reference gives one); markup text has '&', '<' and '>'
+// escaped.
 void AppendText(XmlDocument* document, const char* bytes, std::size_t length,
                 bool reference = false) {
   if (!Accepting(document)) return;
@@ -137,8 +138,10 @@ void AppendText(XmlDocument* document, const char* bytes, std::size_t length,
   bool referenceHere = reference;
   if (!referenceHere && document->keepsFileBytes && !(node->flags & kMarkupText)) {
     const unsigned char firstLost = document->highBytesSeen ? 0xC4 : 0xC2;
+    // The parser turns every line end of the file into LF: a CR in the data
+    // came from a reference (also through an entity's text).
     for (std::size_t i = 0; i < length && !referenceHere; ++i)
-      referenceHere = static_cast<unsigned char>(bytes[i]) >= firstLost;
+      referenceHere = static_cast<unsigned char>(bytes[i]) >= firstLost || bytes[i] == '\r';
   }
   if (referenceHere && !(node->flags & kMarkupText) && !MakeTextMarkup(document, node)) {
     document->contentLost = 1;
@@ -150,7 +153,7 @@ void AppendText(XmlDocument* document, const char* bytes, std::size_t length,
   if (document->lineEnding == CrLf) {
     for (std::size_t i = 0; i < length; ++i) extra += bytes[i] == '\n';
   }
-  // Markup takes at most 8 bytes per input byte ("&#x000D;" for one).
+  // Markup takes at most 5 bytes per input byte ("&amp;" for one '&'); 8 to spare.
   if (!ReserveText(node, old + extra + (markup ? 8 : 1) * length + 1)) {
     document->contentLost = 1;
     return;
@@ -170,7 +173,7 @@ void AppendText(XmlDocument* document, const char* bytes, std::size_t length,
       }
       ++i;
     } else if (c < 0x80) {
-      if (markup && (EscapedInMarkupText(c) || (reference && c == '\r'))) {
+      if (markup && (EscapedInMarkupText(c) || c == '\r')) {
         out += PutMarkupCharacter(c, true, out);
       } else {
         *out++ = static_cast<char>(c);
