@@ -6,41 +6,49 @@ namespace {
 bool IsContinuation(unsigned char b) { return b >= 0x80 && b <= 0xBF; }
 }  // namespace
 
-std::size_t NarrowFromUtf8(const char* bytes, std::size_t length, char* out, std::size_t capacity) {
+Utf8Sequence DecodeUtf8(const char* bytes, std::size_t length) {
   const auto* in = reinterpret_cast<const unsigned char*>(bytes);
-  std::size_t produced = 0;
-  auto emit = [&](unsigned char c) {
-    if (out && produced < capacity) out[produced] = static_cast<char>(c);
-    ++produced;
-  };
-  std::size_t i = 0;
-  while (i < length) {
-    unsigned char lead = in[i];
-    std::size_t left = length - i - 1;  // bytes after the lead
-    if (lead < 0x80) {
-      emit(lead);
-      i += 1;
-    } else if (lead >= 0xC0 && lead <= 0xDF && left >= 1) {
-      if (IsContinuation(in[i + 1])) {
-        unsigned code = ((lead & 0x1Fu) << 6) | (in[i + 1] & 0x3Fu);
-        emit(code < 256 ? static_cast<unsigned char>(code) : '?');
-        i += 2;
-      } else {
-        emit('?');
-        i += 1;
-      }
-    } else if (lead >= 0xE0 && lead <= 0xEF && left >= 2) {
-      emit('?');
-      i += !IsContinuation(in[i + 1]) ? 1 : !IsContinuation(in[i + 2]) ? 2 : 3;
-    } else if (lead >= 0xF0 && lead <= 0xF7 && left >= 3) {
-      emit('?');
-      i += !IsContinuation(in[i + 1])   ? 1
-           : !IsContinuation(in[i + 2]) ? 2
-           : !IsContinuation(in[i + 3]) ? 3
-                                        : 4;
-    } else {
-      i += 1;  // stray continuation, 0xF8-0xFF, or a sequence cut by the end
+  unsigned char lead = in[0];
+  std::size_t left = length - 1;  // bytes after the lead
+  if (lead < 0x80) return {lead, 1, true, true, false};
+  std::size_t extra = lead >= 0xC0 && lead <= 0xDF   ? 1
+                      : lead >= 0xE0 && lead <= 0xEF ? 2
+                      : lead >= 0xF0 && lead <= 0xF7 ? 3
+                                                     : 0;
+  if (extra == 0 || extra > left) return {0, 1, false, false, true};
+  Utf8Sequence sequence{static_cast<char32_t>(lead & (0x3F >> extra)), 1, true, false, false};
+  for (std::size_t k = 1; k <= extra; ++k) {
+    if (!IsContinuation(in[k])) {
+      sequence.complete = false;
+      return sequence;
     }
+    sequence.code = (sequence.code << 6) | (in[k] & 0x3Fu);
+    ++sequence.size;
+  }
+  constexpr char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+  char32_t code = sequence.code;
+  sequence.wellFormed =
+      code >= kSmallest[extra] && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
+  return sequence;
+}
+
+std::size_t NarrowFromUtf8(const char* bytes, std::size_t length, char* out, std::size_t capacity) {
+  std::size_t produced = 0;
+  for (std::size_t i = 0; i < length;) {
+    if (static_cast<unsigned char>(bytes[i]) < 0x80) {  // most of every text
+      if (out && produced < capacity) out[produced] = bytes[i];
+      ++produced;
+      ++i;
+      continue;
+    }
+    Utf8Sequence sequence = DecodeUtf8(bytes + i, length - i);
+    i += sequence.size;
+    if (sequence.skipped) continue;
+    // A sequence of one or two bytes for a character up to 255 is that
+    // character; anything else is one "?".
+    bool kept = sequence.complete && sequence.size <= 2 && sequence.code < 256;
+    if (out && produced < capacity) out[produced] = kept ? static_cast<char>(sequence.code) : '?';
+    ++produced;
   }
   return out && produced > capacity ? capacity : produced;
 }

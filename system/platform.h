@@ -79,6 +79,7 @@ inline constexpr std::uint32_t ERROR_WRITE_PROTECT_CODE = 19;
 inline constexpr std::uint32_t ERROR_GEN_FAILURE_CODE = 31;
 inline constexpr std::uint32_t ERROR_SHARING_VIOLATION_CODE = 32;
 inline constexpr std::uint32_t ERROR_LOCK_VIOLATION_CODE = 33;
+inline constexpr std::uint32_t ERROR_HANDLE_EOF_CODE = 38;
 inline constexpr std::uint32_t ERROR_HANDLE_DISK_FULL_CODE = 39;
 inline constexpr std::uint32_t ERROR_FILE_EXISTS_CODE = 80;
 inline constexpr std::uint32_t ERROR_INVALID_PARAMETER_CODE = 87;
@@ -147,6 +148,9 @@ struct ShellExecuteInfo {
   int nShow = 0;
   Handle hProcess = 0;  // filled in by the call when a process was started
 };
+
+// The code page GetACP reports for UTF-8.
+inline constexpr std::uint32_t CP_UTF8_CODE = 65001;
 
 class Platform {
  public:
@@ -278,6 +282,14 @@ class Platform {
   virtual bool CreatePipe(Handle* readEnd, Handle* writeEnd) = 0;
   // Duplicates `source` within this process, not inheritable.
   virtual bool DuplicateHandle(Handle source, Handle* target) = 0;
+
+  // --- the code page of 8-bit texts -----------------------------------------------------
+  // Paths and other 8-bit texts are in the ANSI code page this returns
+  // (GetACP): Windows' own, CP_UTF8_CODE on POSIX, where paths are UTF-8.
+  // Portable code decodes CP_UTF8_CODE texts with DecodeUtf8 (files/utf8.h)
+  // and any other page with MultiByteToWideChar (which on POSIX takes bytes
+  // as the characters 0-255, for the Unicode file format).
+  virtual std::uint32_t GetACP() = 0;
 };
 
 // The platform every library uses. Never null: the native one until a test

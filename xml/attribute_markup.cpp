@@ -3,18 +3,30 @@
 #include <cstring>
 #include <vector>
 
+#include "files/utf8.h"
 #include "system/platform.h"
+#include "xml/xml_document.h"
+#include "xml/xml_library.h"
 #include "xml/xml_writer.h"
 
 namespace qg {
 
 namespace {
 
-// Code points of `text`, or false when it does not decode.
+// Code points of `text` in the ANSI code page, or false when it does not
+// decode.
 bool DecodeNarrow(const char* text, std::size_t length, std::vector<char32_t>* out) {
-#ifdef _WIN32
-  // The ANSI code page, through the platform; surrogate pairs joined.
   if (length == 0) return true;
+  if (Sys().GetACP() == CP_UTF8_CODE) {
+    for (std::size_t i = 0; i < length;) {
+      Utf8Sequence sequence = DecodeUtf8(text + i, length - i);
+      if (!sequence.wellFormed) return false;
+      out->push_back(sequence.code);
+      i += sequence.size;
+    }
+    return true;
+  }
+  // Through the platform, surrogate pairs joined.
   int units = Sys().MultiByteToWideChar(text, static_cast<int>(length), nullptr, 0);
   if (units <= 0) return false;
   std::vector<char16_t> wide(static_cast<std::size_t>(units));
@@ -32,41 +44,115 @@ bool DecodeNarrow(const char* text, std::size_t length, std::vector<char32_t>* o
     }
   }
   return true;
-#else
-  // Paths are UTF-8 here: well-formed, shortest-form sequences only.
-  const auto* in = reinterpret_cast<const unsigned char*>(text);
-  for (std::size_t i = 0; i < length;) {
-    unsigned char lead = in[i];
-    std::size_t extra = lead < 0x80                    ? 0
-                        : lead >= 0xC2 && lead <= 0xDF ? 1
-                        : lead >= 0xE0 && lead <= 0xEF ? 2
-                        : lead >= 0xF0 && lead <= 0xF4 ? 3
-                                                       : 4;
-    if (extra == 4 || extra > length - i - 1) return false;
-    char32_t code = extra == 0 ? lead : lead & (0x3F >> extra);
-    for (std::size_t k = 1; k <= extra; ++k) {
-      if ((in[i + k] & 0xC0) != 0x80) return false;
-      code = (code << 6) | (in[i + k] & 0x3F);
-    }
-    constexpr char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
-    if (code < kSmallest[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-      return false;
-    out->push_back(code);
-    i += extra + 1;
-  }
-  return true;
-#endif
 }
 
-void AppendEscaped(unsigned char c, std::string* markup) {
-  if (const char* entity = AttributeEntity(c)) {
-    *markup += entity;
-  } else {
-    *markup += static_cast<char>(c);
+void Append(std::string* markup, char32_t code, bool reference) {
+  char spelled[kLongestReference];
+  markup->append(spelled, PutMarkupCharacter(code, reference, spelled));
+}
+
+// The character an entity or character reference between '&' and ';'
+// names, or false when it names none this reader knows.
+bool Referenced(const char* name, std::size_t length, char32_t* code) {
+  static constexpr struct {
+    const char* name;
+    char32_t code;
+  } kPredefined[] = {{"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"apos", '\''}, {"quot", '"'}};
+  if (length >= 2 && name[0] == '#') {
+    bool hex = name[1] == 'x';
+    std::size_t i = hex ? 2 : 1;
+    if (i == length) return false;
+    char32_t value = 0;
+    for (; i < length; ++i) {
+      char c = name[i];
+      int digit = c >= '0' && c <= '9'          ? c - '0'
+                  : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
+                  : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                : -1;
+      if (digit < 0) return false;
+      value = value * (hex ? 16 : 10) + static_cast<char32_t>(digit);
+      if (value > 0x10FFFF) return false;
+    }
+    *code = value;
+    return true;
   }
+  for (const auto& entity : kPredefined) {
+    if (std::strlen(entity.name) == length && std::memcmp(entity.name, name, length) == 0) {
+      *code = entity.code;
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
+
+std::size_t PutMarkupCharacter(char32_t code, bool reference, char* out) {
+  char spelled[kLongestReference];
+  std::size_t length = 0;
+  if (code < 0x80) {
+    if (const char* entity = AttributeEntity(static_cast<unsigned char>(code))) {
+      length = std::strlen(entity);
+      std::memcpy(spelled, entity, length);
+    } else {
+      spelled[length++] = static_cast<char>(code);
+    }
+  } else if (reference || code > 0xFF) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    char digits[8];
+    int count = 0;
+    for (char32_t rest = code; rest || count < 4; rest >>= 4) digits[count++] = kHex[rest & 0xF];
+    std::memcpy(spelled, "&#x", 3);
+    length = 3;
+    while (count > 0) spelled[length++] = digits[--count];
+    spelled[length++] = ';';
+  } else {
+    spelled[length++] = static_cast<char>(code);
+  }
+  if (out) std::memcpy(out, spelled, length);
+  return length;
+}
+
+char32_t NextStoredCharacter(const char** at, const char* end, bool markup) {
+  const char* p = *at;
+  auto byte = static_cast<unsigned char>(*p);
+  *at = p + 1;
+  if (!markup || byte != '&') return byte;
+  const void* semicolon = std::memchr(p + 1, ';', static_cast<std::size_t>(end - p - 1));
+  char32_t code = 0;
+  if (semicolon &&
+      Referenced(p + 1, static_cast<std::size_t>(static_cast<const char*>(semicolon) - p - 1),
+                 &code)) {
+    *at = static_cast<const char*>(semicolon) + 1;
+    return code;
+  }
+  return byte;
+}
+
+std::u32string CodePointsFromStored(const char* stored, bool markup) {
+  std::u32string codes;
+  if (!stored) return codes;
+  const char* end = stored + std::strlen(stored);
+  for (const char* at = stored; at < end;) codes += NextStoredCharacter(&at, end, markup);
+  return codes;
+}
+
+std::string StoredFromCodePoints(const XmlNode* node, std::u32string_view codes, bool* markup) {
+  const XmlDocument* document =
+      node ? LookupObject(XmlDocumentTable(), node->documentNumber) : nullptr;
+  char32_t kept = document && document->keepsFileBytes ? 0x7F : 0xFF;
+  *markup = false;
+  for (char32_t code : codes) *markup = *markup || code > kept;
+  std::string stored;
+  for (char32_t code : codes) {
+    if (*markup) {
+      Append(&stored, code, true);
+    } else {
+      stored += static_cast<char>(code);
+    }
+  }
+  return stored;
+}
 
 std::string AttributeMarkupFromNarrow(const char* text) {
   if (!text) text = "";
@@ -74,23 +160,12 @@ std::string AttributeMarkupFromNarrow(const char* text) {
   std::string markup;
   std::vector<char32_t> codes;
   if (!DecodeNarrow(text, length, &codes)) {
+    // Escaped where ASCII, every other byte as it is.
     for (std::size_t i = 0; i < length; ++i)
-      AppendEscaped(static_cast<unsigned char>(text[i]), &markup);
+      Append(&markup, static_cast<unsigned char>(text[i]), false);
     return markup;
   }
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  for (char32_t code : codes) {
-    if (code < 0x80) {
-      AppendEscaped(static_cast<unsigned char>(code), &markup);
-      continue;
-    }
-    char digits[8];
-    int count = 0;
-    for (char32_t rest = code; rest || count < 4; rest >>= 4) digits[count++] = kHex[rest & 0xF];
-    markup += "&#x";
-    while (count > 0) markup += digits[--count];
-    markup += ';';
-  }
+  for (char32_t code : codes) Append(&markup, code, true);
   return markup;
 }
 

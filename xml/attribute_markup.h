@@ -1,18 +1,52 @@
-// An 8-bit text (a path in the system's ANSI code page) as the markup of an
-// attribute value that every XML reader takes back as the same characters,
-// whatever encoding the file is labelled with.
+// Markup: a value or text as the file spells it, with character references
+// for what 8-bit text cannot carry. The tree stores such strings for
+// characters it cannot keep (see xml_document.h); the launcher writes the
+// bundle folder that way.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace qg {
+
+struct XmlNode;
 
 // The text with every character above U+007F written as a character
 // reference in upper-case hex of at least four digits ("&#x041F;") and the
 // ASCII characters escaped as the writer escapes attribute values ("&amp;").
-// The text is decoded through the ANSI code page on Windows and as UTF-8
-// elsewhere; a text that does not decode keeps its bytes, escaped only where
-// they are ASCII, which is what saving it as a plain value writes.
+// The text is decoded in the system's ANSI code page (GetACP); a text that
+// does not decode keeps its bytes, escaped only where they are ASCII, which
+// is what saving it as a plain value writes.
 std::string AttributeMarkupFromNarrow(const char* text);
+
+// The characters a stored value or text stands for, as Unicode code points.
+// `markup` tells how it is stored (IsNodeAttributeMarkup, or the node's
+// kMarkupText flag): markup has its character references and the five
+// predefined entities decoded; every other byte, and every byte of plain
+// text, is the character of that code (0-255). An '&' that starts no
+// reference is taken as itself. A null `stored` gives no characters.
+std::u32string CodePointsFromStored(const char* stored, bool markup);
+
+// What the tree of `node`'s document stores for the characters `codes` as an
+// attribute value: plain 8-bit text, with `*markup` false, when the tree
+// keeps every one of them (all ASCII in a tree of a file's own bytes, all up
+// to U+00FF in any other); else markup with `*markup` true, in which every
+// character above U+007F is a reference. Store it with SetNodeAttribute or
+// SetNodeAttributeMarkup accordingly.
+std::string StoredFromCodePoints(const XmlNode* node, std::u32string_view codes, bool* markup);
+
+// --- shared by the library's parts --------------------------------------------------
+
+// The next character of a stored string at `*at` (before `end`), and `*at`
+// moved past it.
+char32_t NextStoredCharacter(const char** at, const char* end, bool markup);
+
+// Puts into `out` (when not null) how a value's markup spells `code`: an
+// ASCII character escaped as the writer escapes attribute values, any other
+// as a reference when `reference` is set, else as the byte of its code (only
+// for codes up to 255). Returns the bytes, at most kLongestReference.
+std::size_t PutMarkupCharacter(char32_t code, bool reference, char* out);
+inline constexpr std::size_t kLongestReference = 10;  // "&#x10FFFF;"
 
 }  // namespace qg

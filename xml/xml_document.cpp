@@ -62,6 +62,7 @@ void ReleaseNodeStrings(XmlNode* node) {
     }
     if (!(node->flags & kPooledAttributes)) sys.HeapFree(node->attributes);
   }
+  if (node->markupMarks) sys.HeapFree(node->markupMarks);
 }
 
 // Releases a whole subtree without recursion: each child is unlinked from its
@@ -177,6 +178,24 @@ char** PoolAllocPointers(XmlDocument* document, std::size_t count, bool* pooled)
   document->poolNext = at + size;
   *pooled = true;
   return reinterpret_cast<char**>(at);
+}
+
+bool MarkMarkupValue(XmlNode* node, int index, bool markup) {
+  if (IsMarkupValue(node, index) == markup) return true;
+  auto word = static_cast<std::uint32_t>(index) / 32;
+  std::uint32_t* marks = node->markupMarks;
+  if (!marks || word >= marks[0]) {
+    // Only setting a mark gets here; room for every attribute the array can hold.
+    auto pairs = static_cast<std::uint32_t>(node->attributeCount + node->spareSlots);
+    std::uint32_t words = (pairs > word * 32 + 32 ? pairs : word * 32 + 32) / 32 + 1;
+    void* grown = marks ? Sys().HeapReAlloc(marks, (words + 1) * sizeof(std::uint32_t), true)
+                        : Sys().HeapAlloc((words + 1) * sizeof(std::uint32_t), true);
+    if (!grown) return false;
+    marks = node->markupMarks = static_cast<std::uint32_t*>(grown);
+    marks[0] = words;
+  }
+  marks[1 + word] ^= 1u << (index % 32);
+  return true;
 }
 
 char* CopyIndividual(const char* text) {

@@ -14,6 +14,16 @@
 // arrays and must be aligned, so a pool-carved array is aligned to a pointer
 // and its pool ownership is recorded in the node's `flags` instead
 // (`kPooledAttributes`); an array without that flag is an individual block.
+//
+// Markup. A tree read from a file's own bytes (`keepsFileBytes`) has one
+// byte per character and cannot hold a character that a reference brought
+// in beside those bytes. A value or text holding one is stored as markup:
+// the characters as the file must spell them, such a character as a
+// reference ("&#x041F;", upper-case hex, at least four digits) and the
+// ASCII characters escaped as the writer escapes them ("&amp;"), while the
+// file's own bytes stay as they are. The writer copies markup unchanged; a
+// node's text lengths (`precedingTextLength`, `textLength`) then count
+// markup bytes. xml/attribute_markup.h decodes and encodes such strings.
 #pragma once
 
 #include <cstddef>
@@ -49,12 +59,8 @@ inline constexpr XmlParseStatus kParseNoInput = 1;
 // Node flag: the attribute array was carved from the document's string pool
 // (and is released with the pool, never on its own).
 inline constexpr std::uint16_t kPooledAttributes = 1;
-// Node flags from bit 1 on: the value of attribute i (i below
-// kMarkupAttributeLimit) holds ready markup and is written as it is.
-inline constexpr int kMarkupAttributeLimit = 15;
-inline constexpr std::uint16_t MarkupValueFlag(int index) {
-  return static_cast<std::uint16_t>(1u << (index + 1));
-}
+// Node flag: the node's text is markup.
+inline constexpr std::uint16_t kMarkupText = 2;
 
 struct XmlNode {
   XmlNode* parent;       // null for the DocumentNode
@@ -72,6 +78,10 @@ struct XmlNode {
   // of `text` while loading appends to it (its block is sized from that).
   std::uint16_t flags;
   std::uint32_t textLength;
+  // Which attribute values are markup: null when none is, else an
+  // individual block whose first word is the number of words after it, bit
+  // i of those set for attribute i.
+  std::uint32_t* markupMarks;
 };
 
 // A name/value pair as it lies in a node's `attributes` array.
@@ -109,8 +119,6 @@ struct XmlDocument {
   // tree is incomplete, and the load reports it as a failure, so that it is
   // never saved over the file it came from.
   std::int32_t contentLost;
-  // Why the load did not give a complete tree (an XmlLoadProblem).
-  std::int32_t loadProblem;
   // Set when the file was loaded with the Ascii format and the parser read
   // its bytes as 8-bit text (no byte-order mark, no zero byte among the first
   // two): the tree then holds the file's own bytes, and 8-bit output keeps the
@@ -118,6 +126,13 @@ struct XmlDocument {
   // declaration spelled it), or UTF-8 when the file named none.
   std::int32_t keepsFileBytes;
   char* declaredEncoding;
+  // Set once the file read so far (whole chunks) holds a byte from 0x80 on.
+  // Until then a character above U+007F in the tree can only have come from
+  // a reference, also where the parser does not say (entities' text,
+  // attribute defaults).
+  std::int32_t highBytesSeen;
+  // Why the last load gave no complete tree: an XmlLoadProblem (xml_library.h).
+  std::int32_t loadProblem;
 
   bool Live() const { return inUse != 0; }
 };
@@ -145,6 +160,16 @@ bool AddPoolBlock(XmlDocument* document, std::size_t size);
 // A pointer-aligned array from the pool; `pooled` tells whether it came from
 // the pool (true) or is an individual allocation (false).
 char** PoolAllocPointers(XmlDocument* document, std::size_t count, bool* pooled);
+
+// Whether the value of attribute `index` is markup.
+inline bool IsMarkupValue(const XmlNode* node, int index) {
+  const std::uint32_t* marks = node->markupMarks;
+  auto word = static_cast<std::uint32_t>(index) / 32;
+  return marks && word < marks[0] && (marks[1 + word] >> (index % 32) & 1u);
+}
+// Marks the value of attribute `index` as markup or plain; false when
+// memory for the marks runs out (only a mark that is set can need it).
+bool MarkMarkupValue(XmlNode* node, int index, bool markup);
 
 // A zero-filled node from the shared NodePool, or null.
 XmlNode* TakeNode();

@@ -36,16 +36,25 @@ XmlLoadProblem GetLoadProblem(ObjectNumber number);
 XmlNode* GetMainNode(ObjectNumber number);
 // The node at `path` from `node`, or null.
 XmlNode* FindNodeByPath(XmlNode* node, const char* path);
-// Replaces or appends an attribute of an element.
+// Replaces or appends an attribute of an element, as plain 8-bit text. When
+// memory for it cannot be had nothing changes and the platform's last error
+// is ERROR_NOT_ENOUGH_MEMORY_CODE.
 void SetNodeAttribute(XmlNode* node, const char* name, const char* value);
 // SetNodeAttribute for a value given in the form it takes in the file:
 // `markup` is written as it is, unescaped, so it must be well-formed attribute
-// content (character data with its references, no '<', '"' or lone '&'). Only
-// the first 15 attributes of an element can hold markup; false, with nothing
-// changed, past them, and when memory for the copy cannot be had.
+// content (character data with its references, no '<', '"' or lone '&'). Any
+// attribute of an element can hold markup. False, with nothing changed and
+// the platform's last error set to the cause (ERROR_NOT_ENOUGH_MEMORY_CODE
+// when memory for it cannot be had, ERROR_INVALID_PARAMETER_CODE for a node
+// that is not an element).
 bool SetNodeAttributeMarkup(XmlNode* node, const char* name, const char* markup);
-// The value of an element's attribute, or null when it has none of that name.
+// The value of an element's attribute as the tree stores it, or null when it
+// has none of that name: plain 8-bit text, or markup (as set by
+// SetNodeAttributeMarkup, or as loading stores a value that holds a character
+// the tree cannot keep; see xml_document.h). IsNodeAttributeMarkup tells
+// which; CodePointsFromStored (attribute_markup.h) gives its characters.
 const char* GetNodeAttribute(const XmlNode* node, const char* name);
+bool IsNodeAttributeMarkup(const XmlNode* node, const char* name);
 // Writes the document to `path`; 1 when all of it was written.
 std::int32_t SaveXmlDocument(ObjectNumber number, const char* path, std::uint32_t flags = 0);
 // Releases a document; -1 releases every one.

@@ -9,6 +9,7 @@
 
 #include "files/utf8.h"
 #include "system/platform.h"
+#include "xml/attribute_markup.h"
 #include "xml/xml_library.h"
 
 namespace qg {
@@ -27,7 +28,14 @@ void ParserFree(void* block) {
 }
 const XML_Memory_Handling_Suite kParserMemory = {ParserMalloc, ParserRealloc, ParserFree};
 
-XmlDocument* DocumentOf(void* userData) { return static_cast<XmlDocument*>(userData); }
+// The callbacks' user data: the document being built, and its parser.
+struct LoadContext {
+  XmlDocument* document;
+  XML_Parser parser;
+};
+
+LoadContext* ContextOf(void* userData) { return static_cast<LoadContext*>(userData); }
+XmlDocument* DocumentOf(void* userData) { return ContextOf(userData)->document; }
 
 // --- growing texts ------------------------------------------------------------
 
@@ -56,21 +64,97 @@ bool ReserveText(XmlNode* node, std::size_t needed) {
   return true;
 }
 
+// Whether the tree of a file's own bytes can hold the character as a byte
+// beside them: an ASCII character always, one up to U+00FF once the file
+// has bytes from 0x80 on (which it then stands for).
+bool KeptAsByte(const XmlDocument* document, char32_t code) {
+  return code < 0x80 || (code <= 0xFF && document->highBytesSeen);
+}
+
 bool Accepting(const XmlDocument* document) {
   return document->currentNode && document->droppedDepth == 0;
 }
 
+bool EscapedInMarkupText(unsigned char c) { return c == '&' || c == '<' || c == '>'; }
+
+// Turns the text of the open `node` into markup: '&', '<' and '>' escaped,
+// and the lengths of the pieces in front of its children and of the pending
+// piece counted again. False, with nothing changed, when memory runs out.
+bool MakeTextMarkup(XmlDocument* document, XmlNode* node) {
+  std::size_t old = node->text ? node->textLength : 0;
+  auto growth = [&](std::size_t from, std::size_t to) {
+    std::size_t extra = 0;
+    for (std::size_t i = from; i < to; ++i) {
+      char c = node->text[i];
+      extra += c == '&' ? 4 : c == '<' || c == '>' ? 3 : 0;
+    }
+    return extra;
+  };
+  std::size_t total = growth(0, old);
+  if (total > 0) {
+    if (!ReserveText(node, old + total + 1)) return false;
+    std::size_t position = 0;
+    for (XmlNode* child = node->firstChild; child; child = child->nextSibling) {
+      auto piece = static_cast<std::size_t>(child->precedingTextLength);
+      if (piece > old - position) piece = old - position;
+      child->precedingTextLength += static_cast<std::int32_t>(growth(position, position + piece));
+      position += piece;
+    }
+    document->pendingTextLength += static_cast<std::int32_t>(growth(position, old));
+    // From the end, so that every byte is read before it is overwritten.
+    char* text = node->text;
+    std::size_t to = old + total;
+    text[to] = '\0';
+    for (std::size_t from = old; from-- > 0;) {
+      auto c = static_cast<unsigned char>(text[from]);
+      if (EscapedInMarkupText(c)) {
+        char spelled[kLongestReference];
+        std::size_t length = PutMarkupCharacter(c, true, spelled);
+        to -= length;
+        std::memcpy(text + to, spelled, length);
+      } else {
+        text[--to] = static_cast<char>(c);
+      }
+    }
+    node->textLength = static_cast<std::uint32_t>(old + total);
+  }
+  node->flags |= kMarkupText;
+  return true;
+}
+
 // Character data, comment content and instruction data: the parser's LF is
-// stored as the file's own line end, UTF-8 as one byte per character.
-void AppendText(XmlDocument* document, const char* bytes, std::size_t length) {
+// stored as the file's own line end, UTF-8 as one byte per character. In a
+// tree of a file's own bytes a character it cannot keep as a byte, and with
+// `reference` (the data is what one character reference gave) any character
+// above U+007F, makes the node's text markup and is stored as a reference,
+// as is a CR (only a reference gives one); markup text has '&', '<' and '>'
+// escaped.
+void AppendText(XmlDocument* document, const char* bytes, std::size_t length,
+                bool reference = false) {
   if (!Accepting(document)) return;
   XmlNode* node = document->currentNode;
+  // Lead bytes from 0xC2 on start characters above U+007F, from 0xC4 on
+  // those above U+00FF.
+  bool referenceHere = reference;
+  if (!referenceHere && document->keepsFileBytes && !(node->flags & kMarkupText)) {
+    const unsigned char firstLost = document->highBytesSeen ? 0xC4 : 0xC2;
+    // The parser turns every line end of the file into LF: a CR in the data
+    // came from a reference (also through an entity's text).
+    for (std::size_t i = 0; i < length && !referenceHere; ++i)
+      referenceHere = static_cast<unsigned char>(bytes[i]) >= firstLost || bytes[i] == '\r';
+  }
+  if (referenceHere && !(node->flags & kMarkupText) && !MakeTextMarkup(document, node)) {
+    document->contentLost = 1;
+    return;
+  }
+  const bool markup = (node->flags & kMarkupText) != 0;
   std::size_t old = node->text ? node->textLength : 0;
   std::size_t extra = 0;
   if (document->lineEnding == CrLf) {
     for (std::size_t i = 0; i < length; ++i) extra += bytes[i] == '\n';
   }
-  if (!ReserveText(node, old + extra + length + 1)) {
+  // Markup takes at most 5 bytes per input byte ("&amp;" for one '&'); 8 to spare.
+  if (!ReserveText(node, old + extra + (markup ? 8 : 1) * length + 1)) {
     document->contentLost = 1;
     return;
   }
@@ -89,21 +173,23 @@ void AppendText(XmlDocument* document, const char* bytes, std::size_t length) {
       }
       ++i;
     } else if (c < 0x80) {
-      *out++ = static_cast<char>(c);
+      if (markup && (EscapedInMarkupText(c) || c == '\r')) {
+        out += PutMarkupCharacter(c, true, out);
+      } else {
+        *out++ = static_cast<char>(c);
+      }
       ++i;
-    } else if (c >= 0xC0 && c <= 0xDF) {
-      unsigned code = (c & 0x1Fu) << 6;
-      if (i + 1 < length) code |= in[i + 1] & 0x3Fu;
-      *out++ = code < 256 ? static_cast<char>(code) : '?';
-      i += 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      *out++ = ' ';
-      i += 3;
-    } else if (c >= 0xF0 && c <= 0xF7) {
-      *out++ = ' ';
-      i += 4;
     } else {
-      ++i;  // not a lead byte; the parser never delivers one
+      Utf8Sequence sequence = DecodeUtf8(bytes + i, length - i);
+      i += sequence.size;
+      if (sequence.skipped) continue;  // the parser never delivers one
+      if (markup && (reference || !KeptAsByte(document, sequence.code))) {
+        out += PutMarkupCharacter(sequence.code, true, out);
+      } else if (sequence.complete && sequence.size == 2 && sequence.code < 256) {
+        *out++ = static_cast<char>(sequence.code);
+      } else {
+        *out++ = sequence.size == 2 ? '?' : ' ';
+      }
     }
   }
   *out = '\0';
@@ -113,7 +199,7 @@ void AppendText(XmlDocument* document, const char* bytes, std::size_t length) {
 }
 
 // Markup text as it stood in the file (and the rebuilt doctype text): line
-// ends are kept as they came.
+// ends are kept as they came. In markup text it stands as it stood.
 void AppendRawText(XmlDocument* document, const char* bytes, std::size_t length) {
   if (!Accepting(document)) return;
   XmlNode* node = document->currentNode;
@@ -212,6 +298,159 @@ void CloseOrUndrop(XmlDocument* document) {
 
 // --- parser callbacks -----------------------------------------------------------
 
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// The current event's bytes as they stand in the file, or false when the
+// parser does not keep them.
+bool CurrentMarkup(XML_Parser parser, const char** bytes, std::size_t* length) {
+  int offset = 0, size = 0;
+  const char* buffer = XML_GetInputContext(parser, &offset, &size);
+  int count = XML_GetCurrentByteCount(parser);
+  if (!buffer || count <= 0 || offset < 0 || count > size - offset) return false;
+  *bytes = buffer + offset;
+  *length = static_cast<std::size_t>(count);
+  return true;
+}
+
+// The value, between its quotes, of the `index`-th attribute of a start tag
+// the parser accepted.
+bool RawAttributeValue(const char* tag, std::size_t length, int index, const char** value,
+                       std::size_t* valueLength) {
+  std::size_t i = 1;
+  while (i < length && !IsBlank(tag[i]) && tag[i] != '/' && tag[i] != '>') ++i;
+  for (int k = 0;; ++k) {
+    while (i < length && tag[i] != '=' && tag[i] != '/' && tag[i] != '>') ++i;
+    if (i == length || tag[i] != '=') return false;
+    ++i;
+    while (i < length && IsBlank(tag[i])) ++i;
+    if (i == length) return false;
+    char quote = tag[i++];
+    std::size_t start = i;
+    while (i < length && tag[i] != quote) ++i;
+    if (i == length) return false;
+    if (k == index) {
+      *value = tag + start;
+      *valueLength = i - start;
+      return true;
+    }
+    ++i;
+  }
+}
+
+// The markup of a value as the file spells it (into `out` when not null):
+// its references to characters above U+007F stay references, its own bytes
+// stay bytes, blanks are normalised as readers do. Its length, or SIZE_MAX
+// when it refers to an entity of the internal subset (whose text is not
+// known here).
+std::size_t MarkupFromFile(const char* raw, std::size_t length, char* out) {
+  std::size_t made = 0;
+  auto put = [&](char32_t code, bool reference) {
+    made += PutMarkupCharacter(code, reference, out ? out + made : nullptr);
+  };
+  for (std::size_t i = 0; i < length;) {
+    char c = raw[i];
+    if (c == '&') {
+      const char* at = raw + i;
+      char32_t code = NextStoredCharacter(&at, raw + length, true);
+      if (at == raw + i + 1) return SIZE_MAX;
+      put(code, raw[i + 1] == '#');
+      i = static_cast<std::size_t>(at - raw);
+    } else if (c == '\t' || c == '\n' || c == '\r') {
+      put(' ', false);
+      i += c == '\r' && i + 1 < length && raw[i + 1] == '\n' ? 2 : 1;
+    } else {
+      put(static_cast<unsigned char>(c), false);
+      ++i;
+    }
+  }
+  return made;
+}
+
+// The markup of a value from the characters the parser gave (into `out`
+// when not null): those the tree cannot keep as bytes as references, the
+// others as bytes. Its length, or SIZE_MAX when it needs no reference.
+std::size_t MarkupFromParsed(const XmlDocument* document, const char* utf8, char* out) {
+  std::size_t made = 0, length = std::strlen(utf8);
+  bool lost = false;
+  for (std::size_t i = 0; i < length;) {
+    Utf8Sequence sequence = DecodeUtf8(utf8 + i, length - i);
+    i += sequence.size;
+    bool reference = !KeptAsByte(document, sequence.code);
+    lost = lost || reference;
+    made += PutMarkupCharacter(sequence.code, reference, out ? out + made : nullptr);
+  }
+  return lost ? made : SIZE_MAX;
+}
+
+// Whether `markup` stands for the characters of `utf8`.
+bool SameCharacters(const char* markup, std::size_t length, const char* utf8) {
+  const char* end = markup + length;
+  std::size_t size = std::strlen(utf8), i = 0;
+  while (markup < end && i < size) {
+    Utf8Sequence sequence = DecodeUtf8(utf8 + i, size - i);
+    i += sequence.size;
+    if (NextStoredCharacter(&markup, end, true) != sequence.code) return false;
+  }
+  return markup == end && i == size;
+}
+
+// In a tree of a file's own bytes, a value with a character above U+007F
+// may hold one that a reference gave, which the tree cannot keep as a byte:
+// such a value is stored as markup, spelled as in the file.
+void StoreMarkupValues(LoadContext* context, XmlNode* node, const XML_Char** attributes) {
+  XmlDocument* document = context->document;
+  const char* tag = nullptr;
+  std::size_t tagLength = 0;
+  int looked = 0;  // 1: the tag is at hand, -1: it is not
+  int specified = 0;
+  for (int i = 0; i < node->attributeCount; ++i) {
+    const char* parsed = attributes[2 * i + 1];
+    bool beyondAscii = false;
+    for (const char* p = parsed; *p && !beyondAscii; ++p) beyondAscii = *p & 0x80;
+    if (!beyondAscii) continue;
+    if (!looked) {
+      looked = CurrentMarkup(context->parser, &tag, &tagLength) ? 1 : -1;
+      specified = XML_GetSpecifiedAttributeCount(context->parser) / 2;
+    }
+    const char* raw = nullptr;
+    std::size_t rawLength = 0, length = SIZE_MAX;
+    if (looked > 0 && i < specified && RawAttributeValue(tag, tagLength, i, &raw, &rawLength))
+      length = MarkupFromFile(raw, rawLength, nullptr);
+    char* markup = nullptr;
+    if (length != SIZE_MAX) {
+      if (!(markup = PoolAlloc(document, length + 1))) {
+        document->contentLost = 1;
+        return;
+      }
+      MarkupFromFile(raw, rawLength, markup);
+      markup[length] = '\0';
+      if (!SameCharacters(markup, length, parsed)) {
+        ReleaseIfIndividual(markup);
+        markup = nullptr;
+      }
+    }
+    if (!markup) {
+      // Not spelled as in the file: references only where the tree cannot
+      // keep the character as a byte.
+      length = MarkupFromParsed(document, parsed, nullptr);
+      if (length == SIZE_MAX) continue;
+      if (!(markup = PoolAlloc(document, length + 1))) {
+        document->contentLost = 1;
+        return;
+      }
+      MarkupFromParsed(document, parsed, markup);
+      markup[length] = '\0';
+    }
+    if (!MarkMarkupValue(node, i, true)) {
+      ReleaseIfIndividual(markup);
+      document->contentLost = 1;
+      return;
+    }
+    ReleaseIfIndividual(node->attributes[2 * i + 1]);
+    node->attributes[2 * i + 1] = markup;
+  }
+}
+
 void XMLCALL OnStartElement(void* userData, const XML_Char* name, const XML_Char** attributes) {
   XmlDocument* document = DocumentOf(userData);
   XmlNode* node = OpenOrDrop(document, ElementNode);
@@ -245,12 +484,24 @@ void XMLCALL OnStartElement(void* userData, const XML_Char* name, const XML_Char
     ++stored;
   }
   node->attributeCount = stored;
+  if (document->keepsFileBytes) StoreMarkupValues(ContextOf(userData), node, attributes);
 }
 
 void XMLCALL OnEndElement(void* userData, const XML_Char*) { CloseOrUndrop(DocumentOf(userData)); }
 
 void XMLCALL OnCharacterData(void* userData, const XML_Char* text, int length) {
-  AppendText(DocumentOf(userData), text, static_cast<std::size_t>(length));
+  LoadContext* context = ContextOf(userData);
+  auto count = static_cast<std::size_t>(length);
+  // In a file read as 8-bit text each byte is one character, so data of one
+  // character from more than one byte is what a character reference gave
+  // (an entity reference too, but those name ASCII characters).
+  bool reference = false;
+  if (context->document->keepsFileBytes && count > 0) {
+    Utf8Sequence first = DecodeUtf8(text, count);
+    reference = first.size == count && (first.code >= 0x80 || first.code == '\r') &&
+                XML_GetCurrentByteCount(context->parser) > 1;
+  }
+  AppendText(context->document, text, count, reference);
 }
 
 void XMLCALL OnComment(void* userData, const XML_Char* content) {
@@ -411,70 +662,18 @@ bool ReadAsEightBit(const unsigned char* start, std::size_t length) {
   return !(length >= 1 && start[0] == 0) && !(length >= 2 && start[1] == 0);
 }
 
-// Finds, in the raw bytes of a file read as 8-bit text, a character
-// reference to one of the characters 0x80-0xFF: it comes into the tree as
-// the byte of that code, beside the file's own bytes, and no one label reads
-// both right. The scan's state carries over from one chunk to the next.
-class HighReferenceScan {
- public:
-  bool Found() const { return found_; }
-  void Feed(const unsigned char* bytes, std::size_t length) {
-    for (std::size_t i = 0; i < length && !found_; ++i) {
-      if (state_ == Outside) {
-        const void* amp = std::memchr(bytes + i, '&', length - i);
-        if (!amp) return;
-        i = static_cast<std::size_t>(static_cast<const unsigned char*>(amp) - bytes);
-        state_ = Ampersand;
-        continue;
-      }
-      Step(bytes[i]);
-    }
+// Whether any of the bytes is 0x80 or above; eight at a time.
+bool HasHighByte(const unsigned char* bytes, std::size_t length) {
+  std::size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes + i, 8);
+    if (word & 0x8080808080808080u) return true;
   }
-
- private:
-  enum State { Outside, Ampersand, Hash, Decimal, HexMark, Hex };
-
-  static int HexDigit(unsigned char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  }
-
-  void Step(unsigned char c) {
-    int digit =
-        state_ == Decimal || state_ == Hash ? (c >= '0' && c <= '9' ? c - '0' : -1) : HexDigit(c);
-    switch (state_) {
-      case Ampersand:
-        state_ = c == '#' ? Hash : Outside;
-        break;
-      case Hash:
-        value_ = 0;
-        state_ = c == 'x' ? HexMark : digit >= 0 ? Decimal : Outside;
-        if (digit >= 0) value_ = static_cast<std::uint32_t>(digit);
-        break;
-      case Decimal:
-      case HexMark:
-      case Hex:
-        if (digit >= 0) {
-          std::uint32_t base = state_ == Decimal ? 10 : 16;
-          if (value_ < 0x1000) value_ = value_ * base + static_cast<std::uint32_t>(digit);
-          if (state_ == HexMark) state_ = Hex;
-        } else {
-          found_ = c == ';' && state_ != HexMark && value_ >= 0x80 && value_ <= 0xFF;
-          state_ = Outside;
-        }
-        break;
-      case Outside:
-        break;
-    }
-    if (state_ == Outside && c == '&') state_ = Ampersand;
-  }
-
-  State state_ = Outside;
-  std::uint32_t value_ = 0;
-  bool found_ = false;
-};
+  for (; i < length; ++i)
+    if (bytes[i] & 0x80) return true;
+  return false;
+}
 
 }  // namespace
 
@@ -529,10 +728,11 @@ std::intptr_t LoadXmlDocument(ObjectNumber number, const char* path, int format)
     AddPoolBlock(document, static_cast<std::size_t>(size) + sizeof(StringPoolBlock));
   }
   document->encodingFixed = format != -1 ? 1 : 0;
-  XML_SetUserData(parser, document);
+  LoadContext context{document, parser};
+  XML_SetUserData(parser, &context);
 
   std::uint64_t total = 0;
-  HighReferenceScan references;
+  std::uint32_t readError = NO_ERROR_CODE;
   while (total < size) {
     std::uint32_t chunk = kChunkSize;
     if (chunk + total > size) chunk = static_cast<std::uint32_t>(size - total);
@@ -544,7 +744,9 @@ std::intptr_t LoadXmlDocument(ObjectNumber number, const char* path, int format)
     }
     std::uint32_t read = 0;
     // A failed read, or one that ends early, leaves the input incomplete.
-    if (!sys.ReadFile(file, buffer, chunk, &read) || read == 0) {
+    bool readOk = sys.ReadFile(file, buffer, chunk, &read);
+    if (!readOk || read == 0) {
+      readError = readOk ? ERROR_HANDLE_EOF_CODE : sys.GetLastError();
       document->status = kParseNoInput;
       document->loadProblem = static_cast<std::int32_t>(XmlLoadProblem::Unreadable);
       break;
@@ -553,7 +755,9 @@ std::intptr_t LoadXmlDocument(ObjectNumber number, const char* path, int format)
     if (total == 0 && format == Ascii) {
       document->keepsFileBytes = ReadAsEightBit(static_cast<const unsigned char*>(buffer), read);
     }
-    if (document->keepsFileBytes) references.Feed(static_cast<const unsigned char*>(buffer), read);
+    if (document->keepsFileBytes && !document->highBytesSeen) {
+      document->highBytesSeen = HasHighByte(static_cast<const unsigned char*>(buffer), read);
+    }
     total += read;
     if (XML_ParseBuffer(parser, static_cast<int>(read), total >= size) == XML_STATUS_ERROR) {
       XML_Error error = XML_GetErrorCode(parser);
@@ -568,11 +772,10 @@ std::intptr_t LoadXmlDocument(ObjectNumber number, const char* path, int format)
     document->status = kParseNoInput;
     document->loadProblem = static_cast<std::int32_t>(XmlLoadProblem::OutOfMemory);
   }
-  // Such a tree holds the characters 0-255 as much as the file's bytes; it
-  // is written as that, with the ISO-8859-1 label.
-  if (references.Found()) document->keepsFileBytes = 0;
   XML_ParserFree(parser);
   sys.CloseHandle(file);
+  // The caller reads why the file could not be read right after the load.
+  if (readError != NO_ERROR_CODE) sys.SetLastError(readError);
   return reinterpret_cast<std::intptr_t>(document);
 }
 

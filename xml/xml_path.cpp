@@ -157,17 +157,28 @@ int StoreAttribute(XmlNode* node, const char* name, const char* value) {
 void SetNodeAttribute(XmlNode* node, const char* name, const char* value) {
   if (!node || node->kind != ElementNode) return;
   int index = StoreAttribute(node, name, value);
-  if (index >= 0 && index < kMarkupAttributeLimit)
-    node->flags &= static_cast<std::uint16_t>(~MarkupValueFlag(index));
+  if (index < 0) {
+    Sys().SetLastError(ERROR_NOT_ENOUGH_MEMORY_CODE);
+    return;
+  }
+  MarkMarkupValue(node, index, false);  // clearing a mark needs no memory
 }
 
 bool SetNodeAttributeMarkup(XmlNode* node, const char* name, const char* markup) {
-  if (!node || node->kind != ElementNode) return false;
+  if (!node || node->kind != ElementNode) {
+    Sys().SetLastError(ERROR_INVALID_PARAMETER_CODE);
+    return false;
+  }
   int existing = FindAttribute(node, name);
-  if ((existing >= 0 ? existing : node->attributeCount) >= kMarkupAttributeLimit) return false;
-  int index = StoreAttribute(node, name, markup);
-  if (index < 0) return false;
-  node->flags |= MarkupValueFlag(index);
+  bool wasMarkup = existing >= 0 && IsMarkupValue(node, existing);
+  // The mark first, so that a value never stands unmarked as markup or the
+  // other way round: without memory for either nothing changes.
+  int index = existing >= 0 ? existing : node->attributeCount;
+  if (!MarkMarkupValue(node, index, true) || StoreAttribute(node, name, markup) < 0) {
+    MarkMarkupValue(node, index, wasMarkup);
+    Sys().SetLastError(ERROR_NOT_ENOUGH_MEMORY_CODE);
+    return false;
+  }
   return true;
 }
 
@@ -175,6 +186,12 @@ const char* GetNodeAttribute(const XmlNode* node, const char* name) {
   if (!node || node->kind != ElementNode) return nullptr;
   int index = FindAttribute(node, name);
   return index >= 0 ? node->attributes[2 * index + 1] : nullptr;
+}
+
+bool IsNodeAttributeMarkup(const XmlNode* node, const char* name) {
+  if (!node || node->kind != ElementNode) return false;
+  int index = FindAttribute(node, name);
+  return index >= 0 && IsMarkupValue(node, index);
 }
 
 }  // namespace qg

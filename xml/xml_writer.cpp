@@ -35,6 +35,9 @@ constexpr EscapeTable MakeEscapeTable() {
   }
   set(EscapeAttribute, '\'', "&apos;");
   set(EscapeAttribute, '"', "&quot;");
+  // Readers turn a raw tab, line feed or carriage return in a value into a
+  // blank; as references they read back as themselves.
+  set(EscapeAttribute, '\t', "&#9;");
   set(EscapeAttribute, '\n', "&#10;");
   set(EscapeAttribute, '\r', "&#13;");
   return table;
@@ -185,9 +188,10 @@ bool WriteLiteral(XmlOutput* output, const char (&literal)[N]) {
   return Write(output, literal);
 }
 
-// The doctype's own text stands for itself; an element's is character data.
+// The doctype's own text and markup text stand for themselves; any other
+// element text is character data.
 EscapeMode ContentMode(const XmlNode* node) {
-  return node->kind == DoctypeNode ? EscapeNone : EscapeText;
+  return node->kind == DoctypeNode || (node->flags & kMarkupText) ? EscapeNone : EscapeText;
 }
 
 // The piece of the parent's text that stands in front of `child`.
@@ -212,10 +216,9 @@ bool FinishContent(const XmlNode* node, const ContentFrame& frame, XmlOutput* ou
   return WriteLiteral(output, "</") && Write(output, node->name) && WriteLiteral(output, ">");
 }
 
-// A value set as ready markup (SetNodeAttributeMarkup) is written as it is.
+// A value stored as markup is written as it is.
 EscapeMode ValueMode(const XmlNode* node, int index) {
-  return index < kMarkupAttributeLimit && (node->flags & MarkupValueFlag(index)) ? EscapeNone
-                                                                                 : EscapeAttribute;
+  return IsMarkupValue(node, index) ? EscapeNone : EscapeAttribute;
 }
 
 bool WriteAttributes(const XmlNode* node, XmlOutput* output) {

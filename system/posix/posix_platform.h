@@ -119,6 +119,8 @@ class PosixPlatform final : public Platform {
   bool ShellExecuteExA(ShellExecuteInfo* info) override;
   bool CreatePipe(Handle* readEnd, Handle* writeEnd) override;
   bool DuplicateHandle(Handle source, Handle* target) override;
+
+  std::uint32_t GetACP() override { return CP_UTF8_CODE; }
   HandleTable& Handles() { return handles_; }
   // The descriptor behind a file or pipe handle, -1 when it names none.
   int DescriptorOf(Handle handle);

@@ -86,6 +86,8 @@ int Win32Platform::WideCharToMultiByte(const char16_t* units, int length, char* 
                                nullptr, nullptr);
 }
 
+std::uint32_t Win32Platform::GetACP() { return ::GetACP(); }
+
 }  // namespace qg
 
 namespace qg {

@@ -93,6 +93,8 @@ class Win32Platform final : public Platform {
   bool CreatePipe(Handle* readEnd, Handle* writeEnd) override;
   bool DuplicateHandle(Handle source, Handle* target) override;
 
+  std::uint32_t GetACP() override;
+
  private:
   // The private heap, made by the first heap call.
   HANDLE Heap();

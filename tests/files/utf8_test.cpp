@@ -58,6 +58,37 @@ TEST(NarrowFromUtf8, DecodesEverySequenceKind) {
   for (const auto& c : cases) EXPECT_EQ(Narrow(c.in), c.out) << c.name;
 }
 
+// Well-formed means shortest form and a Unicode scalar value; the sizes are
+// the ones NarrowFromUtf8 steps by.
+TEST(DecodeUtf8, TellsWellFormedSequencesFromOthers) {
+  struct Case {
+    std::string in;
+    char32_t code;
+    unsigned size;
+    bool wellFormed;
+  } cases[] = {
+      {"A", U'A', 1, true},
+      {"\xD0\x9F", 0x41F, 2, true},
+      {"\xF0\x9F\x98\x80", 0x1F600, 4, true},
+      {"\xF4\x8F\xBF\xBF", 0x10FFFF, 4, true},
+      {"\xC0\xAF", 0x2F, 2, false},        // overlong
+      {"\xE0\x80\xAF", 0x2F, 3, false},    // overlong
+      {"\xED\xA0\x80", 0xD800, 3, false},  // surrogate
+      {"\xF4\x90\x80\x80", 0x110000, 4, false},
+      {"\xE2\x82x", 0, 2, false},  // cut by a non-continuation byte
+      {"\x80", 0, 1, false},       // stray
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.in);
+    Utf8Sequence sequence = DecodeUtf8(c.in.data(), c.in.size());
+    EXPECT_EQ(sequence.size, c.size);
+    EXPECT_EQ(sequence.wellFormed, c.wellFormed);
+    if (sequence.complete) {
+      EXPECT_EQ(sequence.code, c.code);
+    }
+  }
+}
+
 TEST(Utf8FromNarrow, EncodesCodePointsAndStopsAtCapacity) {
   EXPECT_EQ(Wide("A\xE9\xFF"), "A\xC3\xA9\xC3\xBF");
   EXPECT_EQ(Wide(std::string(1, '\x80')), "\xC2\x80");

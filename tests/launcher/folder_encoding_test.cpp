@@ -3,6 +3,9 @@
 // reader that honours its declaration, names the bundle's site folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "tests/launcher/bundle_fixture.h"
 #include "tests/support/xml_reader.h"
 #include "xml/attribute_markup.h"
@@ -49,6 +52,46 @@ TEST(FolderEncoding, TheSavedFolderReadsBackAsTheBundlesSiteFolder) {
     WriteWholeFile(expectedPath, expected);
     EXPECT_EQ(CompareXmlTrees(expectedPath, bundle.Config()), "same");
   }
+}
+
+// Every real configuration, in a bundle moved to a folder beyond ASCII:
+// history, find folders, theme and everything else read back as before,
+// and the root folder is the new one (a file without it is left alone).
+TEST(FolderEncoding, EveryRealConfigurationKeepsEverythingElse) {
+  if (!HavePythonXml()) GTEST_SKIP() << "python3 is not installed";
+  std::vector<fs::path> configs;
+  for (const char* folder : {"npp", "npp-more"}) {
+    fs::path corpus = SourceDir() / ".." / "shared" / "corpus" / folder;
+    if (!fs::is_directory(corpus)) continue;
+    for (const auto& entry : fs::directory_iterator(corpus)) configs.push_back(entry.path());
+  }
+  if (configs.empty()) GTEST_SKIP() << "no configuration corpus";
+  std::sort(configs.begin(), configs.end());
+  int withRoot = 0;
+  for (const fs::path& config : configs) {
+    SCOPED_TRACE(config.string());
+    Bundle bundle("\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB5\xD0\xBA\xD1\x82\xD1\x8B \xE6\x96\x87");
+    std::string original = ReadWholeFile(config.string());
+    WriteWholeFile(bundle.Config(), original);
+    ASSERT_TRUE(bundle.Run());
+    std::string expected = original;
+    std::size_t browser = original.find("<FileBrowser");
+    std::string folder = "foldername=\"";
+    std::size_t at = browser == std::string::npos ? browser : original.find(folder, browser);
+    if (at == std::string::npos) {
+      EXPECT_EQ(ReadWholeFile(bundle.Config()), original);
+      continue;
+    }
+    ++withRoot;
+    at += folder.size();
+    std::string site = bundle.Root() + "server/domains/mysite.local";
+    expected.replace(at, original.find('"', at) - at, AttributeMarkupFromNarrow(site.c_str()));
+    std::string expectedPath = bundle.EditorDir() + "expected.xml";
+    WriteWholeFile(expectedPath, expected);
+    EXPECT_EQ(CompareXmlTrees(expectedPath, bundle.Config()), "same");
+    EXPECT_EQ(ReadXmlAttribute(bundle.Config(), "./FileBrowser/root", "foldername"), site);
+  }
+  EXPECT_GE(withRoot, 2);
 }
 
 // A folder whose bytes are not UTF-8 is written byte for byte, as before.

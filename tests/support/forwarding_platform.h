@@ -148,6 +148,7 @@ class ForwardingPlatform : public Platform {
   bool DuplicateHandle(Handle source, Handle* target) override {
     return inner_.DuplicateHandle(source, target);
   }
+  std::uint32_t GetACP() override { return inner_.GetACP(); }
 
  protected:
   Platform& inner_;

@@ -212,6 +212,7 @@ class SimulatedPlatform final : public Platform {
   bool ShellExecuteExA(ShellExecuteInfo* info) override;
   bool CreatePipe(Handle* readEnd, Handle* writeEnd) override;
   bool DuplicateHandle(Handle source, Handle* target) override;
+  std::uint32_t GetACP() override { return real_.GetACP(); }
 
  private:
   struct SimProcess {

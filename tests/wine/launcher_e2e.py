@@ -389,12 +389,26 @@ def ensure_locale(name):
     check(made.returncode == 0, f"cannot make the locale {name}: {made.stdout}")
 
 
+# Find history as the editor writes it: every character beyond ASCII as a
+# character reference (Cyrillic, Chinese, a typographic quote, a tab).
+REFERENCE_HISTORY = (
+    b'\r\n        <Find name="D:\\&#x0420;&#x0430;&#x0431;&#x043E;&#x0447;&#x0438;&#x0435;'
+    b' &#x0444;&#x0430;&#x0439;&#x043B;&#x044B;\\npp" />'
+    b'\r\n        <Find name="F:\\&#x6587;&#x672C;\\&#x8D44;&#x6599;\\git.txt" />'
+    b'\r\n        <Find name="&#x201C;x&#x201D;&#x0009;y" />')
+
+
 def case_cyrillic_folder(build, work):
     """A bundle in E:\\Проекты under the ANSI code page 1251: the launcher's
     paths are CP1251 bytes, and config.xml (labelled Windows-1252) must still
-    name the folder for any reader that honours the label."""
+    name the folder for any reader that honours the label, and keep the
+    Cyrillic and Chinese history the editor wrote as references."""
     ensure_locale(RUSSIAN_LOCALE)
     bundle = make_bundle(work, name="Проекты")
+    history = bundle.config_original.index(b">", bundle.config_original.index(b"<FindHistory")) + 1
+    bundle.config_original = (bundle.config_original[:history] + REFERENCE_HISTORY +
+                              bundle.config_original[history:])
+    bundle.config.write_bytes(bundle.config_original)
     report, runs, _ = run_harness(build, work, bundle, ["--php", "1"],
                                   template=TEMPLATE.with_name(TEMPLATE.name + "-cp1251"),
                                   env_extra={"LC_ALL": RUSSIAN_LOCALE})
@@ -412,6 +426,10 @@ def case_cyrillic_folder(build, work):
     check_config(bundle, after[bundle.config])  # read back through its declaration
     check(b"&#x041F;&#x0440;&#x043E;&#x0435;&#x043A;&#x0442;&#x044B;" in after[bundle.config],
           "the folder is not written as character references")
+    written = after[bundle.config]
+    check(all(byte < 0x80 for byte in written), "config.xml is no longer pure ASCII")
+    for reference in (b"&#x0420;&#x0430;", b"&#x6587;&#x672C;", b"&#x201C;x&#x201D;&#9;y"):
+        check(reference in written, f"config.xml lost the history entry with {reference!r}")
     check_cleanup(report, 1, conemu=False, cmd_window=False)
 
 

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "system/platform.h"
+#include "tests/support/forwarding_platform.h"
+#include "tests/support/platform_scope.h"
 
 namespace qg {
 namespace {
@@ -71,7 +73,7 @@ TEST(AttributeMarkup, CharactersAboveAsciiBecomeReferences) {
       {"sequence length limits", U"\u0080\u07FF\u0800\uFFFD\U0010FFFF",
        "&#x0080;&#x07FF;&#x0800;&#xFFFD;&#x10FFFF;"},
       {"ASCII escaped as in values", U"a&b\"c'<d>\te\nf\rg",
-       "a&amp;b&quot;c&apos;&lt;d&gt;\te&#10;f&#13;g"},
+       "a&amp;b&quot;c&apos;&lt;d&gt;&#9;e&#10;f&#13;g"},
       {"empty", U"", ""},
   };
   int checked = 0;
@@ -84,6 +86,25 @@ TEST(AttributeMarkup, CharactersAboveAsciiBecomeReferences) {
   }
   EXPECT_GE(checked, 3);
   EXPECT_EQ(AttributeMarkupFromNarrow(nullptr), "");
+}
+
+// A system whose ANSI code page is not UTF-8: the text goes through
+// MultiByteToWideChar (which takes bytes as the characters 0-255 on POSIX).
+class Latin1CodePage : public testing::ForwardingPlatform {
+ public:
+  using ForwardingPlatform::ForwardingPlatform;
+  std::uint32_t GetACP() override { return 28591; }
+  int MultiByteToWideChar(const char* text, int length, char16_t* out, int capacity) override {
+    if (capacity == 0) return length;
+    for (int i = 0; i < length; ++i) out[i] = static_cast<unsigned char>(text[i]);
+    return length;
+  }
+};
+
+TEST(AttributeMarkup, OtherCodePagesGoThroughTheSystemConversion) {
+  Latin1CodePage latin1(NativePlatform());
+  testing::PlatformScope scope(latin1);
+  EXPECT_EQ(AttributeMarkupFromNarrow("caf\xE9 & \xD0"), "caf&#x00E9; &amp; &#x00D0;");
 }
 
 #ifndef _WIN32

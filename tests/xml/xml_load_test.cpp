@@ -8,6 +8,7 @@
 #include "tests/support/faulty_platform.h"
 #include "tests/xml/recording_platforms.h"
 #include "tests/xml/xml_test_util.h"
+#include "xml/attribute_markup.h"
 #include "xml/xml_loader.h"
 
 namespace qg::testing {
@@ -439,6 +440,7 @@ TEST_F(XmlLoadTest, AWholeFilePoolIsAskedForAtItsExactSize) {
     for (std::size_t size : huge.asked)
       EXPECT_TRUE(size >= stated || size <= kStringPoolBlockSize) << size;
     EXPECT_EQ(GetParseStatus(0), kParseNoInput);
+    EXPECT_EQ(GetLoadProblem(0), XmlLoadProblem::Unreadable);  // it stopped short
     EXPECT_NE(FindNodeByPath(GetMainNode(0), "b"), nullptr);
   }
 }
@@ -456,7 +458,7 @@ TEST_F(XmlLoadTest, EveryAllocationOrReadFailureIsSurvivedWithoutLeaks) {
   std::string file =
       "<?xml version=\"1.0\"?>\r\n<!DOCTYPE r [\r\n<!ENTITY e \"x\">\r\n<!--in-->\r\n]>\r\n"
       "<r a=\"1\" b=\"2\">\r\n  <c>&e;text</c><![CDATA[cd]]><!--c--><?p d?>\r\n" +
-      std::string(2000, 'w') + "<d/></r>\r\n";
+      std::string(2000, 'w') + "<d/><e t=\"&#x0420;\" u=\"&#1060;\">&lt;&#x4E2D;<f/>x</e></r>\r\n";
   std::string path = dir.Write("all.xml", file);
   FreeXmlDocument(-1);
   ReleaseXmlLibrary();
@@ -471,8 +473,20 @@ TEST_F(XmlLoadTest, EveryAllocationOrReadFailureIsSurvivedWithoutLeaks) {
   for (std::int64_t n = 1; n < 10000; ++n) {
     faulty.FailAt(n);
     std::intptr_t handle = LoadXmlDocument(0, path.c_str(), Ascii);
+    std::uint32_t error = Sys().GetLastError();
     bool fault = faulty.Fired();
+    std::string where = faulty.FiredAt();
     faulty.FailAt(0);
+    // A tree is complete, or the load says why not.
+    XmlLoadProblem problem = GetLoadProblem(0);
+    if (handle && GetParseStatus(0) == 0) {
+      EXPECT_EQ(problem, XmlLoadProblem::None) << "fault at call " << n;
+    } else if (handle && where == "ReadFile") {
+      EXPECT_EQ(problem, XmlLoadProblem::Unreadable) << "fault at call " << n;
+      EXPECT_EQ(error, ERROR_GEN_FAILURE_CODE) << "fault at call " << n;
+    } else if (handle) {
+      EXPECT_EQ(problem, XmlLoadProblem::OutOfMemory) << where << ", call " << n;
+    }
     if (handle) {
       // Whatever was kept can be walked and saved.
       SaveXmlDocument(0, dir.Path("out.xml").c_str(), 0);
@@ -488,6 +502,98 @@ TEST_F(XmlLoadTest, EveryAllocationOrReadFailureIsSurvivedWithoutLeaks) {
     ++fired;
   }
   EXPECT_GT(fired, 10);
+}
+
+TEST_F(XmlLoadTest, TheLoadProblemTellsWhyATreeIsIncomplete) {
+  struct Case {
+    const char* name;
+    std::string file;
+    XmlLoadProblem problem;
+    std::int32_t status;
+  } cases[] = {
+      {"complete", "<a>&#x0420;</a>", XmlLoadProblem::None, 0},
+      {"unclosed", "<a><b></a>", XmlLoadProblem::NotWellFormed, 7},
+      {"no element", "<!-- -->", XmlLoadProblem::NotWellFormed, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_NE(Load(c.file), nullptr);
+    EXPECT_EQ(GetParseStatus(0), c.status);
+    EXPECT_EQ(GetLoadProblem(0), c.problem);
+  }
+  EXPECT_EQ(GetLoadProblem(5), XmlLoadProblem::None);  // no document
+}
+
+// In a file read as 8-bit text, a text with a character that a reference
+// gave is stored as markup, and the pieces in front of each child count
+// markup bytes; text without one stays plain.
+TEST_F(XmlLoadTest, TextWithAReferenceBecomesMarkup) {
+  XmlDocument* document =
+      Load("<a>x&amp;y<b>&lt;</b>&#x0420;<c/>z&gt;</a>");  // the reference after a child
+  ASSERT_NE(document, nullptr);
+  XmlNode* a = document->mainNode;
+  auto children = ChildrenOf(a);
+  ASSERT_EQ(children.size(), 2u);
+  EXPECT_EQ(TextOf(a), "x&amp;y&#x0420;z&gt;");
+  EXPECT_TRUE(a->flags & kMarkupText);
+  EXPECT_EQ(children[0]->precedingTextLength, 7);
+  EXPECT_EQ(children[1]->precedingTextLength, 8);
+  EXPECT_EQ(TextOf(children[0]), "<");
+  EXPECT_FALSE(children[0]->flags & kMarkupText);
+  EXPECT_EQ(CodePointsFromStored(a->text, true), U"x&y\u0420z>");
+  EXPECT_EQ(Save(0, WithoutDeclaration), "<a>x&amp;y<b>&lt;</b>&#x0420;<c/>z&gt;</a>");
+}
+
+// What GetNodeAttribute returns, and the characters it stands for, for
+// values loaded from a file read as 8-bit text and from one the parser
+// decoded (a byte-order mark); and what the tree stores for characters.
+TEST_F(XmlLoadTest, StoredValuesDecodeToTheirCharacters) {
+  struct Case {
+    const char* name;
+    std::string file;
+    std::string stored;
+    bool markup;
+    std::u32string codes;
+  } cases[] = {
+      {"plain", "<a v=\"x&amp;y\"/>", "x&y", false, U"x&y"},
+      {"reference", "<a v=\"&#x420;&amp;\"/>", "&#x0420;&amp;", true, U"\u0420&"},
+      {"file byte and reference", "<a v=\"\xE9&#233;\"/>", "\xE9&#x00E9;", true, U"\u00E9\u00E9"},
+      {"tab reference", "<a v=\"&#9;\"/>", "\t", false, U"\t"},
+      {"decoded file", "\xEF\xBB\xBF<a v=\"&#x420;\xC3\xA9\"/>", "?\xE9", false, U"?\u00E9"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    XmlDocument* document = Load(c.file);
+    ASSERT_NE(document, nullptr);
+    ASSERT_EQ(GetParseStatus(0), 0);
+    const char* stored = GetNodeAttribute(document->mainNode, "v");
+    ASSERT_NE(stored, nullptr);
+    EXPECT_EQ(std::string(stored), c.stored);
+    EXPECT_EQ(IsNodeAttributeMarkup(document->mainNode, "v"), c.markup);
+    EXPECT_EQ(CodePointsFromStored(stored, c.markup), c.codes);
+    // Encoded for this tree and set again, the value saves as it loaded.
+    std::string before = Save();
+    bool markup = false;
+    std::string again = StoredFromCodePoints(document->mainNode, c.codes, &markup);
+    if (markup) {
+      ASSERT_TRUE(SetNodeAttributeMarkup(document->mainNode, "v", again.c_str()));
+    } else {
+      SetNodeAttribute(document->mainNode, "v", again.c_str());
+    }
+    EXPECT_EQ(CodePointsFromStored(GetNodeAttribute(document->mainNode, "v"), markup), c.codes);
+    // Only a tree without file bytes beyond ASCII spells them as it did.
+    if (c.file.find_first_of("\xE9\xEF") == std::string::npos) {
+      EXPECT_EQ(Save(), before);
+    }
+  }
+  XmlDocument* document = Load("<a/>", Utf8);
+  ASSERT_NE(document, nullptr);
+  bool markup = true;
+  EXPECT_EQ(StoredFromCodePoints(document->mainNode, U"\u00E9<", &markup), "\xE9<");
+  EXPECT_FALSE(markup);
+  EXPECT_EQ(StoredFromCodePoints(document->mainNode, U"\u00E9<\u0420", &markup),
+            "&#x00E9;&lt;&#x0420;");
+  EXPECT_TRUE(markup);
 }
 
 TEST_F(XmlLoadTest, ReleasingTheLibraryReturnsEveryByte) {
