@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "files/ascii_case.h"
 #include "files/utf8.h"
 #include "system/platform.h"
 #include "xml/attribute_markup.h"
@@ -592,15 +593,6 @@ void XMLCALL OnEndDoctype(void* userData) {
   }
 }
 
-bool SameNameIgnoringCase(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    char x = *a >= 'a' && *a <= 'z' ? static_cast<char>(*a - 32) : *a;
-    char y = *b >= 'a' && *b <= 'z' ? static_cast<char>(*b - 32) : *b;
-    if (x != y) return false;
-    if (!x) return true;
-  }
-}
-
 void XMLCALL OnXmlDeclaration(void* userData, const XML_Char*, const XML_Char* encoding,
                               int standalone) {
   XmlDocument* document = DocumentOf(userData);
@@ -609,10 +601,10 @@ void XMLCALL OnXmlDeclaration(void* userData, const XML_Char*, const XML_Char* e
     if (!document->declaredEncoding) document->contentLost = 1;
   }
   if (encoding && !document->encodingFixed) {
-    if (SameNameIgnoringCase(encoding, "US-ASCII") ||
-        SameNameIgnoringCase(encoding, "ISO-8859-1")) {
+    if (EqualIgnoringAsciiCase(encoding, "US-ASCII") ||
+        EqualIgnoringAsciiCase(encoding, "ISO-8859-1")) {
       document->encoding = Ascii;
-    } else if (SameNameIgnoringCase(encoding, "UTF-16")) {
+    } else if (EqualIgnoringAsciiCase(encoding, "UTF-16")) {
       document->encoding = Unicode;
     } else {
       document->encoding = Utf8;
