@@ -61,4 +61,69 @@ std::size_t Utf8FromNarrow(const char* text, std::size_t length, char* out, std:
   return produced;
 }
 
+bool Utf8FromWide(std::u16string_view wide, std::string* out) {
+  out->clear();
+  out->reserve(wide.size() * 3);
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    char32_t code = wide[i];
+    if (code >= 0xD800 && code <= 0xDFFF) {
+      if (code > 0xDBFF || i + 1 == wide.size() || wide[i + 1] < 0xDC00 || wide[i + 1] > 0xDFFF) {
+        out->clear();
+        return false;
+      }
+      code = 0x10000 + ((code - 0xD800) << 10) + (wide[++i] - 0xDC00);
+    }
+    if (code < 0x80) {
+      out->push_back(static_cast<char>(code));
+    } else if (code < 0x800) {
+      out->push_back(static_cast<char>(0xC0 | (code >> 6)));
+      out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else if (code < 0x10000) {
+      out->push_back(static_cast<char>(0xE0 | (code >> 12)));
+      out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+      out->push_back(static_cast<char>(0xF0 | (code >> 18)));
+      out->push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+  }
+  return true;
+}
+
+bool WideFromUtf8(std::string_view bytes, std::u16string* out) {
+  out->clear();
+  const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+  std::size_t length = bytes.size();
+  for (std::size_t i = 0; i < length;) {
+    unsigned char lead = in[i];
+    std::size_t extra = lead < 0x80                    ? 0
+                        : lead >= 0xC2 && lead <= 0xDF ? 1
+                        : lead >= 0xE0 && lead <= 0xEF ? 2
+                        : lead >= 0xF0 && lead <= 0xF4 ? 3
+                                                       : 4;
+    bool valid = extra < 4 && extra <= length - i - 1;
+    char32_t code = extra == 0 ? lead : lead & (0x3F >> extra);
+    for (std::size_t k = 1; valid && k <= extra; ++k) {
+      valid = IsContinuation(in[i + k]);
+      code = (code << 6) | (in[i + k] & 0x3F);
+    }
+    constexpr char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+    if (!valid || code < kSmallest[extra] || code > 0x10FFFF ||
+        (code >= 0xD800 && code <= 0xDFFF)) {
+      out->clear();
+      return false;
+    }
+    if (code < 0x10000) {
+      out->push_back(static_cast<char16_t>(code));
+    } else {
+      out->push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+      out->push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+    }
+    i += extra + 1;
+  }
+  return true;
+}
+
 }  // namespace qg

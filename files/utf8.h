@@ -1,7 +1,10 @@
-// Conversions between UTF-8 and 8-bit text taken as the code points 0-255.
+// Conversions between UTF-8 and 8-bit text taken as the code points 0-255,
+// and between UTF-8 and UTF-16 (the platform's wide paths).
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <string_view>
 
 namespace qg {
 
@@ -15,5 +18,13 @@ std::size_t NarrowFromUtf8(const char* bytes, std::size_t length, char* out, std
 // would overrun `capacity` (4 x length never limits). Returns the bytes
 // produced, no terminator written.
 std::size_t Utf8FromNarrow(const char* text, std::size_t length, char* out, std::size_t capacity);
+
+// UTF-16 as UTF-8. False, with `out` empty, for a text holding a lone
+// surrogate, which names no character.
+bool Utf8FromWide(std::u16string_view wide, std::string* out);
+
+// Well-formed, shortest-form UTF-8 as UTF-16. False, with `out` empty, for
+// anything else.
+bool WideFromUtf8(std::string_view bytes, std::u16string* out);
 
 }  // namespace qg
