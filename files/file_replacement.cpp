@@ -92,7 +92,7 @@ bool CommitReplacement(FileReplacement* replacement, bool replaceExisting) {
   ok = Sys().CloseHandle(replacement->handle) && ok;
   replacement->handle = 0;
   std::span<const std::uint32_t> pauses;
-  if (kRetryHeldTargets) pauses = kHeldTargetPauses;
+  if (RetryHeldTargets()) pauses = kHeldTargetPauses;
   ok = ok &&
        (replaceExisting ? ReplaceHeldTarget(replacement->temporary, replacement->target, pauses)
                         : Sys().MoveFileA(replacement->temporary, replacement->target));
@@ -113,17 +113,26 @@ void AbandonReplacement(FileReplacement* replacement) {
   Release(replacement);
 }
 
-bool ReplaceFileContent(const char* target, const void* bytes, std::size_t count) {
+bool RetryHeldTargets() { return Sys().FilesAreHeldForAMoment(); }
+
+bool ReplaceFileContent(const char* target, const void* bytes, std::size_t count,
+                        ReleaseOriginal release, void* context, bool replaceExisting) {
   FileReplacement replacement;
-  if (!BeginReplacement(&replacement, target)) return false;
+  bool written = BeginReplacement(&replacement, target);
   const auto* at = static_cast<const char*>(bytes);
-  while (count > 0) {
+  while (written && count > 0) {
     std::uint32_t piece = count > 0x40000000u ? 0x40000000u : static_cast<std::uint32_t>(count);
-    if (!WriteReplacement(&replacement, at, piece)) break;
+    written = WriteReplacement(&replacement, at, piece);
     at += piece;
     count -= piece;
   }
-  return CommitReplacement(&replacement);
+  if (release) {
+    LastErrorKept kept;
+    release(context);
+  }
+  if (written) return CommitReplacement(&replacement, replaceExisting);
+  AbandonReplacement(&replacement);
+  return false;
 }
 
 }  // namespace qg

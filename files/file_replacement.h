@@ -20,11 +20,9 @@ namespace qg {
 // is tried again after each of these pauses (milliseconds, one second in
 // all). POSIX renames are not refused that way, so there it is tried once.
 inline constexpr std::uint32_t kHeldTargetPauses[] = {50, 100, 200, 300, 350};
-#ifdef _WIN32
-inline constexpr bool kRetryHeldTargets = true;
-#else
-inline constexpr bool kRetryHeldTargets = false;
-#endif
+// Whether a refused replacement is tried again after those pauses: on
+// systems whose programs hold files for a moment (Windows).
+bool RetryHeldTargets();
 
 struct FileReplacement {
   Handle handle;    // the temporary file while it is being written; 0 otherwise
@@ -55,7 +53,18 @@ void AbandonReplacement(FileReplacement* replacement);
 bool ReplaceHeldTarget(const char* source, const char* target,
                        std::span<const std::uint32_t> pauses);
 
-// The whole sequence for content that is already in memory.
-bool ReplaceFileContent(const char* target, const void* bytes, std::size_t count);
+// Lets go of the caller's own open handle on the target, which must not be
+// held while the target is replaced; `context` is the caller's.
+using ReleaseOriginal = void (*)(void* context);
+
+// The whole sequence for content that is already in memory: the temporary
+// file is written, then `release` (when given) lets go of the original,
+// then the temporary file replaces it, or is dropped when writing failed.
+// `release` runs whatever happens, and the last error is that of the first
+// step that failed. With `replaceExisting` false the target is only
+// created, never overwritten (see CommitReplacement).
+bool ReplaceFileContent(const char* target, const void* bytes, std::size_t count,
+                        ReleaseOriginal release = nullptr, void* context = nullptr,
+                        bool replaceExisting = true);
 
 }  // namespace qg

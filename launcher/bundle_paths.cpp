@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "launcher/launcher.h"
+#include "launcher/bundle_paths.h"
 #include "system/paths.h"
 #include "system/platform.h"
 
@@ -15,6 +15,7 @@ BundlePaths BundlePathsFor(std::string root) {
   paths.phpDir = root + "server" + kSep + "modules" + kSep + "php" + kSep + "PHP-5.6-5.7" + kSep;
   paths.editorDir = root + "server" + kSep + "notepad" + kSep;
   paths.domainsDir = root + "server" + kSep + "domains" + kSep;
+  paths.updaterDir = paths.editorDir + "updater" + kSep;
   return paths;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "files/ascii_case.h"
 #include "launcher/process_control.h"
 
 namespace qg {
@@ -23,18 +24,12 @@ std::string ProcessImagePath(Handle process) {
   return std::string(buffer, size);
 }
 
-// Windows paths compare without regard to letter case, POSIX ones exactly.
+// Windows paths compare without regard to ASCII letter case, POSIX ones
+// exactly.
 bool BundleProcesses::PathInside(std::string_view root, std::string_view path) {
   if (root.empty() || path.size() <= root.size()) return false;
-#ifdef _WIN32
-  auto AsciiLower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-  for (std::size_t i = 0; i < root.size(); ++i) {
-    if (AsciiLower(root[i]) != AsciiLower(path[i])) return false;
-  }
-  return true;
-#else
+  if (Sys().FileNamesIgnoreCase()) return StartsWithIgnoringAsciiCase(path, root);
   return path.substr(0, root.size()) == root;
-#endif
 }
 
 bool BundleProcesses::Take(const std::string& root, std::uint32_t editorId) {
@@ -44,20 +39,16 @@ bool BundleProcesses::Take(const std::string& root, std::uint32_t editorId) {
   editorId_ = editorId;
   selfId_ = Sys().GetCurrentProcessId();
 
-  Handle snapshot = Sys().CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS_FLAG, 0);
-  if (!snapshot) return false;
-  ProcessEntry entry;
-  entry.dwSize = kProcessEntrySize;
-  for (bool more = Sys().Process32First(snapshot, &entry); more;
-       more = Sys().Process32Next(snapshot, &entry)) {
+  bool taken = WalkProcessSnapshot([this](const ProcessEntry& entry) {
     ProcessRecord record{};
     record.pid = entry.th32ProcessID;
     record.parent = entry.th32ParentProcessID;
     std::memcpy(record.exeFile, entry.szExeFile, sizeof record.exeFile);
     record.exeFile[sizeof record.exeFile - 1] = 0;
     processes_.push_back(record);
-  }
-  Sys().CloseHandle(snapshot);
+    return true;
+  });
+  if (!taken) return false;
 
   bool anyPath = false;
   for (ProcessRecord& record : processes_) {

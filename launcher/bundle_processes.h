@@ -82,30 +82,4 @@ bool IsBundleCommandWindow(Window window, const BundleProcesses& owned);
 // PROCESS_QUERY_LIMITED_INFORMATION); empty when it cannot be read.
 std::string ProcessImagePath(Handle process);
 
-// What the tidy-up did, for the run log.
-struct TidyUpSummary {
-  bool snapshotFailed = false;  // a snapshot could not be taken: nothing touched
-  int windowsAsked = 0;         // command windows sent WM_CLOSE (each counted once)
-  int closeRequests = 0;        // WM_CLOSE messages posted
-  struct Stopped {
-    const char* name;  // "php.exe" or "ConEmu.exe"
-    std::uint32_t pid;
-  };
-  Stopped stopped[2] = {};  // processes terminated, in order
-  int stoppedCount = 0;
-  // Whether the tidy-up has anything to report.
-  bool Noteworthy() const { return snapshotFailed || closeRequests > 0 || stoppedCount > 0; }
-};
-
-// Run before the editor is started: keeps the editor's orphans findable.
-void PrepareTidyUp();
-
-// After the editor has exited and the pause: closes the bundle's command
-// windows one by one, then terminates the first php.exe and the first
-// ConEmu.exe that belong, and collects adopted processes that have ended.
-TidyUpSummary TidyUpBundle(const std::string& root, std::uint32_t editorId);
-// Notes in the run's record what the tidy-up closed and stopped, or that it
-// could not look; a tidy-up that did nothing notes nothing.
-void NoteTidyUp(const TidyUpSummary& summary);
-
 }  // namespace qg

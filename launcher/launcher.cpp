@@ -1,14 +1,38 @@
 #include "launcher/launcher.h"
 
-#include "launcher/bundle_processes.h"
+#include "launcher/bundle_paths.h"
+#include "launcher/library_lifecycle.h"
 #include "launcher/process_control.h"
+#include "launcher/relocation.h"
 #include "launcher/run_log.h"
-#include "launcher/shutdown.h"
+#include "launcher/tidy_up.h"
 #include "system/console.h"
 #include "system/platform.h"
 #include "system/program_runner.h"
 
 namespace qg {
+
+namespace {
+
+constexpr char kConsoleTitle[] = "Quillgate by Dalvenor";
+// Printed before the relocation check: the line as the program has always
+// printed it. Its letters were lost to a code page long ago; the question
+// marks are kept byte for byte.
+constexpr char kStartLine[] = "????????????? ???????";
+
+// Starts the editor and returns when it has exited; its process id, 0 when
+// it could not be started.
+std::uint32_t RunEditor(const BundlePaths& paths) {
+  std::string editor = paths.editorDir + kEditorExe;
+  Sys().SetLastError(NO_ERROR_CODE);
+  if (StartProgram(editor.c_str(), "", "", RunWait))
+    NoteRunDetail("editor: ended");
+  else
+    NoteRunFailure("editor: could not be started", Sys().GetLastError());
+  return LastProgramId();
+}
+
+}  // namespace
 
 int LauncherMain() {
   StartLibraries();
@@ -20,20 +44,15 @@ int LauncherMain() {
     PrintLine(kStartLine);
     BundlePaths paths = ComposeBundlePaths();
     StartRunLog(paths.editorDir + kRunLogFile);
-    UpdateBundleIfMoved(paths);
+    NoteRelocation(UpdateBundleIfMoved(paths));
 
-    std::string editor = paths.editorDir + kEditorExe;
-    PrepareTidyUp();
-    Sys().SetLastError(NO_ERROR_CODE);
-    // Returns when the editor has exited.
-    if (StartProgram(editor.c_str(), "", "", RunWait))
-      NoteRunDetail("editor: ended");
-    else
-      NoteRunFailure("editor: could not be started", Sys().GetLastError());
-    std::uint32_t editorId = LastProgramId();
-
-    SleepMilliseconds(1000);
-    NoteTidyUp(TidyUpBundle(paths.rootDir, editorId));
+    bool orphansTracked = PrepareTidyUp();
+    std::uint32_t editorId = RunEditor(paths);
+    // The editor may have handed over to its updater, which starts it again.
+    NoteEditorRestartWait(WaitOutEditorRestart(paths, editorId));
+    TidyUpSummary tidyUp = TidyUpBundle(paths.rootDir, editorId);
+    tidyUp.orphansUntracked = !orphansTracked;
+    NoteTidyUp(tidyUp);
   }
 
   WriteRunLog();  // after every step, so that each can add its events

@@ -1,10 +1,9 @@
-// Starting the libraries, and the end routine that releases them once.
+#include "launcher/library_lifecycle.h"
+
 #include <condition_variable>
 #include <mutex>
 
 #include "files/sequential_file.h"
-#include "launcher/launcher.h"
-#include "launcher/shutdown.h"
 #include "prefs/ini_file.h"
 #include "system/console.h"
 #include "system/program_runner.h"

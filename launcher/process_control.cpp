@@ -58,27 +58,18 @@ int WithFirstProcessNamed(const char* name, Action action) {
   if (!loweredName) return 0;
 
   int result = 0;
-  Handle snapshot = Sys().CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS_FLAG, 0);
-  if (snapshot) {
-    ProcessEntry entry;
-    entry.dwSize = kProcessEntrySize;
-    for (bool more = Sys().Process32First(snapshot, &entry); more;
-         more = Sys().Process32Next(snapshot, &entry)) {
-      if (!EntryMatches(entry, loweredName)) continue;
-      if (action == Action::Find) {
-        result = 1;
-      } else {
-        Handle process = Sys().OpenProcess(PROCESS_TERMINATE_RIGHT, false, entry.th32ProcessID);
-        if (process) {
-          Sys().TerminateProcess(process, kTerminateExitCode);
-          Sys().CloseHandle(process);
-          result = 1;
-        }
-      }
-      break;  // only the first match counts, opened or not
+  WalkProcessSnapshot([&](const ProcessEntry& entry) {
+    if (!EntryMatches(entry, loweredName)) return true;
+    if (action == Action::Find) {
+      result = 1;
+    } else if (Handle process =
+                   Sys().OpenProcess(PROCESS_TERMINATE_RIGHT, false, entry.th32ProcessID)) {
+      Sys().TerminateProcess(process, kTerminateExitCode);
+      Sys().CloseHandle(process);
+      result = 1;
     }
-    Sys().CloseHandle(snapshot);
-  }
+    return false;  // only the first match counts, opened or not
+  });
   Sys().HeapFree(loweredName);
   return result;
 }

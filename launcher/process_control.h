@@ -19,6 +19,22 @@ int KillProcessByName(const char* name);
 // ignored), or 0.
 Window FindWindowByTitle(const char* text);
 
+// Walks a fresh process snapshot in snapshot order, handing each entry to
+// `visit` until it returns false; the snapshot is closed before the walk
+// returns. False when no snapshot could be taken.
+template <class Visit>
+bool WalkProcessSnapshot(Visit&& visit) {
+  Handle snapshot = Sys().CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS_FLAG, 0);
+  if (!snapshot) return false;
+  ProcessEntry entry;
+  entry.dwSize = kProcessEntrySize;
+  for (bool more = Sys().Process32First(snapshot, &entry); more && visit(entry);
+       more = Sys().Process32Next(snapshot, &entry)) {
+  }
+  Sys().CloseHandle(snapshot);
+  return true;
+}
+
 // Tells whether the search may return a window; `context` is passed on.
 using WindowFilter = bool (*)(Window window, const void* context);
 // The same search, passing over the windows `accept` refuses.

@@ -1,11 +1,10 @@
-// Keeping the bundle's settings pointed at where the bundle now lives.
-#include <string>
+#include "launcher/relocation.h"
 
+#include "files/file_probes.h"
 #include "files/file_replacement.h"
 #include "files/sequential_file.h"
-#include "launcher/launcher.h"
+#include "launcher/library_lifecycle.h"
 #include "launcher/run_log.h"
-#include "launcher/shutdown.h"
 #include "prefs/ini_file.h"
 #include "system/platform.h"
 #include "xml/attribute_markup.h"
@@ -16,154 +15,181 @@ namespace qg {
 
 namespace {
 
+FileOutcome Outcome(FileOutcome::Kind kind, const char* reason = nullptr) {
+  FileOutcome outcome;
+  outcome.kind = kind;
+  outcome.reason = reason;
+  return outcome;
+}
+
+// A failure, with the last error of the call that just failed.
+FileOutcome FailedNow(const char* reason = nullptr) {
+  FileOutcome outcome = Outcome(FileOutcome::Failed, reason);
+  outcome.error = Sys().GetLastError();
+  return outcome;
+}
+
 // auto_prepend_file in group PHP: the quoted path of the bundle's header
-// script. True when php.ini now holds it (a missing php.ini is created).
-bool UpdatePhpSettings(const BundlePaths& paths) {
+// script. A missing php.ini is created.
+FileOutcome UpdatePhpSettings(const BundlePaths& paths) {
   Sys().SetLastError(NO_ERROR_CODE);
   bool found = OpenIniFile((paths.phpDir + "php.ini").c_str(), 0) != 0;
   bool missing = !found && Sys().GetLastError() == ERROR_FILE_NOT_FOUND_CODE;
   SelectIniGroup(kPhpGroup);
   std::string value = "\"" + paths.phpDir + kHeaderScript + "\"";
-  bool set = WriteIniString(kPrependKey, value.c_str()) != nullptr;
-  std::uint32_t error = set ? NO_ERROR_CODE : Sys().GetLastError();
-  bool written = CloseIniFile() != 0;
-  if (set && !written) error = Sys().GetLastError();
-  if (set && written)
-    NoteRunEvent(missing ? "php.ini: not found, created with the new value" : "php.ini: updated");
-  else
-    NoteRunFailure("php.ini: failed", error);
-  return set && written;
-}
-
-// Whether the file at `path` exists and holds no byte.
-bool IsEmptyFile(const std::string& path) {
-  Handle file =
-      Sys().CreateFileA(path.c_str(), GENERIC_READ_ACCESS,
-                        FILE_SHARE_READ_MODE | FILE_SHARE_WRITE_MODE, Creation::OpenExisting);
-  if (!file) return false;
-  std::uint64_t size = 1;
-  bool empty = Sys().GetFileSize(file, &size) && size == 0;
-  Sys().CloseHandle(file);
-  return empty;
+  FileOutcome outcome = Outcome(missing ? FileOutcome::Created : FileOutcome::Updated);
+  if (!WriteIniString(kPrependKey, value.c_str())) outcome = FailedNow();
+  // The file is released either way; its write-back counts only when the
+  // value was set.
+  if (!CloseIniFile() && outcome.Done()) outcome = FailedNow();
+  return outcome;
 }
 
 // The file browser's root folder in the editor's settings, saved only when
-// the file parsed cleanly and has the node. True when the settings need
-// nothing more: saved with the new folder, or no file, an empty one, or one
-// without the node. A file that cannot be read or does not parse is not done.
-bool UpdateEditorSettings(const BundlePaths& paths) {
+// the file parsed cleanly and has the node. Done when saved with the new
+// folder, or when there is no file, an empty one, or one without the node; a
+// file that cannot be read or does not parse is not done.
+FileOutcome UpdateEditorSettings(const BundlePaths& paths) {
   std::string config = paths.editorDir + "config.xml";
   Sys().SetLastError(NO_ERROR_CODE);
   if (!LoadXmlDocument(kEditorSettingsDocument, config.c_str(), Ascii)) {
-    std::uint32_t error = Sys().GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND_CODE) {
-      NoteRunEvent("config.xml: not found");
-      return true;
-    }
-    if (error == NO_ERROR_CODE && IsEmptyFile(config)) {
-      NoteRunEvent("config.xml: empty, unchanged");
-      return true;
-    }
-    NoteRunFailure("config.xml: failed", error);
-    return false;
+    FileOutcome failed = FailedNow();
+    if (failed.error == ERROR_FILE_NOT_FOUND_CODE) return Outcome(FileOutcome::NotFound);
+    if (failed.error == NO_ERROR_CODE && IsEmptyFile(config.c_str()))
+      return Outcome(FileOutcome::Unchanged, "empty, unchanged");
+    return failed;
   }
-  if (std::int32_t status = GetParseStatus(kEditorSettingsDocument)) {
-    if (status == kParseNoInput)
-      NoteRunFailure("config.xml: failed, it could not be read whole", Sys().GetLastError());
-    else
-      NoteRunEvent("config.xml: failed: it is not well-formed XML");
-    return false;
+  switch (GetLoadProblem(kEditorSettingsDocument)) {
+    case XmlLoadProblem::None:
+      break;
+    case XmlLoadProblem::Unreadable:
+      return FailedNow("it could not be read whole");
+    case XmlLoadProblem::OutOfMemory:
+      return Outcome(FileOutcome::Failed, "there was not enough memory to read it");
+    case XmlLoadProblem::NotWellFormed:
+      return Outcome(FileOutcome::Failed, "it is not well-formed XML");
   }
   XmlNode* node = FindNodeByPath(GetMainNode(kEditorSettingsDocument), kFileBrowserRoot);
-  if (!node) {
-    NoteRunEvent("config.xml: unchanged, it has no ", kFileBrowserRoot);
-    return true;
-  }
+  if (!node)
+    return Outcome(FileOutcome::Unchanged, "unchanged, it has no /NotepadPlus/FileBrowser/root");
   // Written as character references, so the folder reads back the same
   // whatever encoding the file is labelled with.
   std::string folder = AttributeMarkupFromNarrow((paths.domainsDir + kSiteFolder).c_str());
-  SetNodeAttributeMarkup(node, kFolderAttribute, folder.c_str());
-  // Without memory for the new value the attribute keeps its old one; the
-  // file is then left as it is rather than rewritten with no change in it.
+  Sys().SetLastError(NO_ERROR_CODE);
+  if (!SetNodeAttributeMarkup(node, kFolderAttribute, folder.c_str())) return FailedNow();
+  // The file is saved only when the attribute reads back as set.
   const char* now = GetNodeAttribute(node, kFolderAttribute);
-  if (!now || folder != now) {
-    NoteRunFailure("config.xml: failed", ERROR_NOT_ENOUGH_MEMORY_CODE);
-    return false;
-  }
-  if (!SaveXmlDocument(kEditorSettingsDocument, config.c_str())) {
-    NoteRunFailure("config.xml: failed", Sys().GetLastError());
-    return false;
-  }
-  NoteRunEvent("config.xml: updated");
-  return true;
+  if (!now || folder != now) return Outcome(FileOutcome::Failed, "the new folder did not hold");
+  if (!SaveXmlDocument(kEditorSettingsDocument, config.c_str())) return FailedNow();
+  return Outcome(FileOutcome::Updated);
 }
+
+void CloseStateFile(void*) { CloseNumberedFile(kStateFileNumber); }
 
 // The new root replaces the old one in one step: a failure at any point
 // leaves the file holding the old root (and the next run updates again),
-// never an empty or half-written one. Closes the state file.
-void RecordRoot(const BundlePaths& paths, const std::string& statePath) {
-  FileReplacement replacement;
-  bool begun = BeginReplacement(&replacement, statePath.c_str());
-  bool written = begun && WriteReplacement(&replacement, paths.rootDir.data(),
-                                           static_cast<std::uint32_t>(paths.rootDir.size()));
-  std::uint32_t error = written ? NO_ERROR_CODE : Sys().GetLastError();
-  CloseNumberedFile(kStateFileNumber);  // our own handle must go before the rename
-  if (written) {
-    written = CommitReplacement(&replacement);
-    if (!written) error = Sys().GetLastError();
-  } else if (begun) {
-    AbandonReplacement(&replacement);
-  }
-  if (!written) NoteRunFailure("state.txt: failed, the next start tries again", error);
+// never an empty or half-written one. Closes the state file, whose own
+// handle must go before the rename.
+FileOutcome RecordRoot(const BundlePaths& paths, const std::string& statePath) {
+  if (!ReplaceFileContent(statePath.c_str(), paths.rootDir.data(), paths.rootDir.size(),
+                          CloseStateFile, nullptr))
+    return FailedNow("the next start tries again");
+  return Outcome(FileOutcome::Updated);
 }
 
-void UpdateIfMoved(const BundlePaths& paths) {
+RelocationReport UpdateIfMoved(const BundlePaths& paths) {
+  RelocationReport report;
+  report.presentRoot = paths.rootDir;
   // Without a root there is nothing sound to write: a relative header path
   // in php.ini would be wrong wherever PHP runs from.
   if (paths.rootDir.empty()) {
-    NoteRunFailure("the current folder could not be read, the settings are left alone",
-                   Sys().GetLastError());
-    return;
+    report.status = RelocationReport::NoRoot;
+    report.error = Sys().GetLastError();
+    return report;
   }
   std::string statePath = paths.editorDir + "state.txt";
   // Held open (others may read, not write) until the update is done, so a
   // second launcher in the same bundle cannot interleave its own update.
   if (!OpenNumberedFile(kStateFileNumber, statePath.c_str())) {
-    NoteRunFailure("state.txt: could not be opened, the settings are left alone",
-                   Sys().GetLastError());
-    return;
+    report.status = RelocationReport::StateUnopened;
+    report.error = Sys().GetLastError();
+    return report;
   }
-  std::string storedRoot = ReadLine(kStateFileNumber, Ascii);
-  while (!storedRoot.empty() && storedRoot.back() == '\n') storedRoot.pop_back();
-  if (storedRoot == paths.rootDir) {
+  // ReadLine has already taken the line's end off.
+  report.recordedRoot = ReadLine(kStateFileNumber, Ascii);
+  if (report.recordedRoot == paths.rootDir) {
     CloseNumberedFile(kStateFileNumber);
-    return;
+    report.status = RelocationReport::NotMoved;
+    return report;
   }
-  const char* quote = storedRoot.empty() ? "" : "\"";
-  NoteRunEvent("bundle moved: recorded root ", quote,
-               storedRoot.empty() ? "(none)" : storedRoot.c_str(), quote, ", present root \"",
-               paths.rootDir, "\"");
-
+  report.status = RelocationReport::Moved;
   // Both settings are brought up to date on every start until both are
   // done; only then is the new root recorded.
-  bool phpDone = UpdatePhpSettings(paths);
-  bool editorDone = UpdateEditorSettings(paths);
-  if (phpDone && editorDone) {
-    RecordRoot(paths, statePath);
+  report.phpIni = UpdatePhpSettings(paths);
+  report.configXml = UpdateEditorSettings(paths);
+  if (report.phpIni.Done() && report.configXml.Done()) {
+    report.stateTxt = RecordRoot(paths, statePath);
   } else {
     CloseNumberedFile(kStateFileNumber);
-    NoteRunEvent("state.txt: the recorded root is kept, the next start tries again");
+    report.stateTxt = Outcome(FileOutcome::Unchanged);
+  }
+  return report;
+}
+
+// "name: " and the outcome in the record's words.
+void NoteFileOutcome(const char* name, const FileOutcome& outcome) {
+  switch (outcome.kind) {
+    case FileOutcome::Updated:
+      return NoteRunEvent(name, ": updated");
+    case FileOutcome::Created:
+      return NoteRunEvent(name, ": not found, created with the new value");
+    case FileOutcome::NotFound:
+      return NoteRunEvent(name, ": not found");
+    case FileOutcome::Unchanged:
+      return NoteRunEvent(name, ": ", outcome.reason ? outcome.reason : "unchanged");
+    case FileOutcome::Failed:
+      if (!outcome.reason)
+        return NoteRunFailure((std::string(name) + ": failed").c_str(), outcome.error);
+      if (!outcome.error) return NoteRunEvent(name, ": failed: ", outcome.reason);
+      return NoteRunFailure((std::string(name) + ": failed, " + outcome.reason).c_str(),
+                            outcome.error);
   }
 }
 
 }  // namespace
 
-void UpdateBundleIfMoved(const BundlePaths& paths) {
+RelocationReport UpdateBundleIfMoved(const BundlePaths& paths) {
   // The console's close event must not release the libraries under the
   // update; once it has begun to, the update is not started.
-  if (!BeginSettingsUpdate()) return;
-  UpdateIfMoved(paths);
+  if (!BeginSettingsUpdate()) return RelocationReport();
+  RelocationReport report = UpdateIfMoved(paths);
   EndSettingsUpdate();
+  return report;
+}
+
+void NoteRelocation(const RelocationReport& report) {
+  switch (report.status) {
+    case RelocationReport::Closing:
+    case RelocationReport::NotMoved:
+      return;
+    case RelocationReport::NoRoot:
+      return NoteRunFailure("the current folder could not be read, the settings are left alone",
+                            report.error);
+    case RelocationReport::StateUnopened:
+      return NoteRunFailure("state.txt: could not be opened, the settings are left alone",
+                            report.error);
+    case RelocationReport::Moved:
+      break;
+  }
+  const char* quote = report.recordedRoot.empty() ? "" : "\"";
+  NoteRunEvent("bundle moved: recorded root ", quote,
+               report.recordedRoot.empty() ? "(none)" : report.recordedRoot.c_str(), quote,
+               ", present root \"", report.presentRoot, "\"");
+  NoteFileOutcome("php.ini", report.phpIni);
+  NoteFileOutcome("config.xml", report.configXml);
+  if (report.stateTxt.kind == FileOutcome::Failed) NoteFileOutcome("state.txt", report.stateTxt);
+  if (report.stateTxt.kind == FileOutcome::Unchanged)
+    NoteRunEvent("state.txt: the recorded root is kept, the next start tries again");
 }
 
 }  // namespace qg

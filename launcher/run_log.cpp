@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "files/file_probes.h"
 #include "files/file_replacement.h"
 #include "system/platform.h"
 
@@ -40,47 +41,15 @@ void NoteRunLine(std::initializer_list<std::string_view> pieces, bool event) {
   // YYYY-MM-DD HH:MM:SS, then two blanks.
   const std::uint16_t parts[] = {now.wYear, now.wMonth,  now.wDay,
                                  now.wHour, now.wMinute, now.wSecond};
-  const char after[] = "-- ::  ";
+  const char* const after[] = {"-", "-", " ", ":", ":", "  "};
   for (int i = 0; i < 6; ++i) {
     AppendDigits(log.lines, parts[i], i == 0 ? 4 : 2);
     log.lines += after[i];
   }
-  log.lines += ' ';
   for (std::string_view piece : pieces) log.lines += piece;
   log.lines += "\r\n";
   log.eventNoted |= event;
 }
-
-namespace {
-
-// The last `limit` bytes of the record as it stands (whole lines only), or
-// nothing when there is none.
-std::string ReadRecordTail(const char* path, std::size_t limit) {
-  Handle file =
-      Sys().CreateFileA(path, GENERIC_READ_ACCESS, FILE_SHARE_READ_MODE | FILE_SHARE_WRITE_MODE,
-                        Creation::OpenExisting);
-  if (!file) return {};
-  std::string tail;
-  std::uint64_t size = 0;
-  if (Sys().GetFileSize(file, &size)) {
-    std::uint64_t skip = size > limit ? size - limit : 0;
-    tail.resize(static_cast<std::size_t>(size - skip));
-    std::uint32_t read = 0;
-    if ((skip && !Sys().SetFilePointer(file, static_cast<std::int64_t>(skip), MoveMethod::Begin,
-                                       nullptr)) ||
-        !Sys().ReadFile(file, tail.data(), static_cast<std::uint32_t>(tail.size()), &read))
-      read = 0;
-    tail.resize(read);
-    if (skip) {
-      std::size_t lineEnd = tail.find('\n');
-      tail.erase(0, lineEnd == std::string::npos ? tail.size() : lineEnd + 1);
-    }
-  }
-  Sys().CloseHandle(file);
-  return tail;
-}
-
-}  // namespace
 
 void StartRunLog(std::string path) {
   RunLog& log = TheRunLog();
@@ -123,7 +92,7 @@ std::string AppendToRunLog(std::string before, const std::string& lines, std::si
 void WriteRunLog() {
   RunLog& log = TheRunLog();
   if (log.eventNoted && !log.path.empty()) {
-    std::string record = AppendToRunLog(ReadRecordTail(log.path.c_str(), kRunLogLimit), log.lines);
+    std::string record = AppendToRunLog(ReadFileTail(log.path.c_str(), kRunLogLimit), log.lines);
     ReplaceFileContent(log.path.c_str(), record.data(), record.size());
   }
   StartRunLog(std::string());

@@ -1,9 +1,12 @@
-// The tidy-up after the editor has exited: the bundle's command windows are
-// closed and its auxiliary processes stopped; the user's are left alone.
+#include "launcher/tidy_up.h"
+
+#include <algorithm>
+
+#include "files/ascii_case.h"
 #include "launcher/bundle_processes.h"
-#include "launcher/launcher.h"
-#include "launcher/process_control.h"
 #include "launcher/run_log.h"
+#include "system/console.h"
+#include "system/platform.h"
 
 namespace qg {
 
@@ -38,9 +41,54 @@ void StopFirstBundleProcess(const BundleProcesses& owned, const char* name,
   }
 }
 
+enum class EditorLook { NoneRuns, Runs, NoSnapshot };
+
+// Whether the bundle's editor, or a program of its updater folder, runs;
+// what runs is added to `wait` the first time it is seen.
+EditorLook LookForBundleEditor(const BundlePaths& paths, std::uint32_t editorId,
+                               EditorRestartWait* wait) {
+  BundleProcesses processes;
+  if (!processes.Take(paths.rootDir, editorId)) return EditorLook::NoSnapshot;
+  const std::string editor = paths.editorDir + kEditorExe;
+  const bool ignoreCase = Sys().FileNamesIgnoreCase();
+  EditorLook look = EditorLook::NoneRuns;
+  for (const ProcessRecord& record : processes.Processes()) {
+    std::string_view path = processes.PathOf(record);
+    bool isEditor = ignoreCase ? EqualIgnoringAsciiCase(path, editor) : path == editor;
+    if (!isEditor && !BundleProcesses::PathInside(paths.updaterDir, path)) continue;
+    look = EditorLook::Runs;
+    bool seen = false;
+    for (const EditorRestartWait::Program& program : wait->waitedFor)
+      seen = seen || program.pid == record.pid;
+    if (!seen) wait->waitedFor.push_back({std::string(path), record.pid});
+  }
+  return look;
+}
+
 }  // namespace
 
-void PrepareTidyUp() { Sys().BecomeChildSubreaper(); }
+EditorRestartWait WaitOutEditorRestart(const BundlePaths& paths, std::uint32_t editorId) {
+  EditorRestartWait wait;
+  for (;;) {
+    EditorLook look;
+    while ((look = LookForBundleEditor(paths, editorId, &wait)) == EditorLook::Runs)
+      SleepMilliseconds(kRestartPollMilliseconds);
+    SleepMilliseconds(kSettleMilliseconds);
+    if (look == EditorLook::NoSnapshot) {
+      wait.snapshotFailed = true;
+      return wait;
+    }
+    if (LookForBundleEditor(paths, editorId, &wait) == EditorLook::NoneRuns) return wait;
+  }
+}
+
+void NoteEditorRestartWait(const EditorRestartWait& wait) {
+  for (const EditorRestartWait::Program& program : wait.waitedFor)
+    NoteRunEvent("editor: waited for ", program.path, " (process ", NumberText(program.pid),
+                 ") to end before the tidy-up");
+}
+
+bool PrepareTidyUp() { return Sys().BecomeChildSubreaper(); }
 
 TidyUpSummary TidyUpBundle(const std::string& root, std::uint32_t editorId) {
   TidyUpSummary summary;
@@ -65,6 +113,10 @@ TidyUpSummary TidyUpBundle(const std::string& root, std::uint32_t editorId) {
 }
 
 void NoteTidyUp(const TidyUpSummary& summary) {
+  if (summary.orphansUntracked)
+    NoteRunEvent(
+        "tidy-up: could not become the subreaper of the editor's programs; those it left "
+        "running outside the bundle folder were not looked for");
   if (summary.snapshotFailed)
     NoteRunEvent("tidy-up: could not take a process snapshot; nothing of it was done");
   if (summary.windowsAsked > 0)
@@ -73,6 +125,22 @@ void NoteTidyUp(const TidyUpSummary& summary) {
   for (int i = 0; i < summary.stoppedCount; ++i)
     NoteRunEvent("tidy-up: stopped ", summary.stopped[i].name, " (process ",
                  NumberText(summary.stopped[i].pid), ")");
+}
+
+int CloseCommandWindows(WindowFilter accept, const void* context, int* asked) {
+  Window seen[kMaxCloseWindowPasses];
+  int different = 0;
+  int passes = 0;
+  while (passes < kMaxCloseWindowPasses) {
+    Window window = FindWindowByTitle(kCommandWindowText, accept, context);
+    if (!window) break;
+    ++passes;
+    if (std::find(seen, seen + different, window) == seen + different) seen[different++] = window;
+    Sys().PostMessageA(window, WM_CLOSE_MSG, 0, 0);
+    SleepMilliseconds(100);
+  }
+  if (asked) *asked = different;
+  return passes;
 }
 
 }  // namespace qg

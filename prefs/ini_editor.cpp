@@ -5,6 +5,7 @@
 // storage) is allocated before the list is touched.
 #include <cstring>
 
+#include "files/ascii_case.h"
 #include "prefs/ini_file.h"
 #include "prefs/ini_model.h"
 
@@ -31,7 +32,7 @@ IniEntry* LastBeforeFirstGroup(const IniFile& file) {
 
 IniEntry* FindKey(IniEntry* from, const char* key) {
   for (IniEntry* entry = from; entry && entry->kind != GroupHeader; entry = entry->next) {
-    if (entry->kind == KeyValue && EqualIgnoringCase(entry->key, key)) return entry;
+    if (entry->kind == KeyValue && EqualIgnoringAsciiCase(entry->key, key)) return entry;
   }
   return nullptr;
 }
@@ -107,7 +108,7 @@ int SelectIniGroup(const char* name) {
   }
   file.selectionLost = false;
   for (IniEntry* entry = file.first; entry; entry = entry->next) {
-    if (entry->kind == GroupHeader && EqualIgnoringCase(entry->text, wanted)) {
+    if (entry->kind == GroupHeader && EqualIgnoringAsciiCase(entry->text, wanted)) {
       file.currentGroup = entry;
       FreeBlock(wanted);
       return 1;

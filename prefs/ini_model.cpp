@@ -11,19 +11,8 @@ IniFile& TheIniFile() {
   return file;
 }
 
-namespace {
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-}  // namespace
-
 void FreeBlock(void* block) {
   if (block) Sys().HeapFree(block);
-}
-
-bool EqualIgnoringCase(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    if (LowerAscii(*a) != LowerAscii(*b)) return false;
-    if (*a == 0) return true;
-  }
 }
 
 std::size_t EncodedLength(const char* text, std::size_t length, std::uint32_t codePage) {

@@ -59,9 +59,6 @@ inline bool IniFileLoaded(const IniFile& file) { return file.handle != 0 || file
 // Sys().HeapFree for a block that may be null.
 void FreeBlock(void* block);
 
-// ASCII-only case-insensitive comparison of two zero-terminated texts.
-bool EqualIgnoringCase(const char* a, const char* b);
-
 // Bytes `text` occupies in the file's encoding (UTF-8 when `codePage` says so).
 std::size_t EncodedLength(const char* text, std::size_t length, std::uint32_t codePage);
 // Writes `text` in the file's encoding to `out` (room for EncodedLength bytes

@@ -88,22 +88,16 @@ bool WriteBack(IniFile& file) {
   if (!block) return Refuse(ERROR_NOT_ENOUGH_MEMORY_CODE);
   char* end = PutText(file, block);
 
-  FileReplacement replacement;
-  bool written = BeginReplacement(&replacement, file.path) &&
-                 WriteReplacement(&replacement, block, static_cast<std::uint32_t>(end - block));
-  std::uint32_t error = written ? NO_ERROR_CODE : Sys().GetLastError();
+  // The original must not be held open while it is replaced.
   bool existed = file.handle != 0;
-  if (existed) {
-    // The original must not be held open while it is replaced.
-    Sys().CloseHandle(file.handle);
-    file.handle = 0;
-  }
-  if (written) {
-    written = CommitReplacement(&replacement, existed);
-    if (!written) error = Sys().GetLastError();
-  } else {
-    AbandonReplacement(&replacement);
-  }
+  auto releaseOriginal = [](void* context) {
+    IniFile& held = *static_cast<IniFile*>(context);
+    if (held.handle) Sys().CloseHandle(held.handle);
+    held.handle = 0;
+  };
+  bool written = ReplaceFileContent(file.path, block, static_cast<std::size_t>(end - block),
+                                    releaseOriginal, &file, existed);
+  std::uint32_t error = written ? NO_ERROR_CODE : Sys().GetLastError();
   Sys().HeapFree(block);
   // A file that exists but could not be opened is refused the new one; its
   // open says why better than the refusal does.

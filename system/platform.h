@@ -200,6 +200,14 @@ class Platform {
   // (and the last error) when there is none.
   virtual std::uint32_t GetFileAttributesA(const char* path) = 0;
   virtual void GetLocalTime(SystemTime* time) = 0;
+  // --- what differs between the systems' file names and files --------------------
+  // Whether two file names that differ only in ASCII letter case name the
+  // same file (Windows), or different ones (POSIX).
+  virtual bool FileNamesIgnoreCase() = 0;
+  // Whether other programs hold files open for a moment (an antivirus
+  // scanner, an indexer), so that a refused replacement is worth trying
+  // again shortly (Windows); POSIX renames are not refused that way.
+  virtual bool FilesAreHeldForAMoment() = 0;
 
   // --- code-page conversion (CP_ACP, flags 0) -------------------------------------
   // `length` -1 means "through the terminator". A capacity of 0 asks for the

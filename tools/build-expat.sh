@@ -24,6 +24,10 @@ fi
 have_sources() { apt-cache showsrc expat 2> /dev/null | grep -q '^Version:'; }
 
 if ! have_sources; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "apt has no source entries for expat (run as root to add them from the binary ones)" >&2
+    exit 1
+  fi
   # Source entries mirroring the binary ones: deb822 stanzas get their Types
   # line replaced, one-line entries their leading "deb ".
   src_list=/etc/apt/sources.list.d/quillgate-deb-src

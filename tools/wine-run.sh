@@ -29,7 +29,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 if [ $# -lt 1 ]; then
-  echo "usage: $0 [--template=DIR] [--timeout=SECONDS] PROGRAM [ARGS...]" >&2
+  echo "usage: $0 [--template=DIR] [--timeout=SECONDS] [--drive=X:DIR]... PROGRAM [ARGS...]" >&2
   exit 2
 fi
 

@@ -220,6 +220,11 @@ std::int32_t GetParseStatus(ObjectNumber number) {
   return document ? document->status : 0;
 }
 
+XmlLoadProblem GetLoadProblem(ObjectNumber number) {
+  XmlDocument* document = LookupObject(documents, number);
+  return document ? static_cast<XmlLoadProblem>(document->loadProblem) : XmlLoadProblem::None;
+}
+
 XmlNode* GetMainNode(ObjectNumber number) {
   XmlDocument* document = LookupObject(documents, number);
   return document ? document->mainNode : nullptr;

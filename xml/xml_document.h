@@ -109,6 +109,8 @@ struct XmlDocument {
   // tree is incomplete, and the load reports it as a failure, so that it is
   // never saved over the file it came from.
   std::int32_t contentLost;
+  // Why the load did not give a complete tree (an XmlLoadProblem).
+  std::int32_t loadProblem;
   // Set when the file was loaded with the Ascii format and the parser read
   // its bytes as 8-bit text (no byte-order mark, no zero byte among the first
   // two): the tree then holds the file's own bytes, and 8-bit output keeps the

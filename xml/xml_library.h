@@ -25,6 +25,13 @@ void ReleaseXmlLibrary();
 std::intptr_t LoadXmlDocument(ObjectNumber number, const char* path, int format);
 // 0 when the document parsed without error (or the number names none).
 std::int32_t GetParseStatus(ObjectNumber number);
+// Why a load did not give a complete tree. The parse status cannot tell an
+// input that could not be read from memory running out (both are 1).
+enum class XmlLoadProblem { None, Unreadable, NotWellFormed, OutOfMemory };
+// Why the last load under `number` did not give a complete tree; None when
+// it did, or when no document has that number. After Unreadable the
+// platform's last error is the failing read's.
+XmlLoadProblem GetLoadProblem(ObjectNumber number);
 // The document element, null when there is none.
 XmlNode* GetMainNode(ObjectNumber number);
 // The node at `path` from `node`, or null.

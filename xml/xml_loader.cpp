@@ -539,12 +539,14 @@ std::intptr_t LoadXmlDocument(ObjectNumber number, const char* path, int format)
     void* buffer = XML_GetBuffer(parser, static_cast<int>(chunk));
     if (!buffer) {
       document->status = kParseNoInput;
+      document->loadProblem = static_cast<std::int32_t>(XmlLoadProblem::OutOfMemory);
       break;
     }
     std::uint32_t read = 0;
     // A failed read, or one that ends early, leaves the input incomplete.
     if (!sys.ReadFile(file, buffer, chunk, &read) || read == 0) {
       document->status = kParseNoInput;
+      document->loadProblem = static_cast<std::int32_t>(XmlLoadProblem::Unreadable);
       break;
     }
     if (document->lineEnding == Undetected) document->lineEnding = DetectLineEnding(buffer, read);
@@ -554,11 +556,18 @@ std::intptr_t LoadXmlDocument(ObjectNumber number, const char* path, int format)
     if (document->keepsFileBytes) references.Feed(static_cast<const unsigned char*>(buffer), read);
     total += read;
     if (XML_ParseBuffer(parser, static_cast<int>(read), total >= size) == XML_STATUS_ERROR) {
-      document->status = static_cast<XmlParseStatus>(XML_GetErrorCode(parser));
+      XML_Error error = XML_GetErrorCode(parser);
+      document->status = static_cast<XmlParseStatus>(error);
+      document->loadProblem =
+          static_cast<std::int32_t>(error == XML_ERROR_NO_MEMORY ? XmlLoadProblem::OutOfMemory
+                                                                 : XmlLoadProblem::NotWellFormed);
       break;
     }
   }
-  if (document->status == 0 && document->contentLost) document->status = kParseNoInput;
+  if (document->status == 0 && document->contentLost) {
+    document->status = kParseNoInput;
+    document->loadProblem = static_cast<std::int32_t>(XmlLoadProblem::OutOfMemory);
+  }
   // Such a tree holds the characters 0-255 as much as the file's bytes; it
   // is written as that, with the ISO-8859-1 label.
   if (references.Found()) document->keepsFileBytes = 0;

@@ -331,3 +331,14 @@ int PosixPlatform::WideCharToMultiByte(const char16_t* units, int length, char* 
 }
 
 }  // namespace qg
+
+namespace qg {
+
+// POSIX names are bytes: "A" and "a" are two files.
+bool PosixPlatform::FileNamesIgnoreCase() { return false; }
+
+// A rename over a file is refused only by this program's own emulated
+// sharing rules, which do not pass in a moment.
+bool PosixPlatform::FilesAreHeldForAMoment() { return false; }
+
+}  // namespace qg

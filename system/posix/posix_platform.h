@@ -86,6 +86,8 @@ class PosixPlatform final : public Platform {
   std::uint32_t FormatMessageA(std::uint32_t code, char* buffer, std::uint32_t capacity) override;
   std::uint32_t GetFileAttributesA(const char* path) override;
   void GetLocalTime(SystemTime* time) override;
+  bool FileNamesIgnoreCase() override;
+  bool FilesAreHeldForAMoment() override;
   int MultiByteToWideChar(const char* text, int length, char16_t* out, int capacity) override;
   int WideCharToMultiByte(const char16_t* units, int length, char* out, int capacity) override;
   Handle GetStdHandle(std::uint32_t which) override;

@@ -87,3 +87,13 @@ int Win32Platform::WideCharToMultiByte(const char16_t* units, int length, char* 
 }
 
 }  // namespace qg
+
+namespace qg {
+
+bool Win32Platform::FileNamesIgnoreCase() { return true; }
+
+// Scanners and indexers open a file just written; a replacement refused for
+// that is worth another try a little later.
+bool Win32Platform::FilesAreHeldForAMoment() { return true; }
+
+}  // namespace qg

@@ -173,7 +173,7 @@ TEST(FileReplacement, CommitWaitsAHeldTargetOutOnWindowsOnly) {
   testing::PlatformScope scope(held);
   bool replaced = ReplaceFileContent(target.c_str(), "new", 3);
   std::uint32_t error = Sys().GetLastError();
-  EXPECT_EQ(replaced, kRetryHeldTargets);
+  EXPECT_EQ(replaced, RetryHeldTargets());
   EXPECT_EQ(dir.Read("config.xml"), replaced ? "new" : "old");
   if (!replaced) {
     EXPECT_EQ(error, ERROR_SHARING_VIOLATION_CODE);

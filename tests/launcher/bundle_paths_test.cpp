@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "launcher/launcher.h"
+#include "launcher/bundle_paths.h"
 #include "system/paths.h"
 
 namespace qg {

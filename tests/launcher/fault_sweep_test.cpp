@@ -34,6 +34,12 @@ std::string ConfigXml() {
                     "davzoku_dotfiles__windows_npp_config.xml";
   std::string real = ReadWholeFile(corpus.string());
   if (!real.empty()) return real;
+  static bool told = false;
+  if (!told) {
+    told = true;
+    std::cout << "note: " << corpus.string()
+              << " is not there; the sweep runs with a small configuration of its own\n";
+  }
   return "<?xml version=\"1.0\"?>\n<NotepadPlus>\n  <FileBrowser>\n    <root foldername=\"x\"/>\n"
          "  </FileBrowser>\n</NotepadPlus>\n";
 }
@@ -85,6 +91,7 @@ class FaultSweep : public ::testing::TestWithParam<Scenario> {
     if (GetParam().hasState) WriteWholeFile(root_ + "server/notepad/state.txt", kOldRoot);
 
     Outcome outcome = RunInBundle(failAt, fault, kinds, calls, fired);
+    firstRecord_ = lastRecord_;
     if (afterwards) *afterwards = RunInBundle(0, fault, kinds, nullptr, nullptr);
     return outcome;
   }
@@ -109,6 +116,7 @@ class FaultSweep : public ::testing::TestWithParam<Scenario> {
     for (const auto& entry : fs::recursive_directory_iterator(root_))
       EXPECT_EQ(entry.path().string().find(".quillgate-new"), std::string::npos)
           << "left behind: " << entry.path();
+    lastRecord_ = ReadWholeFile(root_ + "server/notepad/quillgate.log");
     return {ReadWholeFile(root_ + "server/modules/php/PHP-5.6-5.7/php.ini"),
             ReadWholeFile(root_ + "server/notepad/config.xml"),
             ReadWholeFile(root_ + "server/notepad/state.txt")};
@@ -145,6 +153,7 @@ class FaultSweep : public ::testing::TestWithParam<Scenario> {
       bool delivered = false;
       Outcome repaired;
       Outcome got = Neutral(RunWith(n, fault, kinds, nullptr, &delivered, &repaired));
+      faultedRecord_ = firstRecord_;
       ++runs;
       fired += delivered;
       SCOPED_TRACE(std::string(label) + " at call " + std::to_string(n));
@@ -158,6 +167,7 @@ class FaultSweep : public ::testing::TestWithParam<Scenario> {
         EXPECT_EQ(got.config, clean.config);
       }
       EXPECT_EQ(Neutral(repaired), clean);
+      if (kinds == FaultyPlatform::HeapCalls) ReadMemoryFailure(faultedRecord_);
       if (::testing::Test::HasFailure()) break;
     }
     // The folder's name differs in length from run to run, and with it a few
@@ -165,10 +175,34 @@ class FaultSweep : public ::testing::TestWithParam<Scenario> {
     EXPECT_GE(fired * 100, runs * 95);
     std::cout << "[ sweep ] " << GetParam().name << ", " << label << ": " << runs
               << " runs, each with one fault\n";
+    if (kinds == FaultyPlatform::HeapCalls) {
+      // Memory running out while config.xml is read, and while its new
+      // folder is set, are both met on the way, and each says so.
+      EXPECT_GT(memoryWhileReading_, 0);
+      EXPECT_GT(memoryWhileSetting_, 0);
+    }
+  }
+
+  // With only allocations failing, a config.xml that failed failed for want
+  // of memory, and its line in the record says that, never that the file
+  // could not be read or is malformed.
+  void ReadMemoryFailure(const std::string& record) {
+    std::size_t at = record.find("config.xml: failed");
+    if (at == std::string::npos) return;
+    std::string line = record.substr(at, record.find('\n', at) - at);
+    if (line.find("config.xml: failed: there was not enough memory to read it") == 0) {
+      ++memoryWhileReading_;
+    } else if (line.find("config.xml: failed: Not enough memory") == 0) {
+      ++memoryWhileSetting_;
+    } else {
+      ADD_FAILURE() << "a failed allocation recorded as: " << line;
+    }
   }
 
   std::string config_;
   std::string root_;
+  std::string lastRecord_, firstRecord_, faultedRecord_;
+  int memoryWhileReading_ = 0, memoryWhileSetting_ = 0;
 };
 
 TEST_P(FaultSweep, EveryFailingFileCall) {

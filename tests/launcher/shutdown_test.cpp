@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "files/sequential_file.h"
-#include "launcher/launcher.h"
-#include "launcher/shutdown.h"
+#include "launcher/bundle_paths.h"
+#include "launcher/library_lifecycle.h"
+#include "launcher/relocation.h"
 #include "system/console.h"
 #include "tests/support/forwarding_platform.h"
 #include "tests/support/platform_scope.h"

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "launcher/bundle_processes.h"
+#include "launcher/tidy_up.h"
 #include "tests/support/simulated_platform.h"
 
 namespace qg {
@@ -189,6 +190,113 @@ TEST(TidyUpTest, AnEmptyRootHoldsNothing) {
   ASSERT_EQ(sim.Terminations().size(), 1u);
   EXPECT_EQ(sim.Terminations()[0].pid, 301u);
   EXPECT_FALSE(BundleProcesses::PathInside("", "C:\\web\\php.exe"));
+}
+
+}  // namespace
+}  // namespace qg
+
+namespace qg {
+namespace {
+
+// A process of the restart table: it runs from `from` to `until` (elapsed
+// milliseconds of the simulated clock).
+struct Timed {
+  std::uint32_t pid;
+  const char* path;
+  std::uint64_t from, until;
+};
+struct Restart {
+  const char* name;
+  bool ignoreCase;  // the system's file-name rule
+  std::vector<Timed> processes;
+  std::uint64_t elapsed;               // when the wait is over
+  std::vector<std::uint32_t> awaited;  // what it waited for, in order
+};
+void PrintTo(const Restart& r, std::ostream* out) { *out << r.name; }
+
+constexpr char kEditorProgram[] = "C:\\web\\server\\notepad\\notepad++.exe";
+constexpr char kUpdater[] = "C:\\web\\server\\notepad\\updater\\GUP.exe";
+
+class EditorRestartTable : public ::testing::TestWithParam<Restart> {};
+
+TEST_P(EditorRestartTable, WaitsWhileTheBundlesEditorOrUpdaterRuns) {
+  const Restart& r = GetParam();
+  SimulatedPlatform sim;
+  PlatformScope scope(sim);
+  sim.SetFileNamesIgnoreCase(r.ignoreCase);
+  sim.SetCurrentProcessId(kLauncher);
+  for (const Proc& p : kCommon) sim.AddProcess(p.pid, p.parent, p.path, p.created);
+  std::vector<bool> started(r.processes.size());
+  auto play = [&] {
+    for (std::size_t i = 0; i < r.processes.size(); ++i) {
+      const Timed& t = r.processes[i];
+      if (!started[i] && sim.ElapsedMilliseconds() >= t.from) {
+        sim.AddProcess(t.pid, 80, t.path, 100 + t.from);
+        started[i] = true;
+      }
+      if (started[i] && sim.ElapsedMilliseconds() >= t.until) sim.EndProcess(t.pid);
+    }
+  };
+  play();
+  sim.OnSleep([&](std::uint32_t) { play(); });
+  BundlePaths paths{"C:\\web\\", "", "C:\\web\\server\\notepad\\", "",
+                    "C:\\web\\server\\notepad\\updater\\"};
+
+  EditorRestartWait wait = WaitOutEditorRestart(paths, kEditor);
+
+  EXPECT_EQ(sim.ElapsedMilliseconds(), r.elapsed);
+  std::vector<std::uint32_t> awaited;
+  for (const auto& program : wait.waitedFor) awaited.push_back(program.pid);
+  EXPECT_EQ(awaited, r.awaited);
+  EXPECT_FALSE(wait.snapshotFailed);
+  EXPECT_EQ(sim.OpenHandles(), 0u);
+}
+
+constexpr std::uint64_t kNever = 1u << 30;
+INSTANTIATE_TEST_SUITE_P(
+    Desktops, EditorRestartTable,
+    ::testing::Values(Restart{"NothingToWaitFor_AnEditorFromElsewhereRuns",
+                              true,
+                              {{500, "C:\\tools\\npp\\notepad++.exe", 0, kNever}},
+                              1000,
+                              {}},
+                      Restart{"TheUpdaterRestartsTheEditor",
+                              true,
+                              {{501, kUpdater, 0, 1200}, {502, kEditorProgram, 1000, 3000}},
+                              4000,
+                              {501, 502}},
+                      // The restarted editor comes up during the settling pause.
+                      Restart{"TheEditorComesBackDuringThePause",
+                              true,
+                              {{501, kUpdater, 0, 400}, {502, kEditorProgram, 1200, 2400}},
+                              3500,
+                              {501, 502}},
+                      Restart{"AnotherCaseIsTheSameProgramOnWindows",
+                              true,
+                              {{503, "c:\\WEB\\server\\NOTEPAD\\Notepad++.EXE", 0, 700}},
+                              2000,
+                              {503}},
+                      Restart{"AnotherCaseIsAnotherProgramOnPosix",
+                              false,
+                              {{503, "c:\\WEB\\server\\NOTEPAD\\Notepad++.EXE", 0, 700}},
+                              1000,
+                              {}}),
+    [](const ::testing::TestParamInfo<Restart>& info) { return std::string(info.param.name); });
+
+// A look that fails ends the wait after the pause; the tidy-up says why.
+TEST(EditorRestartTest, AFailedSnapshotEndsTheWait) {
+  SimulatedPlatform sim;
+  PlatformScope scope(sim);
+  sim.SetCurrentProcessId(kLauncher);
+  sim.AddProcess(kLauncher, 90, "C:\\web\\quillgate.exe", 10);
+  sim.AddProcess(502, 80, kEditorProgram, 20);
+  sim.FailSnapshots(true);
+  BundlePaths paths{"C:\\web\\", "", "C:\\web\\server\\notepad\\", "",
+                    "C:\\web\\server\\notepad\\updater\\"};
+  EditorRestartWait wait = WaitOutEditorRestart(paths, kEditor);
+  EXPECT_TRUE(wait.snapshotFailed);
+  EXPECT_TRUE(wait.waitedFor.empty());
+  EXPECT_EQ(sim.ElapsedMilliseconds(), 1000u);
 }
 
 }  // namespace

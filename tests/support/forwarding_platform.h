@@ -57,6 +57,8 @@ class ForwardingPlatform : public Platform {
     return inner_.GetFileAttributesA(path);
   }
   void GetLocalTime(SystemTime* time) override { inner_.GetLocalTime(time); }
+  bool FileNamesIgnoreCase() override { return inner_.FileNamesIgnoreCase(); }
+  bool FilesAreHeldForAMoment() override { return inner_.FilesAreHeldForAMoment(); }
   int MultiByteToWideChar(const char* text, int length, char16_t* out, int capacity) override {
     return inner_.MultiByteToWideChar(text, length, out, capacity);
   }

@@ -107,6 +107,13 @@ void SimulatedPlatform::SetCurrentProcessId(std::uint32_t pid) {
   currentProcessId_ = pid;
 }
 
+void SimulatedPlatform::EndProcess(std::uint32_t pid) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (SimProcess& p : processes_) {
+    if (p.pid == pid) p.running = false;
+  }
+}
+
 bool SimulatedPlatform::IsSubreaper() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return subreaper_;
@@ -755,6 +762,18 @@ std::uint32_t SimulatedPlatform::GetFileAttributesA(const char* path) {
 }
 
 void SimulatedPlatform::GetLocalTime(SystemTime* time) { real_.GetLocalTime(time); }
+
+bool SimulatedPlatform::FileNamesIgnoreCase() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return fileNamesIgnoreCase_ ? *fileNamesIgnoreCase_ : real_.FileNamesIgnoreCase();
+}
+
+bool SimulatedPlatform::FilesAreHeldForAMoment() { return real_.FilesAreHeldForAMoment(); }
+
+void SimulatedPlatform::SetFileNamesIgnoreCase(bool ignore) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  fileNamesIgnoreCase_ = ignore;
+}
 
 int SimulatedPlatform::MultiByteToWideChar(const char* text, int length, char16_t* out,
                                            int capacity) {

@@ -52,10 +52,15 @@ class SimulatedPlatform final : public Platform {
   // Makes every path query fail: a system without the call.
   void FailPathQueries(bool fail);
   void SetCurrentProcessId(std::uint32_t pid);
+  // Ends a process as if it had exited by itself.
+  void EndProcess(std::uint32_t pid);
   bool IsSubreaper() const;
   std::vector<std::uint32_t> ReapRequests() const;  // ids handed to ReapAdoptedProcesses
   // Makes CreateToolhelp32Snapshot fail (true) or work again (false).
   void FailSnapshots(bool fail);
+  // Plays a system whose file names ignore ASCII letter case (Windows) or
+  // not; unset, the real platform decides.
+  void SetFileNamesIgnoreCase(bool ignore);
   bool IsRunning(std::uint32_t pid) const;
   struct Termination {
     std::uint32_t pid;
@@ -184,6 +189,8 @@ class SimulatedPlatform final : public Platform {
   std::uint32_t FormatMessageA(std::uint32_t code, char* buffer, std::uint32_t capacity) override;
   std::uint32_t GetFileAttributesA(const char* path) override;
   void GetLocalTime(SystemTime* time) override;
+  bool FileNamesIgnoreCase() override;
+  bool FilesAreHeldForAMoment() override;
   int MultiByteToWideChar(const char* text, int length, char16_t* out, int capacity) override;
   int WideCharToMultiByte(const char16_t* units, int length, char* out, int capacity) override;
   Handle GetStdHandle(std::uint32_t which) override;
@@ -269,6 +276,7 @@ class SimulatedPlatform final : public Platform {
   mutable std::mutex mutex_;
   std::vector<SimProcess> processes_;
   bool failSnapshots_ = false;
+  std::optional<bool> fileNamesIgnoreCase_;
   std::vector<Termination> terminations_;
   std::vector<std::uint32_t> openProcessCalls_;
   std::uint32_t lastEntrySize_ = 0;

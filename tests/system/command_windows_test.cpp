@@ -1,7 +1,7 @@
 // The launcher's closing of command windows, on a simulated desktop.
 #include <gtest/gtest.h>
 
-#include "launcher/launcher.h"
+#include "launcher/tidy_up.h"
 #include "tests/support/simulated_platform.h"
 
 namespace qg {

@@ -1,7 +1,13 @@
-// The end routine shared by the launcher and the console close event.
+// Starting the libraries, and the end routine shared by the launcher and the
+// console's close event.
 #pragma once
 
 namespace qg {
+
+// Starts the libraries in their order: files, preferences, program runner,
+// XML, console (whose close event runs ShutDownLibraries). The end routine
+// is armed again.
+void StartLibraries();
 
 // Releases the XML documents, writes back an open preference file and closes
 // every numbered file. Runs once per process: a second caller waits until the

@@ -1,0 +1,34 @@
+// The editor's own paths after the bundle has moved: the files of its
+// session, its recent files, find folders and theme name places inside the
+// bundle by their full path. Each value that names a place inside the old
+// root is made to name the same place inside the new one.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qg {
+
+// A move of the bundle, in characters (not bytes). Both roots end with the
+// path separator, as recorded roots do.
+struct RootMove {
+  std::u32string oldRoot;
+  std::u32string newRoot;
+  // Windows: paths that differ only in ASCII letter case are the same place.
+  // Only ASCII is folded, so two different folders never match.
+  bool ignoreAsciiCase = false;
+
+  // Whether values are moved at all: an old root was recorded, and it is not
+  // a bare "/" (every POSIX path lies below that).
+  bool Applies() const;
+};
+
+// The place `value` names, moved: the new root in place of the old one at
+// its start (the old root ending at its separator), or the new root without
+// its separator for the old root without its own. False, and `moved`
+// untouched, for a value outside the old root, one already inside the new
+// root (so a second pass changes nothing), one that merely shares the old
+// root's text, and the bare form of a drive root ("E:" for "E:\").
+bool MovePathValue(std::u32string_view value, const RootMove& move, std::u32string* moved);
+
+}  // namespace qg

@@ -1,0 +1,72 @@
+// Keeping the bundle's settings pointed at where the bundle now lives: when
+// the root recorded in the editor folder's state.txt differs from the
+// present one, php.ini's auto_prepend_file is pointed at the bundle's header
+// script and the editor's file-browser root at the site folder, and the
+// present root is recorded once both are done.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "launcher/bundle_paths.h"
+
+namespace qg {
+
+// php.ini: auto_prepend_file in group PHP, the quoted path of the header.
+inline constexpr char kPhpGroup[] = "PHP";
+inline constexpr char kPrependKey[] = "auto_prepend_file";
+inline constexpr char kHeaderScript[] = "header.php";
+// config.xml: the foldername of the file browser's root, the site folder.
+inline constexpr char kFileBrowserRoot[] = "/NotepadPlus/FileBrowser/root";
+inline constexpr char kFolderAttribute[] = "foldername";
+inline constexpr char kSiteFolder[] = "mysite.local";
+
+// The state file is numbered file 1; the editor's settings are document 0.
+inline constexpr int kStateFileNumber = 1;
+inline constexpr int kEditorSettingsDocument = 0;
+
+// What became of one file of the update.
+struct FileOutcome {
+  enum Kind { Updated, Created, Unchanged, NotFound, Failed };
+  Kind kind = Unchanged;
+  // Failed: the system's error code, taken at the call that failed (0 when
+  // the failure is not the system's).
+  std::uint32_t error = 0;
+  // In the record's words: for Unchanged the whole state ("empty,
+  // unchanged"), for Failed what went wrong beyond the error's own text.
+  const char* reason = nullptr;
+  // Whether the file needs nothing more from this start.
+  bool Done() const { return kind != Failed; }
+};
+
+// What the update found and did, for the run log.
+struct RelocationReport {
+  enum Status {
+    Closing,        // the end routine had begun: nothing done or noted
+    NoRoot,         // the current folder could not be read: nothing done
+    StateUnopened,  // state.txt could not be opened: nothing done
+    NotMoved,       // the recorded root is the present one
+    Moved,          // the settings were brought up to date
+  };
+  Status status = Closing;
+  std::uint32_t error = 0;  // NoRoot, StateUnopened: why
+  std::string recordedRoot;
+  std::string presentRoot;
+  FileOutcome phpIni;
+  FileOutcome configXml;
+  // Moved: Updated when the present root was recorded, Unchanged when the
+  // old one was kept because a settings file is not done, Failed when
+  // recording it failed.
+  FileOutcome stateTxt;
+};
+
+// Reads the recorded root and, when the bundle has moved, updates php.ini
+// and config.xml and records the present root when both are done, so that a
+// start that could not update them tries again. Does nothing, not even
+// reading state.txt, without a root or once the end routine has begun.
+RelocationReport UpdateBundleIfMoved(const BundlePaths& paths);
+// Notes in the run's record what the update found and did; a bundle that
+// has not moved notes nothing.
+void NoteRelocation(const RelocationReport& report);
+
+}  // namespace qg
