@@ -66,18 +66,9 @@ void AppendEscaped(unsigned char c, std::string* markup) {
   }
 }
 
-}  // namespace
-
-std::string AttributeMarkupFromNarrow(const char* text) {
-  if (!text) text = "";
-  std::size_t length = std::strlen(text);
+// ASCII escaped, every other code point as a character reference.
+std::string MarkupOfCodes(const std::vector<char32_t>& codes) {
   std::string markup;
-  std::vector<char32_t> codes;
-  if (!DecodeNarrow(text, length, &codes)) {
-    for (std::size_t i = 0; i < length; ++i)
-      AppendEscaped(static_cast<unsigned char>(text[i]), &markup);
-    return markup;
-  }
   static constexpr char kHex[] = "0123456789ABCDEF";
   for (char32_t code : codes) {
     if (code < 0x80) {
@@ -92,6 +83,39 @@ std::string AttributeMarkupFromNarrow(const char* text) {
     markup += ';';
   }
   return markup;
+}
+
+}  // namespace
+
+std::string AttributeMarkupFromNarrow(const char* text) {
+  if (!text) text = "";
+  std::size_t length = std::strlen(text);
+  std::vector<char32_t> codes;
+  if (!DecodeNarrow(text, length, &codes)) {
+    std::string markup;
+    for (std::size_t i = 0; i < length; ++i)
+      AppendEscaped(static_cast<unsigned char>(text[i]), &markup);
+    return markup;
+  }
+  return MarkupOfCodes(codes);
+}
+
+bool AttributeMarkupFromWide(std::u16string_view text, std::string* markup) {
+  markup->clear();
+  std::vector<char32_t> codes;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t unit = text[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      codes.push_back(0x10000 + ((unit - 0xD800) << 10) + (text[++i] - 0xDC00));
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      return false;
+    } else {
+      codes.push_back(unit);
+    }
+  }
+  *markup = MarkupOfCodes(codes);
+  return true;
 }
 
 }  // namespace qg

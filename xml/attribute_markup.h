@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace qg {
 
@@ -14,5 +15,10 @@ namespace qg {
 // elsewhere; a text that does not decode keeps its bytes, escaped only where
 // they are ASCII, which is what saving it as a plain value writes.
 std::string AttributeMarkupFromNarrow(const char* text);
+
+// The same for a UTF-16 text (a path the ANSI code page cannot hold). False,
+// with `markup` empty, for a text holding a lone surrogate, which names no
+// character and has no reference.
+bool AttributeMarkupFromWide(std::u16string_view text, std::string* markup);
 
 }  // namespace qg

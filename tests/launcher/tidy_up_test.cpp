@@ -205,6 +205,16 @@ struct Timed {
   const char* path;
   std::uint64_t from, until;
 };
+
+// The bundle in C:\web, as the tidy-up compares its paths.
+BundlePaths WebBundle() {
+  BundlePaths paths;
+  paths.rootDir = "C:\\web\\";
+  paths.editorDir = "C:\\web\\server\\notepad\\";
+  paths.updaterDir = "C:\\web\\server\\notepad\\updater\\";
+  return paths;
+}
+
 struct Restart {
   const char* name;
   bool ignoreCase;  // the system's file-name rule
@@ -239,8 +249,7 @@ TEST_P(EditorRestartTable, WaitsWhileTheBundlesEditorOrUpdaterRuns) {
   };
   play();
   sim.OnSleep([&](std::uint32_t) { play(); });
-  BundlePaths paths{"C:\\web\\", "", "C:\\web\\server\\notepad\\", "",
-                    "C:\\web\\server\\notepad\\updater\\"};
+  BundlePaths paths = WebBundle();
 
   EditorRestartWait wait = WaitOutEditorRestart(paths, kEditor);
 
@@ -291,8 +300,7 @@ TEST(EditorRestartTest, AFailedSnapshotEndsTheWait) {
   sim.AddProcess(kLauncher, 90, "C:\\web\\quillgate.exe", 10);
   sim.AddProcess(502, 80, kEditorProgram, 20);
   sim.FailSnapshots(true);
-  BundlePaths paths{"C:\\web\\", "", "C:\\web\\server\\notepad\\", "",
-                    "C:\\web\\server\\notepad\\updater\\"};
+  BundlePaths paths = WebBundle();
   EditorRestartWait wait = WaitOutEditorRestart(paths, kEditor);
   EXPECT_TRUE(wait.snapshotFailed);
   EXPECT_TRUE(wait.waitedFor.empty());
