@@ -124,12 +124,10 @@ std::string StateRecordOf(const BundlePaths& paths) {
 }
 
 // A recorded root as the record shows it.
-std::string RecordedRootText(const std::string& firstLine, const std::string& secondLine) {
+std::string RecordedRootText(const std::string& firstLine) {
   std::string_view mark(kUtf8Mark);
   if (firstLine.compare(0, mark.size(), mark) != 0) return firstLine;
-  std::string text = RecordTextOf(WideFromPathKey(std::string_view(firstLine).substr(mark.size())));
-  if (!secondLine.empty()) text += "\" (short form \"" + secondLine;
-  return text;
+  return RecordTextOf(WideFromPathKey(std::string_view(firstLine).substr(mark.size())));
 }
 
 RelocationReport UpdateIfMoved(const BundlePaths& paths) {
@@ -139,7 +137,7 @@ RelocationReport UpdateIfMoved(const BundlePaths& paths) {
     report.presentRootHeld = false;
     report.codePage = Sys().GetACP();
     report.presentRoot = RecordTextOf(paths.wideRoot);
-    if (!paths.shortRoot.empty()) report.presentRoot += "\" (short form \"" + paths.shortRoot;
+    report.presentShortRoot = paths.shortRoot;
   }
   // Without a root there is nothing sound to write: a relative header path
   // in php.ini would be wrong wherever PHP runs from.
@@ -164,7 +162,8 @@ RelocationReport UpdateIfMoved(const BundlePaths& paths) {
   std::string secondLine = firstLine.compare(0, std::strlen(kUtf8Mark), kUtf8Mark) == 0
                                ? ReadLine(kStateFileNumber, Ascii)
                                : "";
-  report.recordedRoot = RecordedRootText(firstLine, secondLine);
+  report.recordedRoot = RecordedRootText(firstLine);
+  report.recordedShortRoot = secondLine;
   std::string record = StateRecordOf(paths);
   bool same = paths.rootHeld
                   ? firstLine == paths.rootDir
@@ -186,6 +185,11 @@ RelocationReport UpdateIfMoved(const BundlePaths& paths) {
     report.stateTxt = Outcome(FileOutcome::Unchanged);
   }
   return report;
+}
+
+// " (short form "...")" after a root that has one.
+std::string ShortFormText(const std::string& shortRoot) {
+  return shortRoot.empty() ? "" : " (short form \"" + shortRoot + "\")";
 }
 
 // "name: " and the outcome in the record's words.
@@ -238,11 +242,14 @@ void NoteRelocation(const RelocationReport& report) {
   const char* quote = report.recordedRoot.empty() ? "" : "\"";
   NoteRunEvent("bundle moved: recorded root ", quote,
                report.recordedRoot.empty() ? "(none)" : report.recordedRoot.c_str(), quote,
-               ", present root \"", report.presentRoot, "\"");
+               ShortFormText(report.recordedShortRoot), ", present root \"", report.presentRoot,
+               "\"", ShortFormText(report.presentShortRoot));
   if (!report.presentRootHeld)
     NoteRunEvent("the bundle folder's name has characters that the ANSI code page (",
                  NumberText(report.codePage),
-                 ") cannot hold: the launcher reaches its files by relative paths");
+                 report.presentShortRoot.empty()
+                     ? ") cannot hold, and the folder has no short (8.3) name"
+                     : ") cannot hold: PHP is given the folder's short name, the editor its own");
   NoteFileOutcome("php.ini", report.phpIni);
   NoteFileOutcome("config.xml", report.configXml);
   if (report.stateTxt.kind == FileOutcome::Failed) NoteFileOutcome("state.txt", report.stateTxt);

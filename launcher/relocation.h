@@ -58,9 +58,11 @@ struct RelocationReport {
   Status status = Closing;
   std::uint32_t error = 0;  // NoRoot, StateUnopened: why
   // As the record shows them: a root the code page cannot hold with its
-  // other characters as references, and its short form beside it.
+  // other characters as references, and its short form (empty when none).
   std::string recordedRoot;
+  std::string recordedShortRoot;
   std::string presentRoot;
+  std::string presentShortRoot;
   // The present root's name has characters the code page (number) cannot
   // hold.
   bool presentRootHeld = true;

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "launcher/bundle_processes.h"
+#include "launcher/path_text.h"
 #include "launcher/tidy_up.h"
 #include "tests/support/simulated_platform.h"
 
@@ -172,6 +173,36 @@ TEST(TidyUpTest, WithoutOwnershipNothingIsTouched) {
     EXPECT_TRUE(sim.WindowExists(window));
     EXPECT_TRUE(sim.Terminations().empty());
     EXPECT_EQ(sim.OpenHandles(), 0u);
+  }
+}
+
+// A bundle in a folder the ANSI code page cannot hold, whose programs run
+// under their short path or another letter case: the wide long paths are
+// compared, so the bundle's php.exe is stopped and the user's is not.
+TEST(TidyUpTest, ProgramsAreToldByTheirWideLongPaths) {
+  struct Case {
+    const char* name;
+    const char* path;  // UTF-8
+    bool stopped;
+  } cases[] = {
+      {"long path", "C:\\\xD0\x9F\xD1\x80\xD0\xBE\\bundle\\php.exe", true},
+      {"short path", "C:\\PROJEK~1\\bundle\\php.exe", true},
+      {"other letter case", "c:\\PROJEK~1\\BUNDLE\\PHP.EXE", true},
+      {"a folder beside it", "C:\\PROJEK~2\\bundle\\php.exe", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedPlatform sim;
+    PlatformScope scope(sim);
+    sim.LimitCodePageToAscii(true);  // the ANSI path would read "C:\???\bundle\..."
+    sim.SetFileNamesIgnoreCase(true);
+    sim.SetShortForm("C:\\\xD0\x9F\xD1\x80\xD0\xBE", "C:\\PROJEK~1");
+    sim.SetCurrentProcessId(kLauncher);
+    sim.AddProcess(kLauncher, 90, "C:\\PROJEK~1\\bundle\\quillgate.exe", 10);
+    sim.AddProcess(300, 80, c.path, 20);
+    TidyUpSummary summary = TidyUpBundle(PathKey(u"C:\\\u041F\u0440\u043E\\bundle\\"), kEditor);
+    EXPECT_EQ(summary.stoppedCount, c.stopped ? 1 : 0);
+    EXPECT_EQ(sim.Terminations().size(), c.stopped ? 1u : 0u);
   }
 }
 

@@ -807,10 +807,18 @@ std::vector<std::string> SimulatedPlatform::ShortPathQueries() const {
 }
 
 std::u16string SimulatedPlatform::Rewrite(const std::u16string& path, bool toShort) const {
+  // Windows finds a name whatever its ASCII letter case.
+  bool ignoreCase = fileNamesIgnoreCase_.value_or(false);
+  auto fold = [ignoreCase](char16_t c) {
+    return ignoreCase && c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+  };
   for (const ShortForm& form : shortForms_) {
     const std::u16string& from = toShort ? form.longPath : form.shortPath;
     const std::u16string& to = toShort ? form.shortPath : form.longPath;
-    if (path.compare(0, from.size(), from) == 0 &&
+    bool starts = path.size() >= from.size() &&
+                  std::equal(from.begin(), from.end(), path.begin(),
+                             [&](char16_t a, char16_t b) { return fold(a) == fold(b); });
+    if (starts &&
         (path.size() == from.size() || path[from.size()] == u'/' || path[from.size()] == u'\\'))
       return to + path.substr(from.size());
   }

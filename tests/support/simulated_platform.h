@@ -161,7 +161,8 @@ class SimulatedPlatform final : public Platform {
   // in UTF-8. Another short form for the same long path replaces the first,
   // as when a folder is made again under the same name. A path without one
   // is its own short and long form, as on a volume without 8.3 names; the
-  // simulation does not look at the disk for either call.
+  // simulation does not look at the disk for either call. Letter case
+  // counts as FileNamesIgnoreCase says (set with SetFileNamesIgnoreCase).
   void SetShortForm(const std::string& longPath, const std::string& shortPath);
   std::vector<std::string> ShortPathQueries() const;  // paths given to GetShortPathNameW
 
