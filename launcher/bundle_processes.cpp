@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "files/ascii_case.h"
+#include "launcher/path_text.h"
 #include "launcher/process_control.h"
 
 namespace qg {
@@ -14,14 +15,17 @@ constexpr char kConEmuWindowClass[] = "VirtualConsoleClass";
 
 }  // namespace
 
+// Read wide, since the ANSI form has "?" for the characters the code page
+// lacks, and expanded, since a program may have been started by its short
+// path.
 std::string ProcessImagePath(Handle process) {
-  char buffer[4096];
-  std::uint32_t size = sizeof buffer;
-  if (!Sys().QueryFullProcessImageNameA(process, buffer, &size) || size == 0 ||
-      size >= sizeof buffer) {
+  char16_t buffer[4096];
+  std::uint32_t size = sizeof buffer / sizeof buffer[0];
+  if (!Sys().QueryFullProcessImageNameW(process, buffer, &size) || size == 0 ||
+      size >= sizeof buffer / sizeof buffer[0]) {
     return {};
   }
-  return std::string(buffer, size);
+  return PathKey(LongPathOf(std::u16string(buffer, size)));
 }
 
 // Windows paths compare without regard to ASCII letter case, POSIX ones

@@ -79,7 +79,9 @@ class BundleProcesses {
 bool IsBundleCommandWindow(Window window, const BundleProcesses& owned);
 
 // The full path of the program of an open process (opened with
-// PROCESS_QUERY_LIMITED_INFORMATION); empty when it cannot be read.
+// PROCESS_QUERY_LIMITED_INFORMATION), long form, as PathKey gives it;
+// empty when it cannot be read. Every path the tidy-up compares is in this
+// form, the bundle's root too (ComparablePaths).
 std::string ProcessImagePath(Handle process);
 
 }  // namespace qg

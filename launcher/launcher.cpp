@@ -47,10 +47,15 @@ int LauncherMain() {
     NoteRelocation(UpdateBundleIfMoved(paths));
 
     bool orphansTracked = PrepareTidyUp();
+    // Started by its long path: relative to the root when the code page
+    // cannot hold the root's name (never by the short form, under which the
+    // editor would keep its own files).
     std::uint32_t editorId = RunEditor(paths);
+    // The programs are told by their wide long paths.
+    BundlePaths comparable = ComparablePaths(paths);
     // The editor may have handed over to its updater, which starts it again.
-    NoteEditorRestartWait(WaitOutEditorRestart(paths, editorId));
-    TidyUpSummary tidyUp = TidyUpBundle(paths.rootDir, editorId);
+    NoteEditorRestartWait(WaitOutEditorRestart(comparable, editorId));
+    TidyUpSummary tidyUp = TidyUpBundle(comparable.rootDir, editorId);
     tidyUp.orphansUntracked = !orphansTracked;
     NoteTidyUp(tidyUp);
   }

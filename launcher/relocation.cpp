@@ -1,9 +1,12 @@
 #include "launcher/relocation.h"
 
+#include <cstring>
+
 #include "files/file_probes.h"
 #include "files/file_replacement.h"
 #include "files/sequential_file.h"
 #include "launcher/library_lifecycle.h"
+#include "launcher/path_text.h"
 #include "launcher/run_log.h"
 #include "prefs/ini_file.h"
 #include "system/platform.h"
@@ -32,11 +35,22 @@ FileOutcome FailedNow(const char* reason = nullptr) {
 // auto_prepend_file in group PHP: the quoted path of the bundle's header
 // script. A missing php.ini is created.
 FileOutcome UpdatePhpSettings(const BundlePaths& paths) {
+  // PHP 5 reads the value in the ANSI code page, PHP 7.1 and later in
+  // UTF-8: a root the code page cannot hold is given by its short form,
+  // plain ASCII, which reads the same in both.
+  std::string phpDir = paths.phpDir;
+  if (!paths.rootHeld) {
+    if (paths.shortRoot.empty())
+      return Outcome(FileOutcome::LeftAlone,
+                     "the folder has no short (8.3) name to give PHP in place of its own; the "
+                     "next start tries again");
+    phpDir = paths.shortRoot + paths.phpDir;
+  }
   Sys().SetLastError(NO_ERROR_CODE);
   bool found = OpenIniFile((paths.phpDir + "php.ini").c_str(), 0) != 0;
   bool missing = !found && Sys().GetLastError() == ERROR_FILE_NOT_FOUND_CODE;
   SelectIniGroup(kPhpGroup);
-  std::string value = "\"" + paths.phpDir + kHeaderScript + "\"";
+  std::string value = "\"" + phpDir + kHeaderScript + "\"";
   FileOutcome outcome = Outcome(missing ? FileOutcome::Created : FileOutcome::Updated);
   if (!WriteIniString(kPrependKey, value.c_str())) outcome = FailedNow();
   // The file is released either way; its write-back counts only when the
@@ -74,7 +88,14 @@ FileOutcome UpdateEditorSettings(const BundlePaths& paths) {
     return Outcome(FileOutcome::Unchanged, "unchanged, it has no /NotepadPlus/FileBrowser/root");
   // Written as character references, so the folder reads back the same
   // whatever encoding the file is labelled with.
-  std::string folder = AttributeMarkupFromNarrow((paths.domainsDir + kSiteFolder).c_str());
+  // A root the code page cannot hold: from its exact long form.
+  std::string folder;
+  std::string site = paths.domainsDir + kSiteFolder;
+  if (paths.rootHeld)
+    folder = AttributeMarkupFromNarrow(site.c_str());
+  else if (!AttributeMarkupFromWide(paths.wideRoot + std::u16string(site.begin(), site.end()),
+                                    &folder))
+    return Outcome(FileOutcome::Failed, "the folder's name is not valid Unicode");
   Sys().SetLastError(NO_ERROR_CODE);
   if (!SetNodeAttributeMarkup(node, kFolderAttribute, folder.c_str())) return FailedNow();
   // The file is saved only when the attribute reads back as set.
@@ -90,19 +111,37 @@ void CloseStateFile(void*) { CloseNumberedFile(kStateFileNumber); }
 // leaves the file holding the old root (and the next run updates again),
 // never an empty or half-written one. Closes the state file, whose own
 // handle must go before the rename.
-FileOutcome RecordRoot(const BundlePaths& paths, const std::string& statePath) {
-  if (!ReplaceFileContent(statePath.c_str(), paths.rootDir.data(), paths.rootDir.size(),
-                          CloseStateFile, nullptr))
+FileOutcome RecordRoot(const std::string& record, const std::string& statePath) {
+  if (!ReplaceFileContent(statePath.c_str(), record.data(), record.size(), CloseStateFile, nullptr))
     return FailedNow("the next start tries again");
   return Outcome(FileOutcome::Updated);
+}
+
+// What state.txt holds for the present root (see kUtf8Mark).
+std::string StateRecordOf(const BundlePaths& paths) {
+  if (paths.rootHeld) return paths.rootDir;
+  return kUtf8Mark + PathKey(paths.wideRoot) + kStateLineBreak + paths.shortRoot;
+}
+
+// A recorded root as the record shows it.
+std::string RecordedRootText(const std::string& firstLine) {
+  std::string_view mark(kUtf8Mark);
+  if (firstLine.compare(0, mark.size(), mark) != 0) return firstLine;
+  return RecordTextOf(WideFromPathKey(std::string_view(firstLine).substr(mark.size())));
 }
 
 RelocationReport UpdateIfMoved(const BundlePaths& paths) {
   RelocationReport report;
   report.presentRoot = paths.rootDir;
+  if (!paths.rootHeld) {
+    report.presentRootHeld = false;
+    report.codePage = Sys().GetACP();
+    report.presentRoot = RecordTextOf(paths.wideRoot);
+    report.presentShortRoot = paths.shortRoot;
+  }
   // Without a root there is nothing sound to write: a relative header path
   // in php.ini would be wrong wherever PHP runs from.
-  if (paths.rootDir.empty()) {
+  if (!paths.RootKnown()) {
     report.status = RelocationReport::NoRoot;
     report.error = Sys().GetLastError();
     return report;
@@ -115,9 +154,21 @@ RelocationReport UpdateIfMoved(const BundlePaths& paths) {
     report.error = Sys().GetLastError();
     return report;
   }
-  // ReadLine has already taken the line's end off.
-  report.recordedRoot = ReadLine(kStateFileNumber, Ascii);
-  if (report.recordedRoot == paths.rootDir) {
+  // ReadLine has already taken the line's end off. A root the code page
+  // holds is compared by the first line alone, as always; one it does not
+  // hold by both lines, so that a new short form under the same long root
+  // counts as a move. Without a short form nothing was recorded.
+  std::string firstLine = ReadLine(kStateFileNumber, Ascii);
+  std::string secondLine = firstLine.compare(0, std::strlen(kUtf8Mark), kUtf8Mark) == 0
+                               ? ReadLine(kStateFileNumber, Ascii)
+                               : "";
+  report.recordedRoot = RecordedRootText(firstLine);
+  report.recordedShortRoot = secondLine;
+  std::string record = StateRecordOf(paths);
+  bool same = paths.rootHeld
+                  ? firstLine == paths.rootDir
+                  : !paths.shortRoot.empty() && firstLine + kStateLineBreak + secondLine == record;
+  if (same) {
     CloseNumberedFile(kStateFileNumber);
     report.status = RelocationReport::NotMoved;
     return report;
@@ -128,12 +179,17 @@ RelocationReport UpdateIfMoved(const BundlePaths& paths) {
   report.phpIni = UpdatePhpSettings(paths);
   report.configXml = UpdateEditorSettings(paths);
   if (report.phpIni.Done() && report.configXml.Done()) {
-    report.stateTxt = RecordRoot(paths, statePath);
+    report.stateTxt = RecordRoot(record, statePath);
   } else {
     CloseNumberedFile(kStateFileNumber);
     report.stateTxt = Outcome(FileOutcome::Unchanged);
   }
   return report;
+}
+
+// " (short form "...")" after a root that has one.
+std::string ShortFormText(const std::string& shortRoot) {
+  return shortRoot.empty() ? "" : " (short form \"" + shortRoot + "\")";
 }
 
 // "name: " and the outcome in the record's words.
@@ -145,6 +201,8 @@ void NoteFileOutcome(const char* name, const FileOutcome& outcome) {
       return NoteRunEvent(name, ": not found, created with the new value");
     case FileOutcome::NotFound:
       return NoteRunEvent(name, ": not found");
+    case FileOutcome::LeftAlone:
+      return NoteRunEvent(name, ": left alone, ", outcome.reason);
     case FileOutcome::Unchanged:
       return NoteRunEvent(name, ": ", outcome.reason ? outcome.reason : "unchanged");
     case FileOutcome::Failed:
@@ -184,7 +242,14 @@ void NoteRelocation(const RelocationReport& report) {
   const char* quote = report.recordedRoot.empty() ? "" : "\"";
   NoteRunEvent("bundle moved: recorded root ", quote,
                report.recordedRoot.empty() ? "(none)" : report.recordedRoot.c_str(), quote,
-               ", present root \"", report.presentRoot, "\"");
+               ShortFormText(report.recordedShortRoot), ", present root \"", report.presentRoot,
+               "\"", ShortFormText(report.presentShortRoot));
+  if (!report.presentRootHeld)
+    NoteRunEvent("the bundle folder's name has characters that the ANSI code page (",
+                 NumberText(report.codePage),
+                 report.presentShortRoot.empty()
+                     ? ") cannot hold, and the folder has no short (8.3) name"
+                     : ") cannot hold: PHP is given the folder's short name, the editor its own");
   NoteFileOutcome("php.ini", report.phpIni);
   NoteFileOutcome("config.xml", report.configXml);
   if (report.stateTxt.kind == FileOutcome::Failed) NoteFileOutcome("state.txt", report.stateTxt);

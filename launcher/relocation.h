@@ -21,13 +21,20 @@ inline constexpr char kFileBrowserRoot[] = "/NotepadPlus/FileBrowser/root";
 inline constexpr char kFolderAttribute[] = "foldername";
 inline constexpr char kSiteFolder[] = "mysite.local";
 
+// state.txt for a root the code page cannot hold: this mark, the long root
+// in UTF-8, a line break and the short form given to PHP. A root the code
+// page holds is recorded as its bytes alone, as always.
+inline constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
+inline constexpr char kStateLineBreak[] = "\r\n";
+
 // The state file is numbered file 1; the editor's settings are document 0.
 inline constexpr int kStateFileNumber = 1;
 inline constexpr int kEditorSettingsDocument = 0;
 
 // What became of one file of the update.
 struct FileOutcome {
-  enum Kind { Updated, Created, Unchanged, NotFound, Failed };
+  // LeftAlone: not touched, and not done either (the next start tries again).
+  enum Kind { Updated, Created, Unchanged, NotFound, Failed, LeftAlone };
   Kind kind = Unchanged;
   // Failed: the system's error code, taken at the call that failed (0 when
   // the failure is not the system's).
@@ -36,7 +43,7 @@ struct FileOutcome {
   // unchanged"), for Failed what went wrong beyond the error's own text.
   const char* reason = nullptr;
   // Whether the file needs nothing more from this start.
-  bool Done() const { return kind != Failed; }
+  bool Done() const { return kind != Failed && kind != LeftAlone; }
 };
 
 // What the update found and did, for the run log.
@@ -50,8 +57,16 @@ struct RelocationReport {
   };
   Status status = Closing;
   std::uint32_t error = 0;  // NoRoot, StateUnopened: why
+  // As the record shows them: a root the code page cannot hold with its
+  // other characters as references, and its short form (empty when none).
   std::string recordedRoot;
+  std::string recordedShortRoot;
   std::string presentRoot;
+  std::string presentShortRoot;
+  // The present root's name has characters the code page (number) cannot
+  // hold.
+  bool presentRootHeld = true;
+  std::uint32_t codePage = 0;
   FileOutcome phpIni;
   FileOutcome configXml;
   // Moved: Updated when the present root was recorded, Unchanged when the

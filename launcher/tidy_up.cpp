@@ -4,6 +4,7 @@
 
 #include "files/ascii_case.h"
 #include "launcher/bundle_processes.h"
+#include "launcher/path_text.h"
 #include "launcher/run_log.h"
 #include "system/console.h"
 #include "system/platform.h"
@@ -84,8 +85,8 @@ EditorRestartWait WaitOutEditorRestart(const BundlePaths& paths, std::uint32_t e
 
 void NoteEditorRestartWait(const EditorRestartWait& wait) {
   for (const EditorRestartWait::Program& program : wait.waitedFor)
-    NoteRunEvent("editor: waited for ", program.path, " (process ", NumberText(program.pid),
-                 ") to end before the tidy-up");
+    NoteRunEvent("editor: waited for ", RecordTextOf(WideFromPathKey(program.path)), " (process ",
+                 NumberText(program.pid), ") to end before the tidy-up");
 }
 
 bool PrepareTidyUp() { return Sys().BecomeChildSubreaper(); }

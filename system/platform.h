@@ -86,6 +86,7 @@ inline constexpr std::uint32_t ERROR_INVALID_PARAMETER_CODE = 87;
 inline constexpr std::uint32_t ERROR_DISK_FULL_CODE = 112;
 inline constexpr std::uint32_t ERROR_ALREADY_EXISTS_CODE = 183;
 inline constexpr std::uint32_t ERROR_FILENAME_EXCED_RANGE_CODE = 206;
+inline constexpr std::uint32_t ERROR_NO_UNICODE_TRANSLATION_CODE = 1113;
 
 inline constexpr std::uint32_t INVALID_FILE_ATTRIBUTES_VALUE = 0xFFFFFFFFu;
 inline constexpr std::uint32_t FILE_ATTRIBUTE_READONLY_FLAG = 0x1;
@@ -283,13 +284,46 @@ class Platform {
   // Duplicates `source` within this process, not inheritable.
   virtual bool DuplicateHandle(Handle source, Handle* target) = 0;
 
-  // --- the code page of 8-bit texts -----------------------------------------------------
-  // Paths and other 8-bit texts are in the ANSI code page this returns
-  // (GetACP): Windows' own, CP_UTF8_CODE on POSIX, where paths are UTF-8.
+  // --- wide paths: folders the ANSI code page cannot hold -------------------------
+  // A folder named in characters the ANSI code page lacks (Cyrillic under
+  // code page 1252) reaches the ANSI calls above with "?" in their place, a
+  // path that names nothing. These calls give such paths whole, as UTF-16
+  // (`char16_t`, zero-terminated). Sizes and lengths count UTF-16 units; the
+  // results follow the Windows calls of the same names: the length written
+  // without the terminator, the size needed (terminator included) when the
+  // buffer is too small, 0 on failure with the last error set.
+  //
+  // On POSIX a path is bytes. Its wide form is their UTF-8 decoding, in which
+  // a byte that is not part of well-formed UTF-8 becomes the lone surrogate
+  // U+DC00 + byte (U+DC80-U+DCFF); converted back (WideCharToMultiByteExact),
+  // each gives its byte again, so every wide form names the same file. The
+  // code page there is UTF-8 for paths, which holds every path.
+  virtual std::uint32_t GetCurrentDirectoryW(std::uint32_t size, char16_t* buffer) = 0;
+  // The number of the ANSI code page the ...A calls use (1252, 1251,
+  // CP_UTF8_CODE for UTF-8); CP_UTF8_CODE on POSIX, where paths are UTF-8.
   // Portable code decodes CP_UTF8_CODE texts with DecodeUtf8 (files/utf8.h)
   // and any other page with MultiByteToWideChar (which on POSIX takes bytes
   // as the characters 0-255, for the Unicode file format).
   virtual std::uint32_t GetACP() = 0;
+  // Converts to the ANSI code page only when the result converts back to the
+  // very same text: no character replaced by the default character, none by
+  // a look-alike ("Łódź" does not become "Lódz" under code page 1252). The
+  // conventions of WideCharToMultiByte; 0 with ERROR_NO_UNICODE_TRANSLATION
+  // when the code page cannot hold the text.
+  virtual int WideCharToMultiByteExact(const char16_t* units, int length, char* out,
+                                       int capacity) = 0;
+  // The short (8.3) form of an existing path. On a volume without short
+  // names Windows gives the long path back unchanged, and so does POSIX,
+  // where a path is its own short form. Fails for a path that does not exist.
+  virtual std::uint32_t GetShortPathNameW(const char16_t* path, char16_t* buffer,
+                                          std::uint32_t size) = 0;
+  // The long form of an existing path, every short name in it expanded.
+  virtual std::uint32_t GetLongPathNameW(const char16_t* path, char16_t* buffer,
+                                         std::uint32_t size) = 0;
+  // QueryFullProcessImageNameA in UTF-16: `size` holds the buffer's size in
+  // units and receives the path's length. False when it cannot be read.
+  virtual bool QueryFullProcessImageNameW(Handle process, char16_t* buffer,
+                                          std::uint32_t* size) = 0;
 };
 
 // The platform every library uses. Never null: the native one until a test

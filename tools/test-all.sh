@@ -15,6 +15,9 @@
 #                    ThreadSanitizer
 #   i386             the 32-bit Linux build's suites (tools/test-i386.sh),
 #                    when that script is there
+#   wine32           the 32-bit release program from the zip through the Wine
+#                    end-to-end cases (tools/test-wine32.sh), where the
+#                    kernel runs 32-bit programs; it installs 32-bit Wine
 #   fuzz             a short run of every fuzz target (tools/fuzz.sh)
 # A stage passes when what it runs exits with status 0; nothing reads their
 # output to decide. The end is one line per stage and the line
@@ -128,6 +131,18 @@ if [[ -f tools/test-i386.sh ]]; then
   stage i386 bash tools/test-i386.sh
 else
   leave_out i386 "tools/test-i386.sh is not there"
+fi
+
+# The shipped program needs the zip and the test build's stand-ins, and a
+# kernel that runs 32-bit programs: 32-bit Wine cannot be emulated.
+if ((want_windows == 0)); then
+  leave_out wine32 "QG_SKIP_WINDOWS=1"
+elif [[ "$wine_tests" != ON ]]; then
+  leave_out wine32 "the Windows test build is missing"
+elif ! reason=$(bash tools/test-wine32.sh --probe); then
+  leave_out wine32 "$reason"
+else
+  stage wine32 bash tools/test-wine32.sh
 fi
 
 if [[ "${QG_SKIP_FUZZ:-0}" == 1 ]]; then

@@ -62,7 +62,10 @@ trap cleanup EXIT
 if [ -n "$template" ]; then
   mkdir -p "$template"
   template=$(cd "$template" && pwd)
-  version=$(wine --version 2> /dev/null || echo unknown)
+  # A prefix booted without 32-bit Wine does not serve once it is installed
+  # (nor the other way round): its presence is part of the version.
+  version="$(wine --version 2> /dev/null || echo unknown) wine32:$(
+    dpkg-query -W -f='${Status} ${Version}' wine32:i386 2> /dev/null || echo none)"
   (
     flock 9
     if [ "$(cat "$template/.qg-wine-version" 2> /dev/null)" != "$version" ]; then

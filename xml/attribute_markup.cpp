@@ -169,4 +169,21 @@ std::string AttributeMarkupFromNarrow(const char* text) {
   return markup;
 }
 
+bool AttributeMarkupFromWide(std::u16string_view text, std::string* markup) {
+  markup->clear();
+  std::string spelled;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t unit = text[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      unit = 0x10000 + ((unit - 0xD800) << 10) + (text[++i] - 0xDC00);
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      return false;
+    }
+    Append(&spelled, unit, true);
+  }
+  *markup = std::move(spelled);
+  return true;
+}
+
 }  // namespace qg

@@ -20,6 +20,11 @@ struct XmlNode;
 // is what saving it as a plain value writes.
 std::string AttributeMarkupFromNarrow(const char* text);
 
+// The same for a UTF-16 text (a path the ANSI code page cannot hold). False,
+// with `markup` empty, for a text holding a lone surrogate, which names no
+// character and has no reference.
+bool AttributeMarkupFromWide(std::u16string_view text, std::string* markup);
+
 // The characters a stored value or text stands for, as Unicode code points.
 // `markup` tells how it is stored (IsNodeAttributeMarkup, or the node's
 // kMarkupText flag): markup has its character references and the five

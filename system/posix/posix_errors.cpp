@@ -78,6 +78,8 @@ constexpr ErrorText kTexts[] = {
     {ERROR_DISK_FULL_CODE, "There is not enough space on the disk."},
     {ERROR_ALREADY_EXISTS_CODE, "Cannot create a file when that file already exists."},
     {ERROR_FILENAME_EXCED_RANGE_CODE, "The filename or extension is too long."},
+    {ERROR_NO_UNICODE_TRANSLATION_CODE,
+     "No mapping for the Unicode character exists in the target multi-byte code page."},
 };
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -35,6 +36,14 @@ struct FileObject : HandleObject {
 // failing body can end with `return FailWithErrno(errno);`.
 bool FailWithErrno(int error);
 bool FailWithCode(std::uint32_t code);
+
+// A path's bytes and its wide form (posix_wide_paths.cpp): the UTF-8
+// decoding, each byte outside well-formed UTF-8 as U+DC00 + byte. The way
+// back gives the bytes again; it fails for a wide text that is not the wide
+// form of any bytes (a lone surrogate outside U+DC80-U+DCFF, or escapes
+// that would join into a character).
+std::u16string WideFromPathBytes(const std::string& bytes);
+bool PathBytesFromWide(const char16_t* units, std::size_t length, std::string* bytes);
 
 class HandleTable {
  public:
@@ -119,8 +128,15 @@ class PosixPlatform final : public Platform {
   bool ShellExecuteExA(ShellExecuteInfo* info) override;
   bool CreatePipe(Handle* readEnd, Handle* writeEnd) override;
   bool DuplicateHandle(Handle source, Handle* target) override;
-
-  std::uint32_t GetACP() override { return CP_UTF8_CODE; }
+  // wide paths (posix_wide_paths.cpp)
+  std::uint32_t GetCurrentDirectoryW(std::uint32_t size, char16_t* buffer) override;
+  std::uint32_t GetACP() override;
+  int WideCharToMultiByteExact(const char16_t* units, int length, char* out, int capacity) override;
+  std::uint32_t GetShortPathNameW(const char16_t* path, char16_t* buffer,
+                                  std::uint32_t size) override;
+  std::uint32_t GetLongPathNameW(const char16_t* path, char16_t* buffer,
+                                 std::uint32_t size) override;
+  bool QueryFullProcessImageNameW(Handle process, char16_t* buffer, std::uint32_t* size) override;
   HandleTable& Handles() { return handles_; }
   // The descriptor behind a file or pipe handle, -1 when it names none.
   int DescriptorOf(Handle handle);

@@ -86,8 +86,6 @@ int Win32Platform::WideCharToMultiByte(const char16_t* units, int length, char* 
                                nullptr, nullptr);
 }
 
-std::uint32_t Win32Platform::GetACP() { return ::GetACP(); }
-
 }  // namespace qg
 
 namespace qg {

@@ -25,6 +25,11 @@ inline Handle FromNative(HANDLE handle) {
 inline HWND NativeWindow(Window window) { return reinterpret_cast<HWND>(window); }
 inline Window FromNative(HWND window) { return reinterpret_cast<Window>(window); }
 
+// WideCharToMultiByteExact for a given code page (the platform passes the
+// ANSI one): the conversion, or 0 with ERROR_NO_UNICODE_TRANSLATION when the
+// text does not come back whole from it.
+int WideToCodePageExact(UINT codePage, const char16_t* units, int length, char* out, int capacity);
+
 class Win32Platform final : public Platform {
  public:
   void* HeapAlloc(std::size_t size, bool zero) override;
@@ -92,8 +97,15 @@ class Win32Platform final : public Platform {
   bool ShellExecuteExA(ShellExecuteInfo* info) override;
   bool CreatePipe(Handle* readEnd, Handle* writeEnd) override;
   bool DuplicateHandle(Handle source, Handle* target) override;
-
+  // wide paths (win32_wide_paths.cpp)
+  std::uint32_t GetCurrentDirectoryW(std::uint32_t size, char16_t* buffer) override;
   std::uint32_t GetACP() override;
+  int WideCharToMultiByteExact(const char16_t* units, int length, char* out, int capacity) override;
+  std::uint32_t GetShortPathNameW(const char16_t* path, char16_t* buffer,
+                                  std::uint32_t size) override;
+  std::uint32_t GetLongPathNameW(const char16_t* path, char16_t* buffer,
+                                 std::uint32_t size) override;
+  bool QueryFullProcessImageNameW(Handle process, char16_t* buffer, std::uint32_t* size) override;
 
  private:
   // The private heap, made by the first heap call.

@@ -104,5 +104,44 @@ TEST(Utf8RoundTrip, EveryByteSurvives) {
   EXPECT_EQ(Narrow(Wide(all)), all);
 }
 
+// UTF-16 and UTF-8 both ways: each well-formed text the same in the other
+// form; a lone surrogate, or bytes that are not UTF-8, refused.
+TEST(Utf8AndWide, ConvertWellFormedTextsAndRefuseTheRest) {
+  struct Case {
+    const char* name;
+    std::u16string wide;
+    std::string utf8;
+    bool wellFormed;
+  } cases[] = {
+      {"empty", u"", "", true},
+      {"ascii path", u"E:\\bundle\\", "E:\\bundle\\", true},
+      {"cyrillic", u"\u041F\u0440\u043E\u0435\u043A\u0442\u044B",
+       "\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB5\xD0\xBA\xD1\x82\xD1\x8B", true},
+      {"two and three bytes", u"\u00E9\u20AC", "\xC3\xA9\xE2\x82\xAC", true},
+      {"surrogate pair", u"\U0001F600", "\xF0\x9F\x98\x80", true},
+      {"lone high surrogate", u"a\xD83D", "", false},
+      {"lone low surrogate",
+       u"\xDE00"
+       u"b",
+       "", false},
+  };
+  for (const Case& c : cases) {
+    std::string utf8 = "old";
+    EXPECT_EQ(Utf8FromWide(c.wide, &utf8), c.wellFormed) << c.name;
+    EXPECT_EQ(utf8, c.utf8) << c.name;
+    if (!c.wellFormed) continue;
+    std::u16string wide = u"old";
+    EXPECT_TRUE(WideFromUtf8(c.utf8, &wide)) << c.name;
+    EXPECT_EQ(wide, c.wide) << c.name;
+  }
+  const char* malformed[] = {"caf\xE9",   "\xC0\xAF",         "\xED\xA0\x80",
+                             "a\xE2\x82", "\xF4\x90\x80\x80", "\x80"};
+  for (const char* bytes : malformed) {
+    std::u16string wide = u"old";
+    EXPECT_FALSE(WideFromUtf8(bytes, &wide)) << bytes;
+    EXPECT_TRUE(wide.empty());
+  }
+}
+
 }  // namespace
 }  // namespace qg

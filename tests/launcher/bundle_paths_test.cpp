@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "launcher/bundle_paths.h"
+#include "launcher/path_text.h"
 #include "system/paths.h"
+#include "tests/support/simulated_platform.h"
 
 namespace qg {
 namespace {
@@ -36,6 +38,31 @@ TEST(BundlePaths, NoRootGivesRelativePaths) {
   EXPECT_TRUE(paths.rootDir.empty());
   EXPECT_EQ(paths.editorDir, P("server|notepad|"));  // the editor is still found
   EXPECT_EQ(paths.phpDir, P("server|modules|php|PHP-5.6-5.7|"));
+}
+
+}  // namespace
+}  // namespace qg
+
+namespace qg {
+namespace {
+
+// The comparison form of a wide path gives the path back, lone surrogates
+// too; the record's form never has "?" for a character the code page lacks.
+TEST(PathText, ComparisonFormRoundTripsAndRecordFormUsesReferences) {
+  const std::u16string paths[] = {
+      u"C:\\web\\",           u"E:\\\u041F\u0440\u043E\\",
+      u"E:\\\U0001F600\\",    u"E:\\lone \xD800 high",
+      u"E:\\lone \xDCE9 low",
+  };
+  for (const std::u16string& path : paths) EXPECT_EQ(WideFromPathKey(PathKey(path)), path);
+  EXPECT_EQ(PathKey(u"C:\\web\\"), "C:\\web\\");
+
+  testing::SimulatedPlatform sim;
+  testing::PlatformScope scope(sim);
+  sim.LimitCodePageToAscii(true);
+  EXPECT_EQ(RecordTextOf(u"C:\\web & co\\"), "C:\\web & co\\");  // held: as it is
+  EXPECT_EQ(RecordTextOf(u"E:\\\u041F\u0440 & \U0001F600\\"),
+            "E:\\&#x041F;&#x0440; &#x0026; &#x1F600;\\");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "launcher/bundle_processes.h"
+#include "launcher/path_text.h"
 #include "launcher/tidy_up.h"
 #include "tests/support/simulated_platform.h"
 
@@ -175,6 +176,36 @@ TEST(TidyUpTest, WithoutOwnershipNothingIsTouched) {
   }
 }
 
+// A bundle in a folder the ANSI code page cannot hold, whose programs run
+// under their short path or another letter case: the wide long paths are
+// compared, so the bundle's php.exe is stopped and the user's is not.
+TEST(TidyUpTest, ProgramsAreToldByTheirWideLongPaths) {
+  struct Case {
+    const char* name;
+    const char* path;  // UTF-8
+    bool stopped;
+  } cases[] = {
+      {"long path", "C:\\\xD0\x9F\xD1\x80\xD0\xBE\\bundle\\php.exe", true},
+      {"short path", "C:\\PROJEK~1\\bundle\\php.exe", true},
+      {"other letter case", "c:\\PROJEK~1\\BUNDLE\\PHP.EXE", true},
+      {"a folder beside it", "C:\\PROJEK~2\\bundle\\php.exe", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedPlatform sim;
+    PlatformScope scope(sim);
+    sim.LimitCodePageToAscii(true);  // the ANSI path would read "C:\???\bundle\..."
+    sim.SetFileNamesIgnoreCase(true);
+    sim.SetShortForm("C:\\\xD0\x9F\xD1\x80\xD0\xBE", "C:\\PROJEK~1");
+    sim.SetCurrentProcessId(kLauncher);
+    sim.AddProcess(kLauncher, 90, "C:\\PROJEK~1\\bundle\\quillgate.exe", 10);
+    sim.AddProcess(300, 80, c.path, 20);
+    TidyUpSummary summary = TidyUpBundle(PathKey(u"C:\\\u041F\u0440\u043E\\bundle\\"), kEditor);
+    EXPECT_EQ(summary.stoppedCount, c.stopped ? 1 : 0);
+    EXPECT_EQ(sim.Terminations().size(), c.stopped ? 1u : 0u);
+  }
+}
+
 // An empty root (the current directory could not be read) puts no program
 // inside the bundle; the editor's leftovers are still found.
 TEST(TidyUpTest, AnEmptyRootHoldsNothing) {
@@ -205,6 +236,16 @@ struct Timed {
   const char* path;
   std::uint64_t from, until;
 };
+
+// The bundle in C:\web, as the tidy-up compares its paths.
+BundlePaths WebBundle() {
+  BundlePaths paths;
+  paths.rootDir = "C:\\web\\";
+  paths.editorDir = "C:\\web\\server\\notepad\\";
+  paths.updaterDir = "C:\\web\\server\\notepad\\updater\\";
+  return paths;
+}
+
 struct Restart {
   const char* name;
   bool ignoreCase;  // the system's file-name rule
@@ -239,8 +280,7 @@ TEST_P(EditorRestartTable, WaitsWhileTheBundlesEditorOrUpdaterRuns) {
   };
   play();
   sim.OnSleep([&](std::uint32_t) { play(); });
-  BundlePaths paths{"C:\\web\\", "", "C:\\web\\server\\notepad\\", "",
-                    "C:\\web\\server\\notepad\\updater\\"};
+  BundlePaths paths = WebBundle();
 
   EditorRestartWait wait = WaitOutEditorRestart(paths, kEditor);
 
@@ -291,8 +331,7 @@ TEST(EditorRestartTest, AFailedSnapshotEndsTheWait) {
   sim.AddProcess(kLauncher, 90, "C:\\web\\quillgate.exe", 10);
   sim.AddProcess(502, 80, kEditorProgram, 20);
   sim.FailSnapshots(true);
-  BundlePaths paths{"C:\\web\\", "", "C:\\web\\server\\notepad\\", "",
-                    "C:\\web\\server\\notepad\\updater\\"};
+  BundlePaths paths = WebBundle();
   EditorRestartWait wait = WaitOutEditorRestart(paths, kEditor);
   EXPECT_TRUE(wait.snapshotFailed);
   EXPECT_TRUE(wait.waitedFor.empty());

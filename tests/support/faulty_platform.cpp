@@ -172,4 +172,35 @@ bool FaultyPlatform::DuplicateHandle(Handle source, Handle* target) {
   return inner_.DuplicateHandle(source, target);
 }
 
+// --- wide paths ----------------------------------------------------------------
+
+std::uint32_t FaultyPlatform::GetCurrentDirectoryW(std::uint32_t size, char16_t* buffer) {
+  if (Trip("GetCurrentDirectoryW", FileCalls)) return 0;
+  return inner_.GetCurrentDirectoryW(size, buffer);
+}
+
+int FaultyPlatform::WideCharToMultiByteExact(const char16_t* units, int length, char* out,
+                                             int capacity) {
+  if (Trip("WideCharToMultiByteExact", OtherCalls)) return 0;
+  return inner_.WideCharToMultiByteExact(units, length, out, capacity);
+}
+
+std::uint32_t FaultyPlatform::GetShortPathNameW(const char16_t* path, char16_t* buffer,
+                                                std::uint32_t size) {
+  if (Trip("GetShortPathNameW", FileCalls)) return 0;
+  return inner_.GetShortPathNameW(path, buffer, size);
+}
+
+std::uint32_t FaultyPlatform::GetLongPathNameW(const char16_t* path, char16_t* buffer,
+                                               std::uint32_t size) {
+  if (Trip("GetLongPathNameW", FileCalls)) return 0;
+  return inner_.GetLongPathNameW(path, buffer, size);
+}
+
+bool FaultyPlatform::QueryFullProcessImageNameW(Handle process, char16_t* buffer,
+                                                std::uint32_t* size) {
+  if (Trip("QueryFullProcessImageNameW", OtherCalls)) return false;
+  return inner_.QueryFullProcessImageNameW(process, buffer, size);
+}
+
 }  // namespace qg

@@ -61,6 +61,13 @@ class FaultyPlatform final : public testing::ForwardingPlatform {
   bool ShellExecuteExA(ShellExecuteInfo* info) override;
   bool CreatePipe(Handle* readEnd, Handle* writeEnd) override;
   bool DuplicateHandle(Handle source, Handle* target) override;
+  std::uint32_t GetCurrentDirectoryW(std::uint32_t size, char16_t* buffer) override;
+  int WideCharToMultiByteExact(const char16_t* units, int length, char* out, int capacity) override;
+  std::uint32_t GetShortPathNameW(const char16_t* path, char16_t* buffer,
+                                  std::uint32_t size) override;
+  std::uint32_t GetLongPathNameW(const char16_t* path, char16_t* buffer,
+                                 std::uint32_t size) override;
+  bool QueryFullProcessImageNameW(Handle process, char16_t* buffer, std::uint32_t* size) override;
 
  private:
   bool Trip(const char* operation, unsigned kind);

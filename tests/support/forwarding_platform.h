@@ -148,7 +148,26 @@ class ForwardingPlatform : public Platform {
   bool DuplicateHandle(Handle source, Handle* target) override {
     return inner_.DuplicateHandle(source, target);
   }
+  // wide paths
+  std::uint32_t GetCurrentDirectoryW(std::uint32_t size, char16_t* buffer) override {
+    return inner_.GetCurrentDirectoryW(size, buffer);
+  }
   std::uint32_t GetACP() override { return inner_.GetACP(); }
+  int WideCharToMultiByteExact(const char16_t* units, int length, char* out,
+                               int capacity) override {
+    return inner_.WideCharToMultiByteExact(units, length, out, capacity);
+  }
+  std::uint32_t GetShortPathNameW(const char16_t* path, char16_t* buffer,
+                                  std::uint32_t size) override {
+    return inner_.GetShortPathNameW(path, buffer, size);
+  }
+  std::uint32_t GetLongPathNameW(const char16_t* path, char16_t* buffer,
+                                 std::uint32_t size) override {
+    return inner_.GetLongPathNameW(path, buffer, size);
+  }
+  bool QueryFullProcessImageNameW(Handle process, char16_t* buffer, std::uint32_t* size) override {
+    return inner_.QueryFullProcessImageNameW(process, buffer, size);
+  }
 
  protected:
   Platform& inner_;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "files/utf8.h"
+
 namespace qg::testing {
 
 namespace {
@@ -10,6 +12,41 @@ constexpr Window kDesktop = 0x10010;
 
 std::optional<std::string> Text(const char* text) {
   return text ? std::optional<std::string>(text) : std::nullopt;
+}
+
+// A UTF-8 text as UTF-16; bytes that are not UTF-8 as the code points 0-255.
+std::u16string WideOf(const std::string& text) {
+  std::u16string wide;
+  if (!WideFromUtf8(text, &wide)) wide.assign(text.begin(), text.end());
+  return wide;
+}
+
+std::string Utf8Of(const std::u16string& wide) {
+  std::string text;
+  Utf8FromWide(wide, &text);
+  return text;
+}
+
+// What an ASCII code page makes of a wide text: "?" for each other character.
+std::string AsciiOf(const std::u16string& wide) {
+  std::string narrow;
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    char16_t unit = wide[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+        wide[i + 1] <= 0xDFFF)
+      ++i;
+    narrow.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
+  }
+  return narrow;
+}
+
+// Hands out a path by the rules of GetCurrentDirectory and its kind.
+template <class Char>
+std::uint32_t HandOut(const std::basic_string<Char>& path, Char* buffer, std::uint32_t size) {
+  if (!buffer || path.size() + 1 > size) return static_cast<std::uint32_t>(path.size() + 1);
+  std::copy(path.begin(), path.end(), buffer);
+  buffer[path.size()] = 0;
+  return static_cast<std::uint32_t>(path.size());
 }
 }  // namespace
 
@@ -99,11 +136,11 @@ bool SimulatedPlatform::QueryFullProcessImageNameA(Handle process, char* buffer,
   std::lock_guard<std::mutex> lock(mutex_);
   const SimHandle* h = Find(process);
   const SimProcess* p = h && h->kind == Kind::Process ? Running(h->pid) : nullptr;
-  if (failPathQueries_ || !p || p->path.empty() || !buffer || !size || p->path.size() >= *size) {
-    return false;
-  }
-  std::memcpy(buffer, p->path.c_str(), p->path.size() + 1);
-  *size = static_cast<std::uint32_t>(p->path.size());
+  if (failPathQueries_ || !p || p->path.empty() || !buffer || !size) return false;
+  std::string path = asciiCodePage_ ? AsciiOf(WideOf(p->path)) : p->path;
+  if (path.size() >= *size) return false;
+  std::memcpy(buffer, path.c_str(), path.size() + 1);
+  *size = static_cast<std::uint32_t>(path.size());
   return true;
 }
 
@@ -698,7 +735,17 @@ bool SimulatedPlatform::MoveFileA(const char* source, const char* target) {
 bool SimulatedPlatform::DeleteFileA(const char* path) { return real_.DeleteFileA(path); }
 
 std::uint32_t SimulatedPlatform::GetCurrentDirectoryA(std::uint32_t size, char* buffer) {
-  return real_.GetCurrentDirectoryA(size, buffer);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!asciiCodePage_) return real_.GetCurrentDirectoryA(size, buffer);
+  }
+  std::uint32_t needed = real_.GetCurrentDirectoryW(0, nullptr);
+  if (needed == 0) return 0;
+  std::u16string wide(needed, u'\0');
+  std::uint32_t got = real_.GetCurrentDirectoryW(needed, wide.data());
+  if (got == 0 || got >= needed) return 0;
+  wide.resize(got);
+  return HandOut(AsciiOf(wide), buffer, size);
 }
 
 std::uint32_t SimulatedPlatform::GetLastError() { return real_.GetLastError(); }
@@ -736,6 +783,112 @@ int SimulatedPlatform::MultiByteToWideChar(const char* text, int length, char16_
 int SimulatedPlatform::WideCharToMultiByte(const char16_t* units, int length, char* out,
                                            int capacity) {
   return real_.WideCharToMultiByte(units, length, out, capacity);
+}
+
+// --- folder names and the ANSI code page ---------------------------------------------
+
+void SimulatedPlatform::LimitCodePageToAscii(bool limit) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  asciiCodePage_ = limit;
+}
+
+void SimulatedPlatform::SetShortForm(const std::string& longPath, const std::string& shortPath) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::u16string from = WideOf(longPath);
+  auto same = [&](const ShortForm& form) { return form.longPath == from; };
+  shortForms_.erase(std::remove_if(shortForms_.begin(), shortForms_.end(), same),
+                    shortForms_.end());
+  shortForms_.push_back({from, WideOf(shortPath)});
+}
+
+std::vector<std::string> SimulatedPlatform::ShortPathQueries() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return shortPathQueries_;
+}
+
+std::u16string SimulatedPlatform::Rewrite(const std::u16string& path, bool toShort) const {
+  // Windows finds a name whatever its ASCII letter case.
+  bool ignoreCase = fileNamesIgnoreCase_.value_or(false);
+  auto fold = [ignoreCase](char16_t c) {
+    return ignoreCase && c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+  };
+  for (const ShortForm& form : shortForms_) {
+    const std::u16string& from = toShort ? form.longPath : form.shortPath;
+    const std::u16string& to = toShort ? form.shortPath : form.longPath;
+    bool starts = path.size() >= from.size() &&
+                  std::equal(from.begin(), from.end(), path.begin(),
+                             [&](char16_t a, char16_t b) { return fold(a) == fold(b); });
+    if (starts &&
+        (path.size() == from.size() || path[from.size()] == u'/' || path[from.size()] == u'\\'))
+      return to + path.substr(from.size());
+  }
+  return path;
+}
+
+std::uint32_t SimulatedPlatform::GetCurrentDirectoryW(std::uint32_t size, char16_t* buffer) {
+  return real_.GetCurrentDirectoryW(size, buffer);
+}
+
+std::uint32_t SimulatedPlatform::GetACP() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (asciiCodePage_) return 1252;
+  }
+  return real_.GetACP();
+}
+
+int SimulatedPlatform::WideCharToMultiByteExact(const char16_t* units, int length, char* out,
+                                                int capacity) {
+  bool ascii;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ascii = asciiCodePage_;
+  }
+  if (ascii && units && length >= -1) {
+    std::size_t count =
+        length == -1 ? std::char_traits<char16_t>::length(units) : static_cast<std::size_t>(length);
+    for (std::size_t i = 0; i < count; ++i) {
+      if (units[i] >= 0x80) {
+        real_.SetLastError(ERROR_NO_UNICODE_TRANSLATION_CODE);
+        return 0;
+      }
+    }
+  }
+  return real_.WideCharToMultiByteExact(units, length, out, capacity);
+}
+
+std::uint32_t SimulatedPlatform::GetShortPathNameW(const char16_t* path, char16_t* buffer,
+                                                   std::uint32_t size) {
+  if (!path) {
+    real_.SetLastError(ERROR_INVALID_PARAMETER_CODE);
+    return 0;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  shortPathQueries_.push_back(Utf8Of(path));
+  return HandOut(Rewrite(path, true), buffer, size);
+}
+
+std::uint32_t SimulatedPlatform::GetLongPathNameW(const char16_t* path, char16_t* buffer,
+                                                  std::uint32_t size) {
+  if (!path) {
+    real_.SetLastError(ERROR_INVALID_PARAMETER_CODE);
+    return 0;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  return HandOut(Rewrite(path, false), buffer, size);
+}
+
+bool SimulatedPlatform::QueryFullProcessImageNameW(Handle process, char16_t* buffer,
+                                                   std::uint32_t* size) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const SimHandle* h = Find(process);
+  const SimProcess* p = h && h->kind == Kind::Process ? Running(h->pid) : nullptr;
+  if (failPathQueries_ || !p || p->path.empty() || !buffer || !size) return false;
+  std::u16string wide = WideOf(p->path);
+  if (wide.size() >= *size) return false;
+  HandOut(wide, buffer, *size);
+  *size = static_cast<std::uint32_t>(wide.size());
+  return true;
 }
 
 }  // namespace qg::testing

@@ -1,7 +1,9 @@
 // A platform with a simulated desktop, process table, program starter and
 // console, for tests of the launcher's logic. Files, the heap, code pages,
 // the current directory and CharLowerA go to a real platform (the native one
-// unless another is given); everything else is simulated and recorded.
+// unless another is given), except where a test asks for a code page that
+// cannot hold the folder's name or for short (8.3) folder names; everything
+// else is simulated and recorded.
 //
 //   SimulatedPlatform sim;
 //   PlatformScope scope(sim);                       // installs, restores
@@ -147,6 +149,23 @@ class SimulatedPlatform final : public Platform {
   // --- heap ---------------------------------------------------------------------
   std::int64_t OutstandingBlocks() const;
 
+  // --- folder names and the ANSI code page ----------------------------------------
+  // Plays an ANSI code page that holds ASCII alone, as code page 1252 holds
+  // no Cyrillic: GetACP gives 1252, the ANSI calls that report paths
+  // (GetCurrentDirectoryA, QueryFullProcessImageNameA) give "?" for every
+  // other character, as Windows does, and WideCharToMultiByteExact refuses
+  // texts holding one. Off (the default): the real platform's answers.
+  void LimitCodePageToAscii(bool limit);
+  // GetShortPathNameW gives `shortPath` for `longPath` and for every path
+  // below it (the rest unchanged), and GetLongPathNameW the reverse; texts
+  // in UTF-8. Another short form for the same long path replaces the first,
+  // as when a folder is made again under the same name. A path without one
+  // is its own short and long form, as on a volume without 8.3 names; the
+  // simulation does not look at the disk for either call. Letter case
+  // counts as FileNamesIgnoreCase says (set with SetFileNamesIgnoreCase).
+  void SetShortForm(const std::string& longPath, const std::string& shortPath);
+  std::vector<std::string> ShortPathQueries() const;  // paths given to GetShortPathNameW
+
   // --- Platform -----------------------------------------------------------------
   void* HeapAlloc(std::size_t size, bool zero) override;
   void* HeapReAlloc(void* block, std::size_t size, bool zero) override;
@@ -212,7 +231,14 @@ class SimulatedPlatform final : public Platform {
   bool ShellExecuteExA(ShellExecuteInfo* info) override;
   bool CreatePipe(Handle* readEnd, Handle* writeEnd) override;
   bool DuplicateHandle(Handle source, Handle* target) override;
-  std::uint32_t GetACP() override { return real_.GetACP(); }
+  std::uint32_t GetCurrentDirectoryW(std::uint32_t size, char16_t* buffer) override;
+  std::uint32_t GetACP() override;
+  int WideCharToMultiByteExact(const char16_t* units, int length, char* out, int capacity) override;
+  std::uint32_t GetShortPathNameW(const char16_t* path, char16_t* buffer,
+                                  std::uint32_t size) override;
+  std::uint32_t GetLongPathNameW(const char16_t* path, char16_t* buffer,
+                                 std::uint32_t size) override;
+  bool QueryFullProcessImageNameW(Handle process, char16_t* buffer, std::uint32_t* size) override;
 
  private:
   struct SimProcess {
@@ -296,6 +322,16 @@ class SimulatedPlatform final : public Platform {
   std::function<void(std::uint32_t)> onSleep_;
 
   std::int64_t outstandingBlocks_ = 0;
+
+  bool asciiCodePage_ = false;
+  struct ShortForm {
+    std::u16string longPath, shortPath;
+  };
+  std::vector<ShortForm> shortForms_;
+  std::vector<std::string> shortPathQueries_;
+  // `path` with the first of `shortForms_` whose `from` part starts it
+  // replaced by its `to` part.
+  std::u16string Rewrite(const std::u16string& path, bool toShort) const;
 };
 
 }  // namespace qg::testing

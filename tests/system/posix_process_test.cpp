@@ -18,6 +18,7 @@
 
 #include "launcher/process_control.h"
 #include "system/platform.h"
+#include "system/posix/posix_platform.h"
 #include "system/program_runner.h"
 #include "tests/support/emulator.h"
 #include "tests/support/own_processes.h"
@@ -177,16 +178,20 @@ TEST_P(ProcessOwnershipTest, ReadsParentPathAndCreationTime) {
   TempDir dir;
   Variant variant = GetParam();
   std::string name = UniqueName("owned");
-  std::string path = fs::canonical(dir.Root()).string() + "/" + name;
+  // In a folder named in Cyrillic and with a byte outside UTF-8: the wide
+  // path must name the same file.
+  std::string folder = fs::canonical(dir.Root()).string() + "/\xD0\x9F\xD1\x80\xD0\xBE-\xE9";
+  fs::create_directory(folder);
+  std::string path = folder + "/" + name;
   std::vector<std::string> args = {"sleep", "60"};
   if (variant == Variant::Binary) {
     fs::copy_file("/bin/sleep", path);
   } else {
-    dir.Write(name, "#!/bin/sh\nread line\n");
+    testing::WriteWholeFile(path, "#!/bin/sh\nread line\n");
     args = {variant == Variant::Script ? path : "./" + name};
   }
   MakeExecutable(path);
-  const char* cwd = variant == Variant::RelativeScript ? dir.Root().c_str() : nullptr;
+  const char* cwd = variant == Variant::RelativeScript ? folder.c_str() : nullptr;
   Child child(variant == Variant::RelativeScript ? "./" + name : path, args, cwd);
   ASSERT_TRUE(Eventually([&] { return IsProcessRunning(name.c_str()) == 1; }));
 
@@ -219,6 +224,10 @@ TEST_P(ProcessOwnershipTest, ReadsParentPathAndCreationTime) {
   std::uint32_t size = sizeof buffer;
   ASSERT_TRUE(Sys().QueryFullProcessImageNameA(process, buffer, &size));
   EXPECT_EQ(std::string(buffer, size), path);
+  char16_t wide[4096];
+  size = 4096;
+  ASSERT_TRUE(Sys().QueryFullProcessImageNameW(process, wide, &size));
+  EXPECT_EQ(std::u16string(wide, size), WideFromPathBytes(path));
   size = static_cast<std::uint32_t>(path.size());  // no room for the terminator
   EXPECT_FALSE(Sys().QueryFullProcessImageNameA(process, buffer, &size));
   ::kill(child.Pid(), SIGKILL);

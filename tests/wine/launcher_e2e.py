@@ -7,9 +7,11 @@ Wine prefix, and runs the cross-built quillgate.exe in it through the harness
 ConEmu and command-prompt windows. The harness reports what the launcher did
 to the other programs; this script checks that and the bundle's files.
 
-    launcher_e2e.py --build WINDOWS_TEST_BUILD [CASE ...]
+    launcher_e2e.py --build WINDOWS_TEST_BUILD [--launcher EXE] [--template DIR] [CASE ...]
 
-Without cases every case runs. The editor settings come from the Notepad++
+Without cases every case runs. --launcher runs another quillgate.exe (the
+release program) beside the test build's stand-ins; --template names the
+Wine prefix template to use. The editor settings come from the Notepad++
 configuration files in shared/corpus/npp beside the repository.
 """
 
@@ -27,6 +29,8 @@ REPO = pathlib.Path(__file__).resolve().parents[2]
 CORPUS = REPO.parent / "shared" / "corpus" / "npp"
 WINE_RUN = REPO / "tools" / "wine-run.sh"
 TEMPLATE = REPO / "build" / "win-wine-template"
+# The program under test: the test build's, unless --launcher names another.
+LAUNCHER = None
 
 OLD_ROOT = "D:\\old place\\bundle\\"
 STILL_ACTIVE = "259"
@@ -91,7 +95,8 @@ class Bundle:
         self.with_editor = with_editor
 
     def install(self, build):
-        shutil.copy2(build / "launcher" / "quillgate.exe", self.folder / "quillgate.exe")
+        shutil.copy2(LAUNCHER or build / "launcher" / "quillgate.exe",
+                     self.folder / "quillgate.exe")
         standins = build / "tests" / "wine" / "standins"
         if self.with_editor:
             shutil.copy2(standins / "notepad++.exe", self.notepad)
@@ -125,8 +130,9 @@ def make_bundle(work, name="bundle", drive_root=False,
 # --- running -------------------------------------------------------------------
 
 
-def run_harness(build, work, bundle, options, template=TEMPLATE, env_extra=None):
-    records = work / "records"
+def run_harness(build, work, bundle, options, template=None, env_extra=None, records="records"):
+    template = template or TEMPLATE
+    records = work / records
     records.mkdir()
     bundle.install(build)
     workdir = bundle.root if bundle.root.endswith(":\\") else bundle.root[:-1]
@@ -158,6 +164,13 @@ def run_harness(build, work, bundle, options, template=TEMPLATE, env_extra=None)
             parts = line.split("|")
             check(len(parts) == 3 and parts[0] == "run", f"odd editor record: {line!r}")
             runs.append((parts[1], parts[2]))
+    report["editor_wide_runs"] = []
+    wide_file = records / "editor-wide.txt"
+    if wide_file.exists():
+        for line in wide_file.read_text("utf-8").splitlines():
+            parts = line.split("|")
+            check(len(parts) == 4 and parts[0] == "run", f"odd editor record: {line!r}")
+            report["editor_wide_runs"].append(tuple(parts[1:]))
     return report, runs, output
 
 
@@ -433,6 +446,74 @@ def case_cyrillic_folder(build, work):
     check_cleanup(report, 1, conemu=False, cmd_window=False)
 
 
+def check_started_by_long_path(bundle, report):
+    """The editor ran once, from its long path, and was named by a long
+    path: absolute, or relative to its working folder, never a short form."""
+    runs = report["editor_wide_runs"]
+    check(len(runs) == 1, f"the editor ran {len(runs)} times: {runs}")
+    command_line, directory, program = runs[0]
+    editor = bundle.root + "server\\notepad\\notepad++.exe"
+    check(program.lower() == editor.lower(), f"the editor runs from {program!r}, not {editor!r}")
+    named = command_line.strip().strip('"')
+    if named[1:3] != ":\\":
+        named = directory.rstrip("\\") + "\\" + named
+    check(named.lower() == editor.lower() and "~" not in command_line and "?" not in command_line,
+          f"the editor was started as {command_line!r} in {directory!r}, not by its long path")
+    check(report.get("launcher_waited_for_editor") == "1", "the launcher did not wait for the editor")
+
+
+def case_folder_outside_code_page(build, work, name):
+    """A bundle in E:\\<name> under the ANSI code page 1252, which cannot
+    hold the name (Cyrillic), or holds it only by a look-alike (best fit):
+    the editor starts by its long path, php.ini gets the root's short form,
+    config.xml the exact long path, state.txt both, and a second start
+    changes nothing."""
+    bundle = make_bundle(work, name=name)
+    (bundle.php_dir / "header.php").write_bytes(b"<?php\r\n")
+    template = TEMPLATE.with_name(TEMPLATE.name + "-cp1252")
+    env = {"LC_ALL": "C.UTF-8"}  # Wine's ANSI code page is then 1252
+    report, _, _ = run_harness(build, work, bundle,
+                               ["--php", "1", "--conemu", "--open-php-ini-value"],
+                               template=template, env_extra=env)
+    after = bundle.snapshot()
+    check_launcher_ended(report)
+    check_started_by_long_path(bundle, report)
+
+    tail = "server\\modules\\php\\PHP-5.6-5.7\\header.php"
+    groups = ini_groups(after[bundle.php_ini])
+    value = dict(groups.get("PHP", [])).get("auto_prepend_file", "")
+    check(value.isascii() and "?" not in value and value.startswith('"E:\\') and
+          value.endswith("\\" + tail + '"') and value != '"' + bundle.root + tail + '"',
+          f"auto_prepend_file is {value!r}, not the root's short form in plain ASCII")
+    expected = ini_groups(PHP_INI)
+    expected["PHP"] = [(k, value if k == "auto_prepend_file" else v) for k, v in expected["PHP"]]
+    check(groups == expected, f"php.ini holds {groups}, expected {expected}")
+    check(report.get("php_ini_value_opens") == "1",
+          f"php.ini's value {value!r} does not open through the ANSI API")
+    check_config(bundle, after[bundle.config])
+
+    short_root = value[1:-len(tail) - 1]
+    state = after[bundle.state]
+    check(b"?" not in state, f"state.txt holds a question mark: {state!r}")
+    expected_state = (b"\xef\xbb\xbf" + bundle.root.encode("utf-8") + b"\r\n" +
+                      short_root.encode("ascii"))
+    check(state == expected_state, f"state.txt holds {state!r}, expected {expected_state!r}")
+    check_record(bundle, "php.ini: updated", "config.xml: updated", "editor: ended")
+    check("???" not in bundle.log.read_bytes().decode("utf-8", "replace"),
+          "the record names the folder with question marks")
+    check_cleanup(report, 1, cmd_window=False)
+
+    # Nothing moved: the second start leaves every file as it is.
+    report, _, _ = run_harness(build, work, bundle, ["--php", "1"], template=template,
+                               env_extra=env, records="records-again")
+    check_launcher_ended(report)
+    check_started_by_long_path(bundle, report)
+    again = bundle.snapshot()
+    for path, data in after.items():
+        check(again[path] == data, f"the second start changed {path.name}")
+    check_cleanup(report, 1, conemu=False, cmd_window=False)
+
+
 def case_foreign_programs(build, work):
     """What the user started from elsewhere survives, a browser window with
     "cmd" in its title too; the bundle's php.exe and command window do not."""
@@ -476,6 +557,10 @@ CASES = {
     "foreign_programs": case_foreign_programs,
     "editor_leftovers": case_editor_leftovers,
     "cyrillic_folder": case_cyrillic_folder,
+    "cyrillic_folder_cp1252": lambda build, work: case_folder_outside_code_page(
+        build, work, "Проекты"),
+    "best_fit_folder_cp1252": lambda build, work: case_folder_outside_code_page(
+        build, work, "Łódź"),
 }
 
 
@@ -483,6 +568,10 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", required=True, type=pathlib.Path,
                         help="the Windows test build (windows-test preset)")
+    parser.add_argument("--launcher", type=pathlib.Path,
+                        help="the quillgate.exe to run (default: the test build's)")
+    parser.add_argument("--template", type=pathlib.Path,
+                        help="the Wine prefix template (default: build/win-wine-template)")
     parser.add_argument("--keep", action="store_true", help="keep each case's folder")
     parser.add_argument("cases", nargs="*", metavar="CASE", help=", ".join(CASES))
     args = parser.parse_args()
@@ -490,7 +579,12 @@ def main():
     if unknown:
         parser.error(f"unknown case {unknown[0]}: one of {', '.join(CASES)}")
     build = args.build.resolve()
-    for needed in (build / "launcher" / "quillgate.exe",
+    global LAUNCHER, TEMPLATE
+    if args.launcher:
+        LAUNCHER = args.launcher.resolve()
+    if args.template:
+        TEMPLATE = args.template.resolve()
+    for needed in (LAUNCHER or build / "launcher" / "quillgate.exe",
                    build / "tests" / "wine" / "standins" / "harness.exe"):
         if not needed.is_file():
             print(f"missing {needed}: build the windows-test preset first", file=sys.stderr)

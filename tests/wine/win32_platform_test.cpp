@@ -9,6 +9,7 @@
 #include <string>
 
 #include "system/platform.h"
+#include "system/windows/win32_platform.h"
 #include "tests/support/temp_dir.h"
 
 #include "system/windows/windows_headers.h"
@@ -380,6 +381,119 @@ TEST(Win32Programs, PipesCarryBytesAndDuplicatesOutliveTheOriginal) {
   EXPECT_TRUE(P().CloseHandle(reader));
   EXPECT_FALSE(P().DuplicateHandle(0, &copy));
   EXPECT_EQ(copy, 0u);
+}
+
+// --- wide paths ----------------------------------------------------------------
+
+// The exact conversion per code page: what converts and comes back whole is
+// given out, anything the code page lacks or would give by best fit is not.
+TEST(Win32WidePaths, ExactConversionRefusesWhatDoesNotComeBack) {
+  struct Case {
+    const char* name;
+    UINT codePage;
+    std::u16string text;
+    const char* bytes;  // null: refused
+  } cases[] = {
+      {"ascii under 1252", 1252, u"E:\\web bundle\\", "E:\\web bundle\\"},
+      {"e-acute under 1252", 1252, u"caf\u00E9", "caf\xE9"},
+      {"cyrillic under 1252", 1252, u"\u041F\u0440\u043E\u0435\u043A\u0442\u044B", nullptr},
+      {"best fit under 1252", 1252, u"\u0141\u00F3d\u017A", nullptr},
+      {"emoji under 1252", 1252, u"\U0001F600", nullptr},
+      {"cyrillic under 1251", 1251, u"\u041F\u0440\u043E", "\xCF\xF0\xEE"},
+      {"japanese under 1251", 1251, u"\u65E5\u672C", nullptr},
+      {"best fit under utf-8", CP_UTF8, u"\u0141\u00F3d\u017A",
+       "\xC5\x81\xC3\xB3"
+       "d\xC5\xBA"},
+      {"emoji under utf-8", CP_UTF8, u"\U0001F600", "\xF0\x9F\x98\x80"},
+      {"lone surrogate under utf-8", CP_UTF8,
+       u"a\xD800"
+       u"b",
+       nullptr},
+  };
+  for (const Case& c : cases) {
+    SetLastError(0);
+    int length = static_cast<int>(c.text.size());
+    int needed = WideToCodePageExact(c.codePage, c.text.data(), length, nullptr, 0);
+    if (!c.bytes) {
+      EXPECT_EQ(needed, 0) << c.name;
+      EXPECT_EQ(GetLastError(), ERROR_NO_UNICODE_TRANSLATION_CODE) << c.name;
+      continue;
+    }
+    ASSERT_EQ(needed, static_cast<int>(std::strlen(c.bytes))) << c.name;
+    std::string out(static_cast<std::size_t>(needed), '\0');
+    EXPECT_EQ(WideToCodePageExact(c.codePage, c.text.data(), length, out.data(), needed), needed)
+        << c.name;
+    EXPECT_EQ(out, c.bytes) << c.name;
+    EXPECT_EQ(WideToCodePageExact(c.codePage, c.text.data(), length, out.data(), needed - 1), 0)
+        << c.name;  // too small
+  }
+  // The platform's own call converts to the ANSI code page, through the terminator.
+  EXPECT_EQ(P().GetACP(), GetACP());
+  char out[8];
+  EXPECT_EQ(P().WideCharToMultiByteExact(u"bundle", -1, out, sizeof out), 7);
+  EXPECT_STREQ(out, "bundle");
+}
+
+std::wstring AsWide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+
+// A folder named in Cyrillic: the current directory read whole, its short
+// (8.3) form plain ASCII and expanded back to the long one, and a program
+// started from it reporting its long path.
+TEST(Win32WidePaths, CurrentDirectoryShortAndLongFormsAndImagePath) {
+  TempDir dir;
+  std::u16string base = dir.Root().u16string();
+  std::u16string folder = base + u"\\\u041F\u0440\u043E\u0435\u043A\u0442\u044B";
+  ASSERT_TRUE(CreateDirectoryW(AsWide(folder).c_str(), nullptr));
+  wchar_t before[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, before);
+  ASSERT_TRUE(SetCurrentDirectoryW(AsWide(folder).c_str()));
+  std::uint32_t needed = P().GetCurrentDirectoryW(0, nullptr);
+  std::u16string cwd(needed, u'\0');
+  std::uint32_t length = P().GetCurrentDirectoryW(needed, cwd.data());
+  SetCurrentDirectoryW(before);
+  ASSERT_EQ(length + 1, needed);
+  cwd.resize(length);
+  EXPECT_EQ(_wcsicmp(AsWide(cwd).c_str(), AsWide(folder).c_str()), 0);
+
+  char16_t shortForm[MAX_PATH];
+  length = P().GetShortPathNameW(folder.c_str(), shortForm, MAX_PATH);
+  ASSERT_GT(length, 0u);
+  std::u16string shortText(shortForm, length);
+  EXPECT_NE(shortText, folder);
+  for (char16_t unit : shortText) EXPECT_LT(unit, 0x80) << "the short form is not ASCII";
+  EXPECT_EQ(P().GetShortPathNameW(folder.c_str(), shortForm, 3), length + 1);
+  char16_t longForm[MAX_PATH];
+  length = P().GetLongPathNameW(shortText.c_str(), longForm, MAX_PATH);
+  ASSERT_GT(length, 0u);
+  EXPECT_EQ(std::u16string(longForm, length), folder);
+  std::u16string missing = folder + u"\\none";
+  EXPECT_EQ(P().GetShortPathNameW(missing.c_str(), shortForm, MAX_PATH), 0u);
+  EXPECT_EQ(P().GetLongPathNameW(missing.c_str(), longForm, MAX_PATH), 0u);
+  EXPECT_EQ(P().GetLastError(), ERROR_FILE_NOT_FOUND_CODE);
+
+  std::u16string program = folder + u"\\php.exe";
+  std::string standin = StandinDir() + "php.exe";
+  std::u16string source(standin.begin(), standin.end());
+  ASSERT_TRUE(CopyFileW(AsWide(source).c_str(), AsWide(program).c_str(), FALSE));
+  std::wstring commandLine = L"\"" + AsWide(program) + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                             nullptr, &startup, &info));
+  Handle query = P().OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION_RIGHT, false, info.dwProcessId);
+  ASSERT_NE(query, 0u);
+  char16_t image[MAX_PATH];
+  std::uint32_t size = MAX_PATH;
+  EXPECT_TRUE(P().QueryFullProcessImageNameW(query, image, &size));
+  EXPECT_EQ(_wcsicmp(AsWide(std::u16string(image, size)).c_str(), AsWide(program).c_str()), 0);
+  size = 4;
+  EXPECT_FALSE(P().QueryFullProcessImageNameW(query, image, &size));  // too small
+  P().CloseHandle(query);
+  TerminateProcess(info.hProcess, 9);
+  WaitForSingleObject(info.hProcess, 10000);
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Stand-in for the editor (built as notepad++.exe). It records how it was
 // started, one line "run|<command line>|<working directory>" appended to
-// editor.txt in the records folder, then stays until the file
+// editor.txt in the records folder, and the same in UTF-8 from the wide
+// calls with the program's own path, "run|<command line>|<working
+// directory>|<program file>", to editor-wide.txt; then it stays until the file
 // editor-release appears there (or 60 s have passed) and exits with code 0.
 // When QG_EDITOR_CHILD names a program, it first starts that program and
 // leaves it running (its id in editor-child.txt), as an editor's plug-in
@@ -26,6 +28,15 @@ int main() {
       CloseHandle(info.hProcess);
     }
   }
+  wchar_t wideCwd[MAX_PATH * 2] = {};
+  GetCurrentDirectoryW(MAX_PATH * 2, wideCwd);
+  wchar_t self[MAX_PATH * 2] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
+  std::wstring wide = std::wstring(L"run|") + GetCommandLineW() + L"|" + wideCwd + L"|" + self;
+  std::string utf8(wide.size() * 4, '\0');
+  utf8.resize(WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                  utf8.data(), static_cast<int>(utf8.size()), nullptr, nullptr));
+  standin::AppendLine(records + "editor-wide.txt", utf8);
   standin::AppendLine(records + "editor.txt", std::string("run|") + GetCommandLineA() + "|" + cwd);
   for (int waited = 0; waited < 60000; waited += 50) {
     if (standin::FileExists(records + "editor-release")) return 0;

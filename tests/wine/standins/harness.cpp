@@ -3,7 +3,7 @@
 //   harness.exe LAUNCHER WORKDIR [--php N] [--conemu] [--cmd-window]
 //               [--stubborn-window] [--editor-running] [--browser-window]
 //               [--foreign-php] [--foreign-conemu] [--foreign-cmd-window]
-//               [--editor-leaves-conemu]
+//               [--editor-leaves-conemu] [--open-php-ini-value]
 //
 // It starts the requested stand-ins and waits until their windows exist:
 // the bundle's own (php.exe from the bundle's PHP folder, the others from its
@@ -17,11 +17,16 @@
 // take to finish its clean-up), checks that the launcher is still running,
 // and then tells the editor to exit. When the launcher has ended (or 60 s have passed) it
 // collects the stand-ins' exit codes, ends those still running, and writes
-// harness.txt in the records folder: lines "key=value".
+// harness.txt in the records folder: lines "key=value". With
+// --open-php-ini-value it also opens, through the ANSI API, the file that
+// auto_prepend_file in the bundle's php.ini names once the launcher has
+// ended, as PHP 5 would (php_ini_value_opens=1 when it opens).
 #include <cstdlib>
 #include <vector>
 
 #include "standin_common.h"
+
+#include <shellapi.h>
 
 namespace {
 
@@ -37,13 +42,18 @@ std::string Folder() {
   return folder.substr(0, folder.find_last_of('\\') + 1);
 }
 
-HANDLE Start(const std::string& program, const std::string& arguments, const char* directory) {
-  std::string commandLine = "\"" + program + "\"";
-  if (!arguments.empty()) commandLine += " " + arguments;
-  STARTUPINFOA startup = {};
+// An ASCII text as a wide one.
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// Programs are started through the wide API: the bundle's folder may be
+// named in characters the ANSI code page lacks.
+HANDLE Start(const std::wstring& program, const std::string& arguments, const wchar_t* directory) {
+  std::wstring commandLine = L"\"" + program + L"\"";
+  if (!arguments.empty()) commandLine += L" " + Wide(arguments);
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, directory,
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, directory,
                       &startup, &info))
     return nullptr;
   CloseHandle(info.hThread);
@@ -84,18 +94,48 @@ int CountLines(const std::string& path) {
   return lines;
 }
 
+// Whether the file auto_prepend_file names in `phpIni` opens through the
+// ANSI API: the value's bytes as they are, between the double quotes.
+bool PhpIniValueOpens(const std::wstring& phpIni) {
+  HANDLE file = CreateFileW(phpIni.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  std::string text(1 << 16, '\0');
+  DWORD got = 0;
+  ReadFile(file, text.data(), static_cast<DWORD>(text.size()), &got, nullptr);
+  CloseHandle(file);
+  text.resize(got);
+  std::size_t key = text.find("auto_prepend_file");
+  if (key == std::string::npos) return false;
+  std::size_t open = text.find('"', key), end = text.find_first_of("\r\n", key);
+  if (open == std::string::npos || open > end) return false;
+  std::size_t close = text.find('"', open + 1);
+  if (close == std::string::npos || close > end) return false;
+  std::string value = text.substr(open + 1, close - open - 1);
+  HANDLE opened = CreateFileA(value.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(opened);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) return 2;
   std::string records = standin::RecordsFolder();
   if (records.empty()) return 2;
-  std::string launcher = argv[1];
-  std::string workdir = argv[2];
+  // LAUNCHER and WORKDIR whole, whatever the ANSI code page makes of them.
+  int wideCount = 0;
+  wchar_t** wideArgs = CommandLineToArgvW(GetCommandLineW(), &wideCount);
+  if (!wideArgs || wideCount < 3) return 2;
+  std::wstring launcher = wideArgs[1];
+  std::wstring workdir = wideArgs[2];
+  LocalFree(wideArgs);
   int php = 0;
   bool conemu = false, cmdWindow = false, stubborn = false, editorRunning = false;
   bool browser = false, foreignPhp = false, foreignConEmu = false, foreignCmd = false;
-  bool editorLeavesConEmu = false;
+  bool editorLeavesConEmu = false, openPhpIniValue = false;
   for (int i = 3; i < argc; ++i) {
     std::string option = argv[i];
     if (option == "--php" && i + 1 < argc)
@@ -118,56 +158,61 @@ int main(int argc, char** argv) {
       foreignCmd = true;
     else if (option == "--editor-leaves-conemu")
       editorLeavesConEmu = true;
+    else if (option == "--open-php-ini-value")
+      openPhpIniValue = true;
     else
       return 2;
   }
 
-  std::string here = Folder();
-  std::string root = workdir.back() == '\\' ? workdir : workdir + "\\";
-  std::string bundlePhp = root + "server\\modules\\php\\PHP-5.6-5.7\\";
-  std::string bundleTools = root + "server\\ConEmu\\";
+  std::string hereAnsi = Folder();
+  std::wstring here = Wide(hereAnsi);
+  std::wstring root = workdir.back() == L'\\' ? workdir : workdir + L"\\";
+  std::wstring bundlePhp = root + L"server\\modules\\php\\PHP-5.6-5.7\\";
+  std::wstring bundleTools = root + L"server\\ConEmu\\";
   std::string editorLog = records + "editor.txt";
   std::string release = records + "editor-release";
   std::vector<std::string> report;
   std::vector<Started> started;
 
   const char* foreignCmdTitle = "Administrator: cmd.exe - the user's own";
-  if (foreignPhp) started.push_back({"foreign_php", Start(here + "php.exe", "", nullptr)});
-  if (foreignConEmu) started.push_back({"foreign_conemu", Start(here + "ConEmu.exe", "", nullptr)});
+  if (foreignPhp) started.push_back({"foreign_php", Start(here + L"php.exe", "", nullptr)});
+  if (foreignConEmu)
+    started.push_back({"foreign_conemu", Start(here + L"ConEmu.exe", "", nullptr)});
   if (foreignCmd) {
     started.push_back(
         {"foreign_cmd_window",
-         Start(here + "cmdwindow.exe", std::string("\"") + foreignCmdTitle + "\"", nullptr)});
+         Start(here + L"cmdwindow.exe", std::string("\"") + foreignCmdTitle + "\"", nullptr)});
     report.push_back(std::string("foreign_cmd_window_ready=") +
                      (WaitForWindow(foreignCmdTitle) ? "1" : "0"));
   }
   for (int i = 1; i <= php; ++i)
-    started.push_back({"php" + std::to_string(i), Start(bundlePhp + "php.exe", "", nullptr)});
-  if (conemu) started.push_back({"conemu", Start(bundleTools + "ConEmu.exe", "", nullptr)});
+    started.push_back({"php" + std::to_string(i), Start(bundlePhp + L"php.exe", "", nullptr)});
+  if (conemu) started.push_back({"conemu", Start(bundleTools + L"ConEmu.exe", "", nullptr)});
   const char* cmdTitle = "C:\\Windows\\system32\\cmd.exe";
   const char* stubbornTitle = "Administrator: CMD - stubborn";
   const char* browserTitle = "about_Cmdlets - Browser";
   if (browser) {
-    started.push_back({"browser_window", Start(bundleTools + "browserwindow.exe",
+    started.push_back({"browser_window", Start(bundleTools + L"browserwindow.exe",
                                                std::string("\"") + browserTitle + "\"", nullptr)});
     report.push_back(std::string("browser_window_ready=") +
                      (WaitForWindow(browserTitle) ? "1" : "0"));
   }
-  if (editorLeavesConEmu) SetEnvironmentVariableA("QG_EDITOR_CHILD", (here + "ConEmu.exe").c_str());
+  if (editorLeavesConEmu)
+    SetEnvironmentVariableA("QG_EDITOR_CHILD", (hereAnsi + "ConEmu.exe").c_str());
   if (cmdWindow) {
-    started.push_back({"cmd_window", Start(bundleTools + "cmdwindow.exe",
+    started.push_back({"cmd_window", Start(bundleTools + L"cmdwindow.exe",
                                            std::string("\"") + cmdTitle + "\"", nullptr)});
     report.push_back(std::string("cmd_window_ready=") + (WaitForWindow(cmdTitle) ? "1" : "0"));
   }
   if (stubborn) {
     started.push_back(
-        {"stubborn_window", Start(bundleTools + "stubbornwindow.exe",
+        {"stubborn_window", Start(bundleTools + L"stubbornwindow.exe",
                                   std::string("\"") + stubbornTitle + "\"", nullptr)});
     report.push_back(std::string("stubborn_window_ready=") +
                      (WaitForWindow(stubbornTitle) ? "1" : "0"));
   }
   if (editorRunning) {
-    started.push_back({"running_editor", Start(here + "notepad++.exe", "", nullptr)});
+    started.push_back({"running_editor", Start(here + L"notepad++.exe", "", nullptr)});
     bool seen = false;
     for (int waited = 0; waited < 10000 && !seen; waited += 50) {
       seen = CountLines(editorLog) > 0;
@@ -220,6 +265,9 @@ int main(int argc, char** argv) {
   }
   report.push_back("launcher_ms=" + std::to_string(end - begin));
   if (released) report.push_back("after_release_ms=" + std::to_string(end - releasedAt));
+  if (openPhpIniValue)
+    report.push_back(std::string("php_ini_value_opens=") +
+                     (PhpIniValueOpens(bundlePhp + L"php.ini") ? "1" : "0"));
   report.push_back("editor_runs_started=" +
                    std::to_string(CountLines(editorLog) - editorRunsBefore));
 

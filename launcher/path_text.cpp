@@ -1,0 +1,60 @@
+#include "launcher/path_text.h"
+
+#include "files/utf8.h"
+
+#include "system/platform.h"
+
+namespace qg {
+
+std::string PathKey(std::u16string_view path) { return GeneralizedUtf8FromWide(path); }
+
+std::u16string WideFromPathKey(std::string_view key) { return WideFromGeneralizedUtf8(key); }
+
+std::u16string LongPathOf(const std::u16string& path) {
+  std::uint32_t needed = Sys().GetLongPathNameW(path.c_str(), nullptr, 0);
+  if (needed == 0) return path;
+  std::u16string longer(needed, u'\0');
+  std::uint32_t length = Sys().GetLongPathNameW(path.c_str(), longer.data(), needed);
+  if (length == 0 || length >= needed) return path;
+  longer.resize(length);
+  return longer;
+}
+
+bool AnsiPathOf(std::u16string_view path, std::string* ansi) {
+  ansi->clear();
+  if (path.empty()) return true;
+  int length = static_cast<int>(path.size());
+  int bytes = Sys().WideCharToMultiByteExact(path.data(), length, nullptr, 0);
+  if (bytes <= 0) return false;
+  ansi->resize(static_cast<std::size_t>(bytes));
+  if (Sys().WideCharToMultiByteExact(path.data(), length, ansi->data(), bytes) != bytes) {
+    ansi->clear();
+    return false;
+  }
+  return true;
+}
+
+std::string RecordTextOf(std::u16string_view path) {
+  std::string text;
+  if (AnsiPathOf(path, &text)) return text;
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    char32_t code = path[i];
+    if (code >= 0xD800 && code <= 0xDBFF && i + 1 < path.size() && path[i + 1] >= 0xDC00 &&
+        path[i + 1] <= 0xDFFF)
+      code = 0x10000 + ((code - 0xD800) << 10) + (path[++i] - 0xDC00);
+    if (code < 0x80 && code != '&') {
+      text += static_cast<char>(code);
+      continue;
+    }
+    char digits[8];
+    int count = 0;
+    for (char32_t rest = code; rest || count < 4; rest >>= 4) digits[count++] = kHex[rest & 0xF];
+    text += "&#x";
+    while (count > 0) text += digits[--count];
+    text += ';';
+  }
+  return text;
+}
+
+}  // namespace qg

@@ -1,0 +1,33 @@
+// Paths in the forms the launcher compares and reports them in, whatever the
+// ANSI code page can hold of their names.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qg {
+
+// The comparison form of a wide path: its UTF-8, with a lone surrogate (an
+// unpaired unit in a Windows name, a POSIX byte outside UTF-8) as the three
+// bytes its code point would take. ASCII stays ASCII, so ASCII letter case is
+// ignored in it as in a narrow path, and two paths share a form only when
+// they are the same text.
+std::string PathKey(std::u16string_view path);
+// The wide path whose comparison form `key` is.
+std::u16string WideFromPathKey(std::string_view key);
+
+// The long form of an existing path, every short (8.3) name in it expanded;
+// the path as it is when it cannot be expanded (it is gone, or the system
+// refuses).
+std::u16string LongPathOf(const std::u16string& path);
+
+// A wide path as the run's record (ANSI text) shows it: the code page's
+// own text when it holds the path; otherwise ASCII kept and every other
+// character as a character reference ("&#x041F;"), never a "?" in its place.
+std::string RecordTextOf(std::u16string_view path);
+
+// The wide path as ANSI text when the code page holds it exactly; false
+// otherwise.
+bool AnsiPathOf(std::u16string_view path, std::string* ansi);
+
+}  // namespace qg
