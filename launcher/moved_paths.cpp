@@ -1,5 +1,10 @@
 #include "launcher/moved_paths.h"
 
+#include "system/platform.h"
+#include "xml/attribute_markup.h"
+#include "xml/xml_document.h"
+#include "xml/xml_library.h"
+
 namespace qg {
 
 namespace {
@@ -53,6 +58,49 @@ bool MovePathValue(std::u32string_view value, const RootMove& move, std::u32stri
     return true;
   }
   return false;
+}
+
+namespace {
+
+// The node after `node` in document order, staying below `top`; null at
+// the end. A walk without recursion, for documents nested however deep.
+XmlNode* NextNode(XmlNode* node, const XmlNode* top) {
+  if (node->firstChild) return node->firstChild;
+  for (; node && node != top; node = node->parent) {
+    if (node->nextSibling) return node->nextSibling;
+  }
+  return nullptr;
+}
+
+// Stores `codes` as the value of `node`'s attribute `name`; false, with the
+// last error saying why, when it could not be stored.
+bool StoreValue(XmlNode* node, const char* name, const std::u32string& codes) {
+  bool markup = false;
+  std::string stored = StoredFromCodePoints(node, codes, &markup);
+  Sys().SetLastError(NO_ERROR_CODE);
+  if (markup) return SetNodeAttributeMarkup(node, name, stored.c_str());
+  SetNodeAttribute(node, name, stored.c_str());
+  return Sys().GetLastError() == NO_ERROR_CODE;
+}
+
+}  // namespace
+
+int MovePathValues(XmlNode* top, const RootMove& move, std::uint32_t* error) {
+  if (!move.Applies()) return 0;
+  int changed = 0;
+  std::u32string moved;
+  for (XmlNode* node = top; node; node = NextNode(node, top)) {
+    if (node->kind != ElementNode || !node->attributes) continue;
+    for (int i = 0; i < node->attributeCount; ++i) {
+      if (!MovePathValue(AttributeCharacters(node, i), move, &moved)) continue;
+      if (!StoreValue(node, node->attributes[2 * i], moved)) {
+        *error = Sys().GetLastError();
+        return -1;
+      }
+      ++changed;
+    }
+  }
+  return changed;
 }
 
 }  // namespace qg

@@ -4,10 +4,13 @@
 // root is made to name the same place inside the new one.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace qg {
+
+struct XmlNode;
 
 // A move of the bundle, in characters (not bytes). Both roots end with the
 // path separator, as recorded roots do.
@@ -30,5 +33,13 @@ struct RootMove {
 // root (so a second pass changes nothing), one that merely shares the old
 // root's text, and the bare form of a drive root ("E:" for "E:\").
 bool MovePathValue(std::u32string_view value, const RootMove& move, std::u32string* moved);
+
+// Moves every attribute value of the elements from `top` down (its
+// following siblings not included) as MovePathValue says; element text is
+// left alone. A moved value is stored as the tree stores such characters
+// (references for what it cannot keep). Returns the number of values
+// changed, or -1 when one could not be stored, with `error` set to why;
+// the values changed before it stay changed.
+int MovePathValues(XmlNode* top, const RootMove& move, std::uint32_t* error);
 
 }  // namespace qg

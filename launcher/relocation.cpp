@@ -6,6 +6,7 @@
 #include "files/file_replacement.h"
 #include "files/sequential_file.h"
 #include "launcher/library_lifecycle.h"
+#include "launcher/moved_paths.h"
 #include "launcher/path_text.h"
 #include "launcher/run_log.h"
 #include "prefs/ini_file.h"
@@ -25,11 +26,16 @@ FileOutcome Outcome(FileOutcome::Kind kind, const char* reason = nullptr) {
   return outcome;
 }
 
+// A failure, with the error of the call that failed.
+FileOutcome FailedWith(std::uint32_t error, const char* reason = nullptr) {
+  FileOutcome outcome = Outcome(FileOutcome::Failed, reason);
+  outcome.error = error;
+  return outcome;
+}
+
 // A failure, with the last error of the call that just failed.
 FileOutcome FailedNow(const char* reason = nullptr) {
-  FileOutcome outcome = Outcome(FileOutcome::Failed, reason);
-  outcome.error = Sys().GetLastError();
-  return outcome;
+  return FailedWith(Sys().GetLastError(), reason);
 }
 
 // auto_prepend_file in group PHP: the quoted path of the bundle's header
@@ -59,36 +65,64 @@ FileOutcome UpdatePhpSettings(const BundlePaths& paths) {
   return outcome;
 }
 
-// The file browser's root folder in the editor's settings, saved only when
-// the file parsed cleanly and has the node. Done when saved with the new
-// folder, or when there is no file, an empty one, or one without the node; a
-// file that cannot be read or does not parse is not done.
-FileOutcome UpdateEditorSettings(const BundlePaths& paths) {
-  std::string config = paths.editorDir + "config.xml";
+// Loads one of the editor's files as `number`. True when it parsed
+// cleanly; otherwise `outcome` says what became of it: done when there is
+// no such file or it is empty, failed when it cannot be read or parsed.
+bool LoadEditorFile(int number, const std::string& path, FileOutcome* outcome) {
   Sys().SetLastError(NO_ERROR_CODE);
-  if (!LoadXmlDocument(kEditorSettingsDocument, config.c_str(), Ascii)) {
-    FileOutcome failed = FailedNow();
-    if (failed.error == ERROR_FILE_NOT_FOUND_CODE) return Outcome(FileOutcome::NotFound);
-    if (failed.error == NO_ERROR_CODE && IsEmptyFile(config.c_str()))
-      return Outcome(FileOutcome::Unchanged, "empty, unchanged");
-    return failed;
+  if (!LoadXmlDocument(number, path.c_str(), Ascii)) {
+    *outcome = FailedNow();
+    if (outcome->error == ERROR_FILE_NOT_FOUND_CODE) *outcome = Outcome(FileOutcome::NotFound);
+    if (outcome->error == NO_ERROR_CODE && IsEmptyFile(path.c_str()))
+      *outcome = Outcome(FileOutcome::Unchanged, "empty, unchanged");
+    return false;
   }
-  switch (GetLoadProblem(kEditorSettingsDocument)) {
+  switch (GetLoadProblem(number)) {
     case XmlLoadProblem::None:
-      break;
+      return true;
     case XmlLoadProblem::Unreadable:
-      return FailedNow("it could not be read whole");
+      *outcome = FailedNow("it could not be read whole");
+      break;
     case XmlLoadProblem::OutOfMemory:
-      return Outcome(FileOutcome::Failed, "there was not enough memory to read it");
+      *outcome = Outcome(FileOutcome::Failed, "there was not enough memory to read it");
+      break;
     case XmlLoadProblem::NotWellFormed:
-      return Outcome(FileOutcome::Failed, "it is not well-formed XML");
+      *outcome = Outcome(FileOutcome::Failed, "it is not well-formed XML");
+      break;
   }
+  return false;
+}
+
+// Saves a document whose values changed; Updated with the number of moved
+// paths, or the failure.
+FileOutcome SaveEditorFile(int number, const std::string& path, int movedValues) {
+  if (!SaveXmlDocument(number, path.c_str())) return FailedNow();
+  FileOutcome outcome = Outcome(FileOutcome::Updated);
+  outcome.movedValues = movedValues;
+  return outcome;
+}
+
+// The file browser's root folder in the editor's settings, and the editor's
+// paths inside the old root. Saved only when the file parsed cleanly and a
+// value changed. Done when saved, or when there is no file, an empty one, or
+// one with nothing to change; a file that cannot be read or does not parse
+// is not done.
+FileOutcome UpdateEditorSettings(const BundlePaths& paths, const RootMove& move) {
+  std::string config = paths.editorDir + "config.xml";
+  FileOutcome outcome;
+  if (!LoadEditorFile(kEditorSettingsDocument, config, &outcome)) return outcome;
+  std::uint32_t error = NO_ERROR_CODE;
+  int moved = MovePathValues(GetMainNode(kEditorSettingsDocument), move, &error);
+  if (moved < 0) return FailedWith(error);
   XmlNode* node = FindNodeByPath(GetMainNode(kEditorSettingsDocument), kFileBrowserRoot);
-  if (!node)
-    return Outcome(FileOutcome::Unchanged, "unchanged, it has no /NotepadPlus/FileBrowser/root");
+  if (!node) {
+    if (moved == 0)
+      return Outcome(FileOutcome::Unchanged, "unchanged, it has no /NotepadPlus/FileBrowser/root");
+    return SaveEditorFile(kEditorSettingsDocument, config, moved);
+  }
   // Written as character references, so the folder reads back the same
-  // whatever encoding the file is labelled with.
-  // A root the code page cannot hold: from its exact long form.
+  // whatever encoding the file is labelled with; a root the code page cannot
+  // hold from its exact long form.
   std::string folder;
   std::string site = paths.domainsDir + kSiteFolder;
   if (paths.rootHeld)
@@ -101,8 +135,47 @@ FileOutcome UpdateEditorSettings(const BundlePaths& paths) {
   // The file is saved only when the attribute reads back as set.
   const char* now = GetNodeAttribute(node, kFolderAttribute);
   if (!now || folder != now) return Outcome(FileOutcome::Failed, "the new folder did not hold");
-  if (!SaveXmlDocument(kEditorSettingsDocument, config.c_str())) return FailedNow();
-  return Outcome(FileOutcome::Updated);
+  return SaveEditorFile(kEditorSettingsDocument, config, moved);
+}
+
+// The editor's session: its files, and the backups of unsaved ones, follow
+// the move. Done as config.xml is.
+FileOutcome UpdateEditorSession(const BundlePaths& paths, const RootMove& move) {
+  if (!move.Applies()) return Outcome(FileOutcome::Unchanged, "unchanged, no earlier root");
+  std::string session = paths.editorDir + "session.xml";
+  FileOutcome outcome;
+  if (!LoadEditorFile(kEditorSessionDocument, session, &outcome)) return outcome;
+  std::uint32_t error = NO_ERROR_CODE;
+  int moved = MovePathValues(GetMainNode(kEditorSessionDocument), move, &error);
+  if (moved < 0) return FailedWith(error);
+  if (moved == 0) return Outcome(FileOutcome::Unchanged);
+  return SaveEditorFile(kEditorSessionDocument, session, moved);
+}
+
+// The move from the recorded root (state.txt's first line) to the present
+// one, in characters: each decoded as the platform decodes the root.
+RootMove MoveFrom(const std::string& firstLine, const BundlePaths& paths) {
+  auto characters = [](std::u16string_view wide) {
+    std::u32string codes;
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+      char32_t unit = wide[i];
+      if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+          wide[i + 1] <= 0xDFFF)
+        unit = 0x10000 + ((unit - 0xD800) << 10) + (wide[++i] - 0xDC00);
+      codes += unit;
+    }
+    return codes;
+  };
+  RootMove move;
+  std::string_view mark(kUtf8Mark);
+  if (firstLine.compare(0, mark.size(), mark) == 0)
+    move.oldRoot = characters(WideFromPathKey(std::string_view(firstLine).substr(mark.size())));
+  else
+    move.oldRoot = CodePointsFromNarrow(firstLine.c_str());
+  move.newRoot =
+      paths.rootHeld ? CodePointsFromNarrow(paths.rootDir.c_str()) : characters(paths.wideRoot);
+  move.ignoreAsciiCase = Sys().FileNamesIgnoreCase();
+  return move;
 }
 
 void CloseStateFile(void*) { CloseNumberedFile(kStateFileNumber); }
@@ -158,7 +231,18 @@ RelocationReport UpdateIfMoved(const BundlePaths& paths) {
   // holds is compared by the first line alone, as always; one it does not
   // hold by both lines, so that a new short form under the same long root
   // counts as a move. Without a short form nothing was recorded.
+  Sys().SetLastError(NO_ERROR_CODE);
   std::string firstLine = ReadLine(kStateFileNumber, Ascii);
+  std::uint32_t readError = Sys().GetLastError();
+  // A file that holds something but gave no line at all could not be read:
+  // taken for a first start, it would leave the editor's paths where they
+  // were and record the new root all the same.
+  if (firstLine.empty() && FilePosition(kStateFileNumber) == 0 && !IsEmptyFile(statePath.c_str())) {
+    report.status = RelocationReport::StateUnread;
+    report.error = readError;
+    CloseNumberedFile(kStateFileNumber);
+    return report;
+  }
   std::string secondLine = firstLine.compare(0, std::strlen(kUtf8Mark), kUtf8Mark) == 0
                                ? ReadLine(kStateFileNumber, Ascii)
                                : "";
@@ -176,9 +260,11 @@ RelocationReport UpdateIfMoved(const BundlePaths& paths) {
   report.status = RelocationReport::Moved;
   // Both settings are brought up to date on every start until both are
   // done; only then is the new root recorded.
+  RootMove move = MoveFrom(firstLine, paths);
   report.phpIni = UpdatePhpSettings(paths);
-  report.configXml = UpdateEditorSettings(paths);
-  if (report.phpIni.Done() && report.configXml.Done()) {
+  report.configXml = UpdateEditorSettings(paths, move);
+  report.sessionXml = UpdateEditorSession(paths, move);
+  if (report.phpIni.Done() && report.configXml.Done() && report.sessionXml.Done()) {
     report.stateTxt = RecordRoot(record, statePath);
   } else {
     CloseNumberedFile(kStateFileNumber);
@@ -196,6 +282,10 @@ std::string ShortFormText(const std::string& shortRoot) {
 void NoteFileOutcome(const char* name, const FileOutcome& outcome) {
   switch (outcome.kind) {
     case FileOutcome::Updated:
+      if (outcome.movedValues > 0)
+        return NoteRunEvent(name, ": updated, ",
+                            NumberText(static_cast<std::uint32_t>(outcome.movedValues)),
+                            " value(s) naming places in the old root moved");
       return NoteRunEvent(name, ": updated");
     case FileOutcome::Created:
       return NoteRunEvent(name, ": not found, created with the new value");
@@ -236,6 +326,9 @@ void NoteRelocation(const RelocationReport& report) {
     case RelocationReport::StateUnopened:
       return NoteRunFailure("state.txt: could not be opened, the settings are left alone",
                             report.error);
+    case RelocationReport::StateUnread:
+      return NoteRunFailure("state.txt: could not be read, the settings are left alone",
+                            report.error);
     case RelocationReport::Moved:
       break;
   }
@@ -252,6 +345,7 @@ void NoteRelocation(const RelocationReport& report) {
                      : ") cannot hold: PHP is given the folder's short name, the editor its own");
   NoteFileOutcome("php.ini", report.phpIni);
   NoteFileOutcome("config.xml", report.configXml);
+  NoteFileOutcome("session.xml", report.sessionXml);
   if (report.stateTxt.kind == FileOutcome::Failed) NoteFileOutcome("state.txt", report.stateTxt);
   if (report.stateTxt.kind == FileOutcome::Unchanged)
     NoteRunEvent("state.txt: the recorded root is kept, the next start tries again");

@@ -1,8 +1,9 @@
 // Keeping the bundle's settings pointed at where the bundle now lives: when
 // the root recorded in the editor folder's state.txt differs from the
 // present one, php.ini's auto_prepend_file is pointed at the bundle's header
-// script and the editor's file-browser root at the site folder, and the
-// present root is recorded once both are done.
+// script, the editor's file-browser root at the site folder, the editor's
+// own paths (its session, recent files, find folders, theme) follow the
+// move, and the present root is recorded once all of that is done.
 #pragma once
 
 #include <cstdint>
@@ -27,9 +28,11 @@ inline constexpr char kSiteFolder[] = "mysite.local";
 inline constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
 inline constexpr char kStateLineBreak[] = "\r\n";
 
-// The state file is numbered file 1; the editor's settings are document 0.
+// The state file is numbered file 1; the editor's settings are document 0,
+// its session document 1.
 inline constexpr int kStateFileNumber = 1;
 inline constexpr int kEditorSettingsDocument = 0;
+inline constexpr int kEditorSessionDocument = 1;
 
 // What became of one file of the update.
 struct FileOutcome {
@@ -42,6 +45,8 @@ struct FileOutcome {
   // In the record's words: for Unchanged the whole state ("empty,
   // unchanged"), for Failed what went wrong beyond the error's own text.
   const char* reason = nullptr;
+  // Updated: how many of the editor's paths in it followed the move.
+  int movedValues = 0;
   // Whether the file needs nothing more from this start.
   bool Done() const { return kind != Failed && kind != LeftAlone; }
 };
@@ -52,11 +57,12 @@ struct RelocationReport {
     Closing,        // the end routine had begun: nothing done or noted
     NoRoot,         // the current folder could not be read: nothing done
     StateUnopened,  // state.txt could not be opened: nothing done
+    StateUnread,    // state.txt could not be read: nothing done
     NotMoved,       // the recorded root is the present one
     Moved,          // the settings were brought up to date
   };
   Status status = Closing;
-  std::uint32_t error = 0;  // NoRoot, StateUnopened: why
+  std::uint32_t error = 0;  // NoRoot, StateUnopened, StateUnread: why
   // As the record shows them: a root the code page cannot hold with its
   // other characters as references, and its short form (empty when none).
   std::string recordedRoot;
@@ -69,6 +75,7 @@ struct RelocationReport {
   std::uint32_t codePage = 0;
   FileOutcome phpIni;
   FileOutcome configXml;
+  FileOutcome sessionXml;
   // Moved: Updated when the present root was recorded, Unchanged when the
   // old one was kept because a settings file is not done, Failed when
   // recording it failed.
@@ -76,8 +83,9 @@ struct RelocationReport {
 };
 
 // Reads the recorded root and, when the bundle has moved, updates php.ini
-// and config.xml and records the present root when both are done, so that a
-// start that could not update them tries again. Does nothing, not even
+// and config.xml, moves the editor's own paths in config.xml and
+// session.xml (moved_paths.h), and records the present root when all three
+// are done, so that a start that could not update them tries again. Does nothing, not even
 // reading state.txt, without a root or once the end routine has begun.
 RelocationReport UpdateBundleIfMoved(const BundlePaths& paths);
 // Notes in the run's record what the update found and did; a bundle that

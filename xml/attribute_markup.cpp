@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "files/ascii_case.h"
 #include "files/utf8.h"
 #include "system/platform.h"
 #include "xml/xml_document.h"
@@ -134,6 +135,58 @@ std::u32string CodePointsFromStored(const char* stored, bool markup) {
   if (!stored) return codes;
   const char* end = stored + std::strlen(stored);
   for (const char* at = stored; at < end;) codes += NextStoredCharacter(&at, end, markup);
+  return codes;
+}
+
+std::u32string CodePointsFromNarrow(const char* text) {
+  if (!text) text = "";
+  std::size_t length = std::strlen(text);
+  std::vector<char32_t> codes;
+  if (DecodeNarrow(text, length, &codes)) return std::u32string(codes.begin(), codes.end());
+  std::u32string bytes;
+  for (std::size_t i = 0; i < length; ++i) bytes += static_cast<unsigned char>(text[i]);
+  return bytes;
+}
+
+std::u32string AttributeCharacters(const XmlNode* node, int index) {
+  if (!node || node->kind != ElementNode || index < 0 || index >= node->attributeCount ||
+      !node->attributes)
+    return {};
+  const char* stored = node->attributes[2 * index + 1];
+  bool markup = IsMarkupValue(node, index);
+  const XmlDocument* document = LookupObject(XmlDocumentTable(), node->documentNumber);
+  bool utf8Bytes =
+      document && document->keepsFileBytes &&
+      (!document->declaredEncoding || EqualIgnoringAsciiCase(document->declaredEncoding, "UTF-8"));
+  if (!utf8Bytes) return CodePointsFromStored(stored, markup);
+  // The file's own bytes from 0x80 on, in runs, are UTF-8; references and
+  // ASCII are read as they stand.
+  std::u32string codes;
+  std::string run;
+  auto flush = [&] {
+    for (std::size_t i = 0; i < run.size();) {
+      Utf8Sequence sequence = DecodeUtf8(run.data() + i, run.size() - i);
+      if (sequence.wellFormed) {
+        codes += sequence.code;
+        i += sequence.size;
+      } else {
+        codes += static_cast<unsigned char>(run[i++]);
+      }
+    }
+    run.clear();
+  };
+  const char* end = stored + std::strlen(stored);
+  for (const char* at = stored; at < end;) {
+    const char* start = at;
+    char32_t code = NextStoredCharacter(&at, end, markup);
+    if (at == start + 1 && static_cast<unsigned char>(*start) >= 0x80) {
+      run += *start;
+      continue;
+    }
+    flush();
+    codes += code;
+  }
+  flush();
   return codes;
 }
 

@@ -33,6 +33,17 @@ bool AttributeMarkupFromWide(std::u16string_view text, std::string* markup);
 // reference is taken as itself. A null `stored` gives no characters.
 std::u32string CodePointsFromStored(const char* stored, bool markup);
 
+// The characters of an 8-bit text in the system's ANSI code page (a path,
+// decoded as AttributeMarkupFromNarrow decodes it); a text that does not
+// decode gives its bytes as the characters 0-255.
+std::u32string CodePointsFromNarrow(const char* text);
+
+// The characters of the value of `node`'s attribute number `index` as a
+// parser that honours the file's declaration reads them: the stored form
+// decoded as CodePointsFromStored does, except that in a tree of a file's own
+// bytes labelled UTF-8 (or not labelled) those bytes are read as UTF-8.
+std::u32string AttributeCharacters(const XmlNode* node, int index);
+
 // What the tree of `node`'s document stores for the characters `codes` as an
 // attribute value: plain 8-bit text, with `*markup` false, when the tree
 // keeps every one of them (all ASCII in a tree of a file's own bytes, all up

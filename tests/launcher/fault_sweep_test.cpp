@@ -28,6 +28,16 @@ const char kPhpIni[] =
     "[PHP]\r\nengine = On\r\nauto_prepend_file = \"/the/old/place/header.php\"\r\n"
     "[Date]\r\ndate.timezone = UTC\r\n";
 
+// The editor's session, whose files follow the move.
+const char kSessionXml[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\r\n<NotepadPlus>\r\n    <Session "
+    "activeView=\"0\">\r\n"
+    "        <mainView activeIndex=\"0\">\r\n"
+    "            <File filename=\"/the/old/place/server/domains/mysite.local/&#x0444;.php\" />\r\n"
+    "            <File filename=\"new 1\" "
+    "backupFilePath=\"/the/old/place/server/notepad/backup/n\" />\r\n"
+    "        </mainView>\r\n    </Session>\r\n</NotepadPlus>\r\n";
+
 std::string ConfigXml() {
   // A real editor configuration when the shared corpus is at hand.
   fs::path corpus = testing::SourceDir() / ".." / "shared" / "corpus" / "npp" /
@@ -68,7 +78,7 @@ struct Scenario {
 };
 
 struct Outcome {
-  std::string php, config, state;
+  std::string php, config, state, session;
   bool operator==(const Outcome&) const = default;
 };
 
@@ -89,6 +99,7 @@ class FaultSweep : public ::testing::TestWithParam<Scenario> {
       WriteWholeFile(root_ + "server/modules/php/PHP-5.6-5.7/php.ini", kPhpIni);
     WriteWholeFile(root_ + "server/notepad/config.xml", config_);
     if (GetParam().hasState) WriteWholeFile(root_ + "server/notepad/state.txt", kOldRoot);
+    WriteWholeFile(root_ + "server/notepad/session.xml", kSessionXml);
 
     Outcome outcome = RunInBundle(failAt, fault, kinds, calls, fired);
     firstRecord_ = lastRecord_;
@@ -119,7 +130,8 @@ class FaultSweep : public ::testing::TestWithParam<Scenario> {
     lastRecord_ = ReadWholeFile(root_ + "server/notepad/quillgate.log");
     return {ReadWholeFile(root_ + "server/modules/php/PHP-5.6-5.7/php.ini"),
             ReadWholeFile(root_ + "server/notepad/config.xml"),
-            ReadWholeFile(root_ + "server/notepad/state.txt")};
+            ReadWholeFile(root_ + "server/notepad/state.txt"),
+            ReadWholeFile(root_ + "server/notepad/session.xml")};
   }
 
   // The run without faults, with the root replaced by a marker so outcomes
@@ -130,7 +142,7 @@ class FaultSweep : public ::testing::TestWithParam<Scenario> {
     return text;
   }
   Outcome Neutral(const Outcome& o) const {
-    return {Neutral(o.php), Neutral(o.config), Neutral(o.state)};
+    return {Neutral(o.php), Neutral(o.config), Neutral(o.state), Neutral(o.session)};
   }
 
   void Sweep(FaultyPlatform::Fault fault, unsigned kinds, const char* label) {
@@ -142,10 +154,14 @@ class FaultSweep : public ::testing::TestWithParam<Scenario> {
     Outcome clean = Neutral(RunWith(0, fault, kinds, &total));
     // A file that was not there reads as empty.
     const Outcome old{GetParam().hasPhpIni ? kPhpIni : "", config_,
-                      GetParam().hasState ? kOldRoot : ""};
+                      GetParam().hasState ? kOldRoot : "", kSessionXml};
     ASSERT_NE(clean.php, old.php);
     ASSERT_NE(clean.config, old.config);
     ASSERT_EQ(clean.state, "<ROOT>/");
+    // Without a recorded root the session has nothing to follow.
+    if (GetParam().hasState) {
+      ASSERT_NE(clean.session, old.session);
+    }
     ASSERT_GT(total, 2);
 
     int runs = 0, fired = 0;
@@ -160,11 +176,13 @@ class FaultSweep : public ::testing::TestWithParam<Scenario> {
       EXPECT_TRUE(got.php == old.php || got.php == clean.php) << got.php;
       EXPECT_TRUE(got.config == old.config || got.config == clean.config);
       EXPECT_TRUE(got.state == old.state || got.state == clean.state) << got.state;
+      EXPECT_TRUE(got.session == old.session || got.session == clean.session) << got.session;
       // The root is recorded only with both settings done, so whatever the
       // fault left undone, the next clean start finishes it.
       if (got.state == clean.state) {
         EXPECT_EQ(got.php, clean.php);
         EXPECT_EQ(got.config, clean.config);
+        EXPECT_EQ(got.session, clean.session);
       }
       EXPECT_EQ(Neutral(repaired), clean);
       if (kinds == FaultyPlatform::HeapCalls) ReadMemoryFailure(faultedRecord_);

@@ -64,4 +64,40 @@ inline std::string ReadXmlAttribute(const std::string& file, const std::string& 
       {file});
 }
 
+// Checks, through Python's reader, that `after` is `before` with every
+// attribute value that names a place inside `oldRoot` (a prefix ending at
+// its separator, or the root without it) moved into `newRoot`, and nothing
+// else changed: "moved N" with the number of values moved, else what
+// differs. Both roots end with the separator; `ignoreCase` folds ASCII.
+inline std::string CheckMovedValues(const std::string& before, const std::string& after,
+                                    const std::string& oldRoot, const std::string& newRoot,
+                                    bool ignoreCase = false) {
+  return RunPythonOn(
+      "import sys, re, xml.etree.ElementTree as E\n"
+      "b, a, old, new, fold = sys.argv[1:6]\n"
+      "low = (lambda t: re.sub('[A-Z]', lambda m: m.group().lower(), t)) if fold == '1' else "
+      "(lambda t: t)\n"
+      "def bare(r):\n"
+      "  r = r[:-1]\n"
+      "  return '' if r == '' or r.endswith(':') else r\n"
+      "def moved(v):\n"
+      "  if low(v).startswith(low(new)) or (bare(new) and low(v) == low(bare(new))): return v\n"
+      "  if low(v).startswith(low(old)): return new + v[len(old):]\n"
+      "  if bare(old) and low(v) == low(bare(old)): return bare(new) or new\n"
+      "  return v\n"
+      "count, bad = 0, []\n"
+      "def walk(x, y):\n"
+      "  global count\n"
+      "  if (x.tag, x.text, x.tail, list(x.attrib), len(x)) != (y.tag, y.text, y.tail, "
+      "list(y.attrib), len(y)): bad.append((x.tag, 'shape'))\n"
+      "  for k, v in x.attrib.items():\n"
+      "    w = moved(v)\n"
+      "    if y.attrib.get(k) != w: bad.append((x.tag, k, v, y.attrib.get(k)))\n"
+      "    count += w != v\n"
+      "  for c, d in zip(x, y): walk(c, d)\n"
+      "walk(E.parse(b).getroot(), E.parse(a).getroot())\n"
+      "print(ascii(bad[:3]) if bad else 'moved %d' % count, end='')",
+      {before, after, oldRoot, newRoot, ignoreCase ? "1" : "0"});
+}
+
 }  // namespace qg::testing
