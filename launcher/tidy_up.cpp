@@ -60,7 +60,7 @@ EditorLook LookForBundleEditor(const BundlePaths& paths, std::uint32_t editorId,
     look = EditorLook::Runs;
     bool seen = false;
     for (const EditorRestartWait::Program& program : wait->waitedFor)
-      seen = seen || program.pid == record.pid;
+      seen = seen || (program.pid == record.pid && program.path == path);
     if (!seen) wait->waitedFor.push_back({std::string(path), record.pid});
   }
   return look;

@@ -52,8 +52,10 @@ struct EditorRestartWait {
     std::string path;
     std::uint32_t pid;
   };
-  std::vector<Program> waitedFor;  // each process once, in the order seen
-  bool snapshotFailed = false;     // a look failed, which ended the wait
+  // Each program of each process once, in the order seen (a process that
+  // starts another program is seen again under it).
+  std::vector<Program> waitedFor;
+  bool snapshotFailed = false;  // a look failed, which ended the wait
 };
 
 // After the editor this run started has ended: waits, looking every 500 ms

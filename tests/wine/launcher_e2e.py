@@ -546,6 +546,91 @@ def case_editor_leftovers(build, work):
           f"the user's ConEmu.exe exit code {report.get('foreign_conemu_exit')}")
 
 
+def moved_values(before, after, old_root, new_root):
+    """The number of attribute values of `before` that name a place inside
+    `old_root` (ASCII letter case ignored, as on Windows) and read back from
+    `after` moved into `new_root`; raises when any value reads otherwise, or
+    anything else differs."""
+    def low(text):
+        return "".join(c.lower() if "A" <= c <= "Z" else c for c in text)
+
+    def bare(root):
+        root = root[:-1]
+        return "" if not root or root.endswith(":") else root
+
+    def moved(value):
+        if low(value).startswith(low(new_root)) or (bare(new_root) and
+                                                      low(value) == low(bare(new_root))):
+            return value
+        if low(value).startswith(low(old_root)):
+            return new_root + value[len(old_root):]
+        if bare(old_root) and low(value) == low(bare(old_root)):
+            return bare(new_root) or new_root
+        return value
+
+    count = 0
+    old_tree, new_tree = ElementTree.fromstring(before), ElementTree.fromstring(after)
+    for x, y in zip(old_tree.iter(), new_tree.iter()):
+        check((x.tag, x.text, x.tail, list(x.attrib)) == (y.tag, y.text, y.tail, list(y.attrib)),
+              f"<{x.tag}> changed beyond its values")
+        for key, value in x.attrib.items():
+            if x.tag == "root" and key == "foldername":
+                continue
+            want = moved(value)
+            check(y.get(key) == want, f"<{x.tag} {key}> reads {y.get(key)!r}, expected {want!r}")
+            count += want != value
+    check(len(list(old_tree.iter())) == len(list(new_tree.iter())), "elements came or went")
+    return count
+
+
+# A session whose paths the user typed in several ways.
+TYPED_SESSION = (
+    '<?xml version="1.0" encoding="UTF-8" ?>\r\n<NotepadPlus>\r\n'
+    '    <Session activeView="0">\r\n        <mainView activeIndex="0">\r\n'
+    '            <File filename="E:\\work\\bundle\\server\\domains\\mysite.local\\index.php"'
+    ' backupFilePath="" />\r\n'
+    '            <File filename="new 1" backupFilePath="E:\\work\\bundle\\server\\notepad\\backup'
+    '\\new 1@2025-10-27_192511" />\r\n'
+    '            <File filename="e:\\WORK\\bundle\\notes &amp; &quot;todo&quot;.txt" />\r\n'
+    '            <File filename="E:\\work\\bundle2\\other.txt" />\r\n'
+    '            <File filename="C:\\Users\\me\\&#x0444;&#x0430;&#x0439;&#x043B;.txt" />\r\n'
+    '        </mainView>\r\n    </Session>\r\n</NotepadPlus>\r\n').encode("ascii")
+
+SESSION_CORPUS = REPO.parent / "shared" / "corpus" / "npp-session"
+MORE_CORPUS = REPO.parent / "shared" / "corpus" / "npp-more"
+
+
+def case_editor_paths(build, work, old_root, session, config=None, code_page=None, expected=()):
+    """The bundle moved from `old_root`: every value of session.xml (and of
+    config.xml) inside it names the same place in the bundle, read back
+    through the files' declarations, and nothing else changed."""
+    env, template, encoding = {}, None, "cp1252"
+    if code_page == 1251:
+        ensure_locale(RUSSIAN_LOCALE)
+        env, encoding = {"LC_ALL": RUSSIAN_LOCALE}, "cp1251"
+        template = TEMPLATE.with_name(TEMPLATE.name + "-cp1251")
+    bundle = make_bundle(work, state=None)
+    bundle.state.write_bytes(old_root.encode(encoding))
+    session_file = bundle.notepad / "session.xml"
+    session_file.write_bytes(session)
+    if config is not None:
+        bundle.config_original = config
+        bundle.config.write_bytes(config)
+    report, _, _ = run_harness(build, work, bundle, ["--php", "1"], template=template,
+                               env_extra=env)
+    after = bundle.snapshot()
+    check_launcher_ended(report)
+    check(after[bundle.state] == bundle.root.encode(encoding),
+          f"state.txt holds {after[bundle.state]!r}, expected the new root")
+    moved = [moved_values(session, session_file.read_bytes(), old_root, bundle.root),
+             moved_values(bundle.config_original, after[bundle.config], old_root, bundle.root)]
+    check(tuple(moved) == expected,
+          f"values moved in session.xml and config.xml: {moved}, expected {expected}")
+    check_record(bundle, f"session.xml: updated, {expected[0]} value(s) naming places in the "
+                 "old root moved")
+    check_cleanup(report, 1, conemu=False, cmd_window=False)
+
+
 CASES = {
     "moved": case_moved,
     "not_moved": case_not_moved,
@@ -561,6 +646,17 @@ CASES = {
         build, work, "Проекты"),
     "best_fit_folder_cp1252": lambda build, work: case_folder_outside_code_page(
         build, work, "Łódź"),
+    "editor_paths_typed": lambda build, work: case_editor_paths(
+        build, work, "E:\\work\\bundle\\", TYPED_SESSION, expected=(3, 0)),
+    "editor_paths_real_session": lambda build, work: case_editor_paths(
+        build, work, "C:\\Users\\Deepak\\",
+        (SESSION_CORPUS / "Code-Deepak-Code_NotepadPlusPlusSettings__session.xml").read_bytes(),
+        expected=(91, 0)),
+    "editor_paths_cyrillic_cp1251": lambda build, work: case_editor_paths(
+        build, work, "D:\\Рабочие файлы и программы\\npp\\",
+        (SESSION_CORPUS / "oberhaifisch_npp__session.xml").read_bytes(),
+        config=(MORE_CORPUS / "oberhaifisch_npp__config.xml").read_bytes(), code_page=1251,
+        expected=(30, 4)),
 }
 
 
