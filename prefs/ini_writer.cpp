@@ -74,6 +74,14 @@ char* PutText(const IniFile& file, char* out) {
   return out;
 }
 
+// Lets go of the loaded file's own handle, which must not hold the file
+// while it is replaced.
+void ReleaseOriginal(void* context) {
+  IniFile& held = *static_cast<IniFile*>(context);
+  if (held.handle) Sys().CloseHandle(held.handle);
+  held.handle = 0;
+}
+
 bool Refuse(std::uint32_t error) {
   Sys().SetLastError(error);
   return false;
@@ -90,13 +98,8 @@ bool WriteBack(IniFile& file) {
 
   // The original must not be held open while it is replaced.
   bool existed = file.handle != 0;
-  auto releaseOriginal = [](void* context) {
-    IniFile& held = *static_cast<IniFile*>(context);
-    if (held.handle) Sys().CloseHandle(held.handle);
-    held.handle = 0;
-  };
   bool written = ReplaceFileContent(file.path, block, static_cast<std::size_t>(end - block),
-                                    releaseOriginal, &file, existed);
+                                    ReleaseOriginal, &file, existed);
   std::uint32_t error = written ? NO_ERROR_CODE : Sys().GetLastError();
   Sys().HeapFree(block);
   // A file that exists but could not be opened is refused the new one; its
