@@ -69,14 +69,28 @@ std::size_t Utf8FromNarrow(const char* text, std::size_t length, char* out, std:
   return produced;
 }
 
-std::string GeneralizedUtf8FromWide(std::u16string_view wide) {
-  std::string out;
-  out.reserve(wide.size());
+std::u32string CodePointsFromWide(std::u16string_view wide, std::size_t* lone) {
+  std::u32string codes;
+  codes.reserve(wide.size());
+  std::size_t lones = 0;
   for (std::size_t i = 0; i < wide.size(); ++i) {
     char32_t code = wide[i];
     if (code >= 0xD800 && code <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
-        wide[i + 1] <= 0xDFFF)
+        wide[i + 1] <= 0xDFFF) {
       code = 0x10000 + ((code - 0xD800) << 10) + (wide[++i] - 0xDC00);
+    } else if (code >= 0xD800 && code <= 0xDFFF) {
+      ++lones;
+    }
+    codes += code;
+  }
+  if (lone) *lone = lones;
+  return codes;
+}
+
+std::string GeneralizedUtf8FromWide(std::u16string_view wide) {
+  std::string out;
+  out.reserve(wide.size());
+  for (char32_t code : CodePointsFromWide(wide)) {
     if (code < 0x80) {
       out += static_cast<char>(code);
     } else if (code < 0x800) {

@@ -35,6 +35,11 @@ std::size_t NarrowFromUtf8(const char* bytes, std::size_t length, char* out, std
 // produced, no terminator written.
 std::size_t Utf8FromNarrow(const char* text, std::size_t length, char* out, std::size_t capacity);
 
+// The code points of a UTF-16 text, surrogate pairs joined. A lone
+// surrogate, which names no character, stays as its own code point;
+// `lone` (may be null) receives how many there were.
+std::u32string CodePointsFromWide(std::u16string_view wide, std::size_t* lone = nullptr);
+
 // UTF-16 as UTF-8. False, with `out` empty, for a text holding a lone
 // surrogate, which names no character.
 bool Utf8FromWide(std::u16string_view wide, std::string* out);

@@ -38,11 +38,7 @@ std::string RecordTextOf(std::u16string_view path) {
   std::string text;
   if (AnsiPathOf(path, &text)) return text;
   static constexpr char kHex[] = "0123456789ABCDEF";
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    char32_t code = path[i];
-    if (code >= 0xD800 && code <= 0xDBFF && i + 1 < path.size() && path[i + 1] >= 0xDC00 &&
-        path[i + 1] <= 0xDFFF)
-      code = 0x10000 + ((code - 0xD800) << 10) + (path[++i] - 0xDC00);
+  for (char32_t code : CodePointsFromWide(path)) {
     if (code < 0x80 && code != '&') {
       text += static_cast<char>(code);
       continue;

@@ -5,6 +5,7 @@
 #include "files/file_probes.h"
 #include "files/file_replacement.h"
 #include "files/sequential_file.h"
+#include "files/utf8.h"
 #include "launcher/library_lifecycle.h"
 #include "launcher/moved_paths.h"
 #include "launcher/path_text.h"
@@ -155,25 +156,15 @@ FileOutcome UpdateEditorSession(const BundlePaths& paths, const RootMove& move) 
 // The move from the recorded root (state.txt's first line) to the present
 // one, in characters: each decoded as the platform decodes the root.
 RootMove MoveFrom(const std::string& firstLine, const BundlePaths& paths) {
-  auto characters = [](std::u16string_view wide) {
-    std::u32string codes;
-    for (std::size_t i = 0; i < wide.size(); ++i) {
-      char32_t unit = wide[i];
-      if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
-          wide[i + 1] <= 0xDFFF)
-        unit = 0x10000 + ((unit - 0xD800) << 10) + (wide[++i] - 0xDC00);
-      codes += unit;
-    }
-    return codes;
-  };
   RootMove move;
   std::string_view mark(kUtf8Mark);
   if (firstLine.compare(0, mark.size(), mark) == 0)
-    move.oldRoot = characters(WideFromPathKey(std::string_view(firstLine).substr(mark.size())));
+    move.oldRoot =
+        CodePointsFromWide(WideFromPathKey(std::string_view(firstLine).substr(mark.size())));
   else
     move.oldRoot = CodePointsFromNarrow(firstLine.c_str());
-  move.newRoot =
-      paths.rootHeld ? CodePointsFromNarrow(paths.rootDir.c_str()) : characters(paths.wideRoot);
+  move.newRoot = paths.rootHeld ? CodePointsFromNarrow(paths.rootDir.c_str())
+                                : CodePointsFromWide(paths.wideRoot);
   move.ignoreAsciiCase = Sys().FileNamesIgnoreCase();
   return move;
 }

@@ -33,17 +33,10 @@ bool DecodeNarrow(const char* text, std::size_t length, std::vector<char32_t>* o
   std::vector<char16_t> wide(static_cast<std::size_t>(units));
   if (Sys().MultiByteToWideChar(text, static_cast<int>(length), wide.data(), units) != units)
     return false;
-  for (std::size_t i = 0; i < wide.size(); ++i) {
-    char32_t unit = wide[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
-        wide[i + 1] <= 0xDFFF) {
-      out->push_back(0x10000 + ((unit - 0xD800) << 10) + (wide[++i] - 0xDC00));
-    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-      return false;  // a lone surrogate names no character
-    } else {
-      out->push_back(unit);
-    }
-  }
+  std::size_t lone = 0;
+  std::u32string codes = CodePointsFromWide(std::u16string_view(wide.data(), wide.size()), &lone);
+  if (lone) return false;  // a lone surrogate names no character
+  out->insert(out->end(), codes.begin(), codes.end());
   return true;
 }
 
@@ -224,18 +217,10 @@ std::string AttributeMarkupFromNarrow(const char* text) {
 
 bool AttributeMarkupFromWide(std::u16string_view text, std::string* markup) {
   markup->clear();
-  std::string spelled;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t unit = text[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      unit = 0x10000 + ((unit - 0xD800) << 10) + (text[++i] - 0xDC00);
-    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-      return false;
-    }
-    Append(&spelled, unit, true);
-  }
-  *markup = std::move(spelled);
+  std::size_t lone = 0;
+  std::u32string codes = CodePointsFromWide(text, &lone);
+  if (lone) return false;
+  for (char32_t code : codes) Append(markup, code, true);
   return true;
 }
 
