@@ -4,6 +4,16 @@ namespace qg {
 
 namespace {
 bool IsContinuation(unsigned char b) { return b >= 0x80 && b <= 0xBF; }
+
+// `code` as one UTF-16 unit, or as a surrogate pair above U+FFFF.
+void AppendUtf16(std::u16string* wide, char32_t code) {
+  if (code < 0x10000) {
+    *wide += static_cast<char16_t>(code);
+  } else {
+    *wide += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+    *wide += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+  }
+}
 }  // namespace
 
 Utf8Sequence DecodeUtf8(const char* bytes, std::size_t length) {
@@ -112,20 +122,11 @@ std::string GeneralizedUtf8FromWide(std::u16string_view wide) {
 
 std::u16string WideFromGeneralizedUtf8(std::string_view bytes) {
   std::u16string wide;
-  const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
   for (std::size_t i = 0; i < bytes.size();) {
-    unsigned char lead = in[i];
-    std::size_t extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
-    char32_t code = extra == 0 ? lead : lead & (0x3F >> extra);
-    for (std::size_t k = 1; k <= extra && i + k < bytes.size(); ++k)
-      code = (code << 6) | (in[i + k] & 0x3F);
-    i += extra + 1;
-    if (code < 0x10000) {
-      wide += static_cast<char16_t>(code);
-    } else {
-      wide += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
-      wide += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
-    }
+    Utf8Sequence sequence = DecodeUtf8(bytes.data() + i, bytes.size() - i);
+    // A lone surrogate's three bytes decode whole, though not well-formed.
+    AppendUtf16(&wide, sequence.complete ? sequence.code : static_cast<unsigned char>(bytes[i]));
+    i += sequence.size;
   }
   return wide;
 }
@@ -144,34 +145,14 @@ bool Utf8FromWide(std::u16string_view wide, std::string* out) {
 
 bool WideFromUtf8(std::string_view bytes, std::u16string* out) {
   out->clear();
-  const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
-  std::size_t length = bytes.size();
-  for (std::size_t i = 0; i < length;) {
-    unsigned char lead = in[i];
-    std::size_t extra = lead < 0x80                    ? 0
-                        : lead >= 0xC2 && lead <= 0xDF ? 1
-                        : lead >= 0xE0 && lead <= 0xEF ? 2
-                        : lead >= 0xF0 && lead <= 0xF4 ? 3
-                                                       : 4;
-    bool valid = extra < 4 && extra <= length - i - 1;
-    char32_t code = extra == 0 ? lead : lead & (0x3F >> extra);
-    for (std::size_t k = 1; valid && k <= extra; ++k) {
-      valid = IsContinuation(in[i + k]);
-      code = (code << 6) | (in[i + k] & 0x3F);
-    }
-    constexpr char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
-    if (!valid || code < kSmallest[extra] || code > 0x10FFFF ||
-        (code >= 0xD800 && code <= 0xDFFF)) {
+  for (std::size_t i = 0; i < bytes.size();) {
+    Utf8Sequence sequence = DecodeUtf8(bytes.data() + i, bytes.size() - i);
+    if (!sequence.wellFormed) {
       out->clear();
       return false;
     }
-    if (code < 0x10000) {
-      out->push_back(static_cast<char16_t>(code));
-    } else {
-      out->push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
-      out->push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
-    }
-    i += extra + 1;
+    AppendUtf16(out, sequence.code);
+    i += sequence.size;
   }
   return true;
 }

@@ -94,6 +94,18 @@ bool LoadEditorFile(int number, const std::string& path, FileOutcome* outcome) {
   return false;
 }
 
+// Loads one of the editor's files and moves its paths (MovePathValues):
+// true with `moved` the number of values moved, else `outcome` says what
+// became of the file.
+bool LoadAndMovePaths(int number, const std::string& path, const RootMove& move, int* moved,
+                      FileOutcome* outcome) {
+  if (!LoadEditorFile(number, path, outcome)) return false;
+  std::uint32_t error = NO_ERROR_CODE;
+  *moved = MovePathValues(GetMainNode(number), move, &error);
+  if (*moved < 0) *outcome = FailedWith(error);
+  return *moved >= 0;
+}
+
 // Saves a document whose values changed; Updated with the number of moved
 // paths, or the failure.
 FileOutcome SaveEditorFile(int number, const std::string& path, int movedValues) {
@@ -111,10 +123,8 @@ FileOutcome SaveEditorFile(int number, const std::string& path, int movedValues)
 FileOutcome UpdateEditorSettings(const BundlePaths& paths, const RootMove& move) {
   std::string config = paths.editorDir + "config.xml";
   FileOutcome outcome;
-  if (!LoadEditorFile(kEditorSettingsDocument, config, &outcome)) return outcome;
-  std::uint32_t error = NO_ERROR_CODE;
-  int moved = MovePathValues(GetMainNode(kEditorSettingsDocument), move, &error);
-  if (moved < 0) return FailedWith(error);
+  int moved = 0;
+  if (!LoadAndMovePaths(kEditorSettingsDocument, config, move, &moved, &outcome)) return outcome;
   XmlNode* node = FindNodeByPath(GetMainNode(kEditorSettingsDocument), kFileBrowserRoot);
   if (!node) {
     if (moved == 0)
@@ -145,10 +155,8 @@ FileOutcome UpdateEditorSession(const BundlePaths& paths, const RootMove& move) 
   if (!move.Applies()) return Outcome(FileOutcome::Unchanged, "unchanged, no earlier root");
   std::string session = paths.editorDir + "session.xml";
   FileOutcome outcome;
-  if (!LoadEditorFile(kEditorSessionDocument, session, &outcome)) return outcome;
-  std::uint32_t error = NO_ERROR_CODE;
-  int moved = MovePathValues(GetMainNode(kEditorSessionDocument), move, &error);
-  if (moved < 0) return FailedWith(error);
+  int moved = 0;
+  if (!LoadAndMovePaths(kEditorSessionDocument, session, move, &moved, &outcome)) return outcome;
   if (moved == 0) return Outcome(FileOutcome::Unchanged);
   return SaveEditorFile(kEditorSessionDocument, session, moved);
 }
