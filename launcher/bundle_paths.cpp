@@ -1,5 +1,3 @@
-#include <cstring>
-
 #include "launcher/bundle_paths.h"
 
 #include "launcher/path_text.h"
@@ -80,23 +78,15 @@ BundlePaths ComposeBundlePaths() {
   }
   paths.wideRoot = LongPathOf(wide);
   if (!paths.rootHeld) {
-    std::u16string shortForm(MAX_PATH_LENGTH, u'\0');
-    std::uint32_t length =
-        Sys().GetShortPathNameW(paths.wideRoot.c_str(), shortForm.data(), MAX_PATH_LENGTH);
-    if (length >= MAX_PATH_LENGTH) {
-      shortForm.assign(length, u'\0');
-      length = Sys().GetShortPathNameW(paths.wideRoot.c_str(), shortForm.data(), length);
-    }
-    shortForm.resize(length < shortForm.size() ? length : 0);
     // Without 8.3 names the system gives the long form back, which the code
     // page does not hold: no short form then. Only plain ASCII reads the
-    // same to every PHP.
-    std::string shortRoot;
+    // same to every PHP, and in every code page.
+    std::u16string shortForm = ShortPathOf(paths.wideRoot);
     bool ascii = !shortForm.empty();
     for (char16_t unit : shortForm) ascii = ascii && unit < 0x80;
-    if (ascii && AnsiPathOf(shortForm, &shortRoot)) {
-      if (shortRoot.back() != kPathSeparator) shortRoot += kPathSeparator;
-      paths.shortRoot = shortRoot;
+    if (ascii) {
+      paths.shortRoot.assign(shortForm.begin(), shortForm.end());
+      if (paths.shortRoot.back() != kPathSeparator) paths.shortRoot += kPathSeparator;
     }
   }
   return paths;

@@ -20,6 +20,16 @@ std::u16string LongPathOf(const std::u16string& path) {
   return longer;
 }
 
+std::u16string ShortPathOf(const std::u16string& path) {
+  std::uint32_t needed = Sys().GetShortPathNameW(path.c_str(), nullptr, 0);
+  if (needed == 0) return {};
+  std::u16string shorter(needed, u'\0');
+  std::uint32_t length = Sys().GetShortPathNameW(path.c_str(), shorter.data(), needed);
+  if (length == 0 || length >= needed) return {};
+  shorter.resize(length);
+  return shorter;
+}
+
 bool AnsiPathOf(std::u16string_view path, std::string* ansi) {
   ansi->clear();
   if (path.empty()) return true;

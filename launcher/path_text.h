@@ -21,6 +21,10 @@ std::u16string WideFromPathKey(std::string_view key);
 // refuses).
 std::u16string LongPathOf(const std::u16string& path);
 
+// The short (8.3) form of an existing path; empty when the system gives
+// none.
+std::u16string ShortPathOf(const std::u16string& path);
+
 // A wide path as the run's record (ANSI text) shows it: the code page's
 // own text when it holds the path; otherwise ASCII kept and every other
 // character as a character reference ("&#x041F;"), never a "?" in its place.

@@ -1,7 +1,5 @@
 #include "launcher/relocation.h"
 
-#include <cstring>
-
 #include "files/file_probes.h"
 #include "files/file_replacement.h"
 #include "files/sequential_file.h"
@@ -161,16 +159,20 @@ FileOutcome UpdateEditorSession(const BundlePaths& paths, const RootMove& move) 
   return SaveEditorFile(kEditorSessionDocument, session, moved);
 }
 
-// The move from the recorded root (state.txt's first line) to the present
-// one, in characters: each decoded as the platform decodes the root.
-RootMove MoveFrom(const std::string& firstLine, const BundlePaths& paths) {
-  RootMove move;
+// A recorded root in the form for roots the code page cannot hold (see
+// kUtf8Mark): true, with its wide form.
+bool RecordedWideRoot(std::string_view firstLine, std::u16string* wide) {
   std::string_view mark(kUtf8Mark);
-  if (firstLine.compare(0, mark.size(), mark) == 0)
-    move.oldRoot =
-        CodePointsFromWide(WideFromPathKey(std::string_view(firstLine).substr(mark.size())));
-  else
-    move.oldRoot = CodePointsFromNarrow(firstLine.c_str());
+  if (firstLine.substr(0, mark.size()) != mark) return false;
+  *wide = WideFromPathKey(firstLine.substr(mark.size()));
+  return true;
+}
+
+// The move from the recorded root, in characters, to the present one,
+// decoded as the platform decodes the root.
+RootMove MoveFrom(std::u32string oldRoot, const BundlePaths& paths) {
+  RootMove move;
+  move.oldRoot = std::move(oldRoot);
   move.newRoot = paths.rootHeld ? CodePointsFromNarrow(paths.rootDir.c_str())
                                 : CodePointsFromWide(paths.wideRoot);
   move.ignoreAsciiCase = Sys().FileNamesIgnoreCase();
@@ -193,13 +195,6 @@ FileOutcome RecordRoot(const std::string& record, const std::string& statePath) 
 std::string StateRecordOf(const BundlePaths& paths) {
   if (paths.rootHeld) return paths.rootDir;
   return kUtf8Mark + PathKey(paths.wideRoot) + kStateLineBreak + paths.shortRoot;
-}
-
-// A recorded root as the record shows it.
-std::string RecordedRootText(const std::string& firstLine) {
-  std::string_view mark(kUtf8Mark);
-  if (firstLine.compare(0, mark.size(), mark) != 0) return firstLine;
-  return RecordTextOf(WideFromPathKey(std::string_view(firstLine).substr(mark.size())));
 }
 
 RelocationReport UpdateIfMoved(const BundlePaths& paths) {
@@ -242,10 +237,10 @@ RelocationReport UpdateIfMoved(const BundlePaths& paths) {
     CloseNumberedFile(kStateFileNumber);
     return report;
   }
-  std::string secondLine = firstLine.compare(0, std::strlen(kUtf8Mark), kUtf8Mark) == 0
-                               ? ReadLine(kStateFileNumber, Ascii)
-                               : "";
-  report.recordedRoot = RecordedRootText(firstLine);
+  std::u16string recordedWide;
+  const bool wideForm = RecordedWideRoot(firstLine, &recordedWide);
+  std::string secondLine = wideForm ? ReadLine(kStateFileNumber, Ascii) : "";
+  report.recordedRoot = wideForm ? RecordTextOf(recordedWide) : firstLine;
   report.recordedShortRoot = secondLine;
   std::string record = StateRecordOf(paths);
   bool same = paths.rootHeld
@@ -259,7 +254,8 @@ RelocationReport UpdateIfMoved(const BundlePaths& paths) {
   report.status = RelocationReport::Moved;
   // Both settings are brought up to date on every start until both are
   // done; only then is the new root recorded.
-  RootMove move = MoveFrom(firstLine, paths);
+  RootMove move = MoveFrom(
+      wideForm ? CodePointsFromWide(recordedWide) : CodePointsFromNarrow(firstLine.c_str()), paths);
   report.phpIni = UpdatePhpSettings(paths);
   report.configXml = UpdateEditorSettings(paths, move);
   report.sessionXml = UpdateEditorSession(paths, move);
