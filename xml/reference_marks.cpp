@@ -100,6 +100,10 @@ ReferenceRewriter::~ReferenceRewriter() {
 }
 
 char* ReferenceRewriter::ChunkBuffer(std::size_t size) {
+  // What was held back goes to the front, now that the parser has read the
+  // output (which may be the front of this buffer itself).
+  if (kept_ > 0 && held_ > 0) std::memmove(in_, in_ + kept_, held_);
+  kept_ = 0;
   std::size_t need = held_ + size;
   if (need > inCapacity_) {
     void* grown = in_ ? Sys().HeapReAlloc(in_, need, false) : Sys().HeapAlloc(need, false);
@@ -116,6 +120,7 @@ void ReferenceRewriter::Copy(const char* data, std::size_t from, std::size_t to)
 }
 
 void ReferenceRewriter::PutReference(char32_t code) {
+  changed_ = true;
   static constexpr char kHex[] = "0123456789ABCDEF";
   char digits[8];
   int count = 0;
@@ -138,9 +143,10 @@ bool ReferenceRewriter::Rewrite(std::size_t size, bool last, bool marking) {
     if (!out_) return false;
   }
   outSize_ = 0;
-  std::size_t kept = Scan(in_, n, last, marking);
-  held_ = n - kept;
-  std::memmove(in_, in_ + kept, held_);
+  changed_ = false;
+  kept_ = Scan(in_, n, last, marking);
+  held_ = n - kept_;
+  if (!changed_) outSize_ = kept_;
   return true;
 }
 
@@ -175,8 +181,9 @@ std::size_t ReferenceRewriter::Scan(const char* data, std::size_t n, bool last, 
   std::size_t i = 0, copied = 0;
   std::size_t nextAmp = 0, nextTag = 0;  // valid when >= i
   bool haveAmp = false, haveTag = false;
+  // Without a reference rewritten the output is the input itself.
   auto finish = [&](std::size_t at) {
-    Copy(data, copied, at);
+    if (changed_) Copy(data, copied, at);
     return at;
   };
   while (i < n) {

@@ -73,7 +73,7 @@ class ReferenceRewriter {
   // ChunkBuffer (`last` for the file's last chunk). False when memory runs
   // out. Output() and OutputSize() then hold what goes to the parser.
   bool Rewrite(std::size_t size, bool last, bool marking);
-  const char* Output() const { return out_; }
+  const char* Output() const { return changed_ ? out_ : in_; }
   std::size_t OutputSize() const { return outSize_; }
 
  private:
@@ -86,6 +86,8 @@ class ReferenceRewriter {
   char* in_ = nullptr;  // held-back bytes, then the chunk
   std::size_t inCapacity_ = 0;
   std::size_t held_ = 0;
+  std::size_t kept_ = 0;  // bytes at the front that went to the output
+  bool changed_ = false;  // whether the output differs from the input
   char* out_ = nullptr;
   std::size_t outCapacity_ = 0;
   std::size_t outSize_ = 0;

@@ -52,6 +52,7 @@ struct LoadContext {
   bool highBytesSeen;
   // How the characters of the text being read were written.
   MarkReader textMarks;
+  char* spareBlocks[6];  // see KeepSpare
 };
 
 LoadContext* ContextOf(void* userData) { return static_cast<LoadContext*>(userData); }
@@ -68,16 +69,55 @@ std::size_t ReservedFor(std::size_t used) {
   return size;
 }
 
+// Blocks of 32 << k bytes whose text has moved into the pool, linked
+// through their first bytes, taken again before the heap is asked (most
+// texts are short, and a block per node would be most of a load's heap work).
+constexpr int kSpareClasses = 6;  // 32 to 1024 bytes
+
+int SpareClass(std::size_t size) {
+  int k = 0;
+  while (k < kSpareClasses && (std::size_t{32} << k) < size) ++k;
+  return k < kSpareClasses && (std::size_t{32} << k) == size ? k : -1;
+}
+
+void KeepSpare(LoadContext* context, char* block, std::size_t size) {
+  int k = SpareClass(size);
+  if (k < 0) {
+    Sys().HeapFree(block);
+    return;
+  }
+  std::memcpy(block, &context->spareBlocks[k], sizeof(char*));
+  context->spareBlocks[k] = block;
+}
+
+void ReleaseSpares(LoadContext* context) {
+  for (char*& block : context->spareBlocks) {
+    while (block) {
+      char* next = nullptr;
+      std::memcpy(&next, block, sizeof(char*));
+      Sys().HeapFree(block);
+      block = next;
+    }
+  }
+}
+
 // Makes room for a text of `needed` bytes (terminator included) in the
 // node's individual block; false when memory runs out or the length would
 // not fit the node's 32-bit length.
-bool ReserveText(XmlNode* node, std::size_t needed) {
+bool ReserveText(LoadContext* context, XmlNode* node, std::size_t needed) {
   if (needed > UINT32_MAX) return false;
   std::size_t have = node->text ? ReservedFor(std::size_t{node->textLength} + 1) : 0;
   if (needed <= have) return true;
   std::size_t size = ReservedFor(needed);
-  void* block =
-      node->text ? Sys().HeapReAlloc(node->text, size, false) : Sys().HeapAlloc(size, false);
+  void* block = nullptr;
+  if (node->text) {
+    block = Sys().HeapReAlloc(node->text, size, false);
+  } else if (int k = SpareClass(size); k >= 0 && context->spareBlocks[k]) {
+    block = context->spareBlocks[k];
+    std::memcpy(&context->spareBlocks[k], block, sizeof(char*));
+  } else {
+    block = Sys().HeapAlloc(size, false);
+  }
   if (!block) return false;
   node->text = static_cast<char*>(block);
   return true;
@@ -113,7 +153,7 @@ bool MakeTextMarkup(LoadContext* context, XmlNode* node) {
   };
   std::size_t total = growth(0, old);
   if (total > 0) {
-    if (!ReserveText(node, old + total + 1)) return false;
+    if (!ReserveText(context, node, old + total + 1)) return false;
     std::size_t position = 0;
     for (XmlNode* child = node->firstChild; child; child = child->nextSibling) {
       auto piece = static_cast<std::size_t>(child->precedingTextLength);
@@ -169,6 +209,23 @@ std::size_t PutSpelled(const LoadContext* context, char32_t code, Spelling spell
   return PutReference(code, out);
 }
 
+// Whether every byte is ASCII and none a CR; eight at a time.
+bool PlainAscii(const char* bytes, std::size_t length) {
+  std::size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes + i, 8);
+    // A CR byte becomes zero by the XOR; the high bit of any zero byte after
+    // the subtraction (the classic test) flags it.
+    std::uint64_t cr = word ^ 0x0D0D0D0D0D0D0D0Du;
+    if ((word & 0x8080808080808080u) || ((cr - 0x0101010101010101u) & ~cr & 0x8080808080808080u))
+      return false;
+  }
+  for (; i < length; ++i)
+    if ((bytes[i] & 0x80) || bytes[i] == '\r') return false;
+  return true;
+}
+
 // Character data, comment content and instruction data: the parser's LF is
 // stored as the file's own line end, UTF-8 as one byte per character. Text
 // that needs markup (TextNeedsMarkup) makes the node's text markup, in which
@@ -178,6 +235,20 @@ void AppendText(LoadContext* context, const char* bytes, std::size_t length) {
   if (!Accepting(context)) return;
   XmlDocument* document = context->document;
   XmlNode* node = context->currentNode;
+  // Most text is ASCII in a file whose line end is LF: copied as it is.
+  if (!(node->flags & kMarkupText) && document->lineEnding != CrLf && document->lineEnding != Cr &&
+      PlainAscii(bytes, length)) {
+    std::size_t old = node->text ? node->textLength : 0;
+    if (!ReserveText(context, node, old + length + 1)) {
+      context->contentLost = true;
+      return;
+    }
+    std::memcpy(node->text + old, bytes, length);
+    node->text[old + length] = '\0';
+    node->textLength = static_cast<std::uint32_t>(old + length);
+    context->pendingTextLength += static_cast<std::int32_t>(length);
+    return;
+  }
   if (!(node->flags & kMarkupText) && TextNeedsMarkup(context, bytes, length) &&
       !MakeTextMarkup(context, node)) {
     context->contentLost = true;
@@ -192,7 +263,7 @@ void AppendText(LoadContext* context, const char* bytes, std::size_t length) {
   }
   // Markup takes at most 5 bytes per input byte ("&amp;" for one '&', a
   // pair's 16 for 4); 8 to spare.
-  if (!ReserveText(node, old + extra + (markup ? 8 : 1) * length + 1)) {
+  if (!ReserveText(context, node, old + extra + (markup ? 8 : 1) * length + 1)) {
     context->contentLost = true;
     return;
   }
@@ -217,6 +288,11 @@ void AppendText(LoadContext* context, const char* bytes, std::size_t length) {
         *out++ = static_cast<char>(c);
       }
       ++i;
+    } else if (c <= 0xC3 && c >= 0xC2 && i + 1 < length && (in[i + 1] & 0xC0) == 0x80 && !markup) {
+      // A character 0x80-0xFF the parser gave (the file's byte, in a file
+      // read as 8-bit text) in plain text: the byte of its code.
+      *out++ = static_cast<char>(((c & 0x1F) << 6) | (in[i + 1] & 0x3F));
+      i += 2;
     } else {
       Utf8Sequence sequence = DecodeUtf8(bytes + i, length - i);
       i += sequence.size;
@@ -245,7 +321,7 @@ void AppendRawText(LoadContext* context, const char* bytes, std::size_t length) 
   if (!Accepting(context)) return;
   XmlNode* node = context->currentNode;
   std::size_t old = node->text ? node->textLength : 0;
-  if (!ReserveText(node, old + length + 1)) {
+  if (!ReserveText(context, node, old + length + 1)) {
     context->contentLost = true;
     return;
   }
@@ -301,7 +377,7 @@ void CloseNode(LoadContext* context) {
     if (size <= kPoolLargestRequest) {
       if (char* copy = PoolAlloc(context->document, size)) {
         std::memcpy(copy, node->text, size);
-        Sys().HeapFree(node->text);
+        KeepSpare(context, node->text, ReservedFor(size));
         node->text = copy;
       }
     } else if (ReservedFor(size) != size) {
@@ -716,6 +792,7 @@ std::intptr_t LoadXmlDocument(ObjectNumber number, const char* path, int format)
     document->loadProblem = static_cast<std::int32_t>(XmlLoadProblem::OutOfMemory);
   }
   XML_ParserFree(parser);
+  ReleaseSpares(&context);
   sys.CloseHandle(file);
   // The caller reads why the file could not be read right after the load.
   if (readError != NO_ERROR_CODE) sys.SetLastError(readError);
