@@ -84,13 +84,14 @@ stage() {
     "$@" 2>&1 | tee "$log"
     status=${PIPESTATUS[0]}
   fi
-  local details=$(duration $((SECONDS - begun)))
+  local took counts=""
+  took=$(duration $((SECONDS - begun)))
   [[ -f build/junit-$name.xml ]] &&
-    details="$(python3 tools/junit-counts.py "build/junit-$name.xml" 2>/dev/null || echo "counts unreadable"), $details"
+    counts=" ($(python3 tools/junit-counts.py "build/junit-$name.xml" 2>/dev/null || echo "counts unreadable"))"
   if ((status == 0)); then
-    echo "passed	stage $name: passed ($details)" >"build/logs/$name.result"
+    echo "passed	stage $name: passed in $took$counts" >"build/logs/$name.result"
   else
-    echo "failed	stage $name: FAILED, exit status $status ($details)" >"build/logs/$name.result"
+    echo "failed	stage $name: FAILED, exit status $status, in $took$counts" >"build/logs/$name.result"
   fi
   return "$status"
 }
@@ -168,8 +169,13 @@ if ((want_windows)); then
     if ((!quick && ${QG_SERIAL:-0} != 1)); then
       echo
       echo "== stages asan, tsan, i386, fuzz: running beside the others (logs in build/logs/)"
+      # A process group of its own, so that an interruption ends all of it.
+      set -m
       (quiet=1 native_stages) &
       beside=$!
+      set +m
+      trap '[[ -n $beside ]] && kill -- -"$beside" 2>/dev/null' EXIT
+      trap 'exit 130' INT TERM
     fi
     if ((!quick)); then
       stage windows-release bash -c "cmake --preset windows-release >/dev/null &&
@@ -209,6 +215,7 @@ if ((!quick)); then
 
   if [[ -n $beside ]]; then
     wait "$beside"
+    beside=""
     for name in asan tsan i386 fuzz; do
       [[ -f build/logs/$name.log ]] || continue
       echo
