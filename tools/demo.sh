@@ -70,10 +70,10 @@ echo "== demo bundle: $bundle"
 echo "== first run (the bundle was copied here from /old/place/bundle/)"
 run_launcher
 echo "== what the launcher changed (php.ini is written back in its normalised form:"
-echo "   no blank lines, key = value; config.xml keeps its layout; the editor's"
-echo "   paths inside the old place, in config.xml and session.xml, now name the"
-echo "   same places here):"
-diff -ru "$before/server" "$bundle/server" || true
+echo "   no blank lines, key = value; config.xml and session.xml keep their layout"
+echo "   but for the blank before \"/>\", left out below, and the editor's paths"
+echo "   inside the old place now name the same places here):"
+diff -ruw "$before/server" "$bundle/server" || true
 echo "== state.txt now holds: $(cat "$bundle/server/notepad/state.txt")"
 echo "== the run's record, server/notepad/quillgate.log:"
 cat "$bundle/server/notepad/quillgate.log"
