@@ -2,8 +2,8 @@
 """The test counts of CTest JUnit files, for the lines tools/test-all.sh ends with.
 
     junit-counts.py FILE           "N tests, F failed, K skipped: K need ../shared/corpus"
-    junit-counts.py --total FILE...  "K cases could not run: K need ../shared/corpus", or
-                                     nothing when every case ran
+    junit-counts.py --total FILE...  "K cases: K need ../shared/corpus" (the cases of all
+                                     the files that could not run), or "none"
 
 A skipped case's reason is the text GoogleTest printed below "Skipped", or
 what a "SKIP CASE (T s): REASON" line of tests/wine/launcher_e2e.py says, or
@@ -59,8 +59,7 @@ def main(argv):
         total = collections.Counter()
         for path in argv[1:]:
             total += read(path)[2]
-        if total:
-            print(f"{sum(total.values())} cases could not run: {reasons_text(total)}")
+        print(f"{sum(total.values())} cases: {reasons_text(total)}" if total else "none")
         return 0
     tests, failures, reasons = read(argv[0])
     line = f"{tests} tests, {failures} failed, {sum(reasons.values())} skipped"
