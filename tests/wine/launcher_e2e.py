@@ -661,6 +661,57 @@ def case_editor_paths(build, work, old_root, session, config=None, code_page=Non
     check_cleanup(report, 1, conemu=False, cmd_window=False)
 
 
+def check_second_start_changed_nothing(bundle, before, report):
+    """A second start touched no file, wrote no record, started no editor
+    and left the bundle's php.exe and command window running."""
+    after = bundle.snapshot()
+    for path, data in before.items():
+        check(after[path] == data, f"{path.name} was touched by a second start")
+    check(not bundle.log.exists(), "a second start wrote a record")
+    check(report.get("editor_runs_started") == "0", "the second start started an editor")
+    check(report.get("php1_exit") == STILL_ACTIVE, "php.exe was stopped")
+    check(report.get("cmd_window_exit") == STILL_ACTIVE, "the command window was closed")
+
+
+def case_second_start_own_editor(build, work):
+    """The bundle's own editor runs, minimised: a second start restores its
+    window and brings it to the front, shows no box and changes nothing."""
+    bundle = make_bundle(work)
+    before = bundle.snapshot()
+    report, _, _ = run_harness(build, work, bundle,
+                               ["--bundle-editor-running", "--php", "1", "--cmd-window"])
+    check(report.get("bundle_editor_ready") == "1",
+          f"the bundle's editor did not come up minimised: {report}")
+    check_launcher_ended(report, limit_ms=10000)
+    check(report.get("bundle_editor_iconic_after") == "0", "the editor's window is still minimised")
+    check(report.get("bundle_editor_foreground_before") == "0" and
+          report.get("bundle_editor_foreground_after") == "1",
+          "the editor's window was not brought to the front: "
+          f"before {report.get('bundle_editor_foreground_before')}, "
+          f"after {report.get('bundle_editor_foreground_after')}")
+    check("box_shown" not in report, "a message box was shown")
+    check_second_start_changed_nothing(bundle, before, report)
+
+
+def case_second_start_other_editor(build, work):
+    """An editor from another folder runs: a second start names that folder
+    in a message box, waits until the box is closed, and changes nothing."""
+    bundle = make_bundle(work)
+    before = bundle.snapshot()
+    report, _, _ = run_harness(build, work, bundle, ["--editor-running", "--php", "1",
+                                                     "--cmd-window"])
+    check(report.get("running_editor_ready") == "1", "the running editor did not start")
+    check(report.get("box_shown") == "1", f"no message box was shown: {report}")
+    check(report.get("launcher_waited_on_box") == "1", "the launcher did not wait on its box")
+    check_launcher_ended(report, limit_ms=15000)
+    text = (work / "records" / "box.txt").read_text("utf-8").rstrip("\n")
+    folder = windows_path(build / "tests" / "wine" / "standins") + "\\"
+    expected = (f"The editor is already running from {folder}. Close it, then start the "
+                "bundle's editor again.")
+    check(text.lower() == expected.lower(), f"the box says {text!r}, expected {expected!r}")
+    check_second_start_changed_nothing(bundle, before, report)
+
+
 CASES = {
     "moved": case_moved,
     "not_moved": case_not_moved,
@@ -687,6 +738,8 @@ CASES = {
         corpus_file("npp-session", "oberhaifisch_npp__session.xml"),
         config=corpus_file("npp-more", "oberhaifisch_npp__config.xml"), code_page=1251,
         expected=(30, 4)),
+    "second_start_own_editor": case_second_start_own_editor,
+    "second_start_other_editor": case_second_start_other_editor,
 }
 
 
