@@ -36,6 +36,10 @@ bool BundleProcesses::PathInside(std::string_view root, std::string_view path) {
   return path.substr(0, root.size()) == root;
 }
 
+bool BundleProcesses::SamePath(std::string_view a, std::string_view b) {
+  return Sys().FileNamesIgnoreCase() ? EqualIgnoringAsciiCase(a, b) : a == b;
+}
+
 bool BundleProcesses::Take(const std::string& root, std::uint32_t editorId) {
   processes_.clear();
   text_.clear();

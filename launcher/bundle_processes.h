@@ -56,6 +56,8 @@ class BundleProcesses {
 
   // Whether `path` lies inside the bundle root.
   static bool PathInside(std::string_view root, std::string_view path);
+  // Whether two paths name the same file, by the system's letter-case rule.
+  static bool SamePath(std::string_view a, std::string_view b);
 
  private:
   const ProcessRecord* Find(std::uint32_t pid) const;

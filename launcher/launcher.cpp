@@ -1,10 +1,14 @@
 #include "launcher/launcher.h"
 
+#include <string>
+#include <string_view>
+
 #include "launcher/bundle_paths.h"
 #include "launcher/library_lifecycle.h"
 #include "launcher/process_control.h"
 #include "launcher/relocation.h"
 #include "launcher/run_log.h"
+#include "launcher/second_start.h"
 #include "launcher/tidy_up.h"
 #include "system/console.h"
 #include "system/platform.h"
@@ -39,8 +43,13 @@ int LauncherMain() {
   SetConsoleTitleText(kConsoleTitle);
   Sys().ShowWindow(Sys().GetConsoleWindow(), SW_HIDE_CMD);
 
-  // A second launcher started while the editor runs does nothing at all.
-  if (!IsProcessRunning(kEditorExe)) {
+  if (IsProcessRunning(kEditorExe)) {
+    // A second start touches no file and tidies nothing up; it brings the
+    // bundle's editor forward, or says which editor keeps it from starting.
+    const std::string_view title = kConsoleTitle;
+    AnswerSecondStart(ComparablePaths(ComposeBundlePaths()),
+                      std::u16string(title.begin(), title.end()));
+  } else {
     PrintLine(kStartLine);
     BundlePaths paths = ComposeBundlePaths();
     StartRunLog(paths.editorDir + kRunLogFile);

@@ -91,6 +91,19 @@ bool ExeFileMatches(const char* exeFile, const char* name) {
   return matches;
 }
 
+Window FindMainWindowOf(std::uint32_t processId) {
+  if (processId == 0) return 0;
+  for (Window window = Sys().GetWindow(Sys().GetDesktopWindow(), GW_CHILD_CMD); window;
+       window = Sys().GetWindow(window, GW_HWNDNEXT_CMD)) {
+    std::uint32_t owner = 0;
+    Sys().GetWindowThreadProcessId(window, &owner);
+    if (owner == processId && Sys().IsWindowVisible(window) &&
+        Sys().GetWindow(window, GW_OWNER_CMD) == 0)
+      return window;
+  }
+  return 0;
+}
+
 Window FindWindowByTitle(const char* text) { return FindWindowByTitle(text, nullptr, nullptr); }
 
 Window FindWindowByTitle(const char* text, WindowFilter accept, const void* context) {

@@ -19,6 +19,11 @@ int KillProcessByName(const char* name);
 // ignored), or 0.
 Window FindWindowByTitle(const char* text);
 
+// The main window of a process: the first visible top-level window without
+// an owner window that the process owns, from the top of the Z order (a
+// minimised window counts; dialogs, owned by it, do not); 0 when it has none.
+Window FindMainWindowOf(std::uint32_t processId);
+
 // Walks a fresh process snapshot in snapshot order, handing each entry to
 // `visit` until it returns false; the snapshot is closed before the walk
 // returns. False when no snapshot could be taken.

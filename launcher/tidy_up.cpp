@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "files/ascii_case.h"
 #include "launcher/bundle_processes.h"
 #include "launcher/path_text.h"
 #include "launcher/run_log.h"
@@ -51,11 +50,10 @@ EditorLook LookForBundleEditor(const BundlePaths& paths, std::uint32_t editorId,
   BundleProcesses processes;
   if (!processes.Take(paths.rootDir, editorId)) return EditorLook::NoSnapshot;
   const std::string editor = paths.editorDir + kEditorExe;
-  const bool ignoreCase = Sys().FileNamesIgnoreCase();
   EditorLook look = EditorLook::NoneRuns;
   for (const ProcessRecord& record : processes.Processes()) {
     std::string_view path = processes.PathOf(record);
-    bool isEditor = ignoreCase ? EqualIgnoringAsciiCase(path, editor) : path == editor;
+    bool isEditor = BundleProcesses::SamePath(path, editor);
     if (!isEditor && !BundleProcesses::PathInside(paths.updaterDir, path)) continue;
     look = EditorLook::Runs;
     bool seen = false;

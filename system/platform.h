@@ -41,9 +41,17 @@ enum class MoveMethod : std::uint32_t { Begin = 0, Current = 1, End = 2 };
 // --- windows and messages ----------------------------------------------------
 inline constexpr int SW_HIDE_CMD = 0;
 inline constexpr int SW_SHOWNORMAL_CMD = 1;
+inline constexpr int SW_MINIMIZE_CMD = 6;
+inline constexpr int SW_RESTORE_CMD = 9;
 inline constexpr std::uint32_t WM_CLOSE_MSG = 16;
 inline constexpr unsigned GW_HWNDNEXT_CMD = 2;
+inline constexpr unsigned GW_OWNER_CMD = 4;
 inline constexpr unsigned GW_CHILD_CMD = 5;
+// MessageBoxW: its type flags and the result of its one button.
+inline constexpr std::uint32_t MB_OK_FLAG = 0x0;
+inline constexpr std::uint32_t MB_ICONINFORMATION_FLAG = 0x40;
+inline constexpr std::uint32_t MB_SETFOREGROUND_FLAG = 0x10000;
+inline constexpr int IDOK_RESULT = 1;
 
 // --- console control events --------------------------------------------------
 inline constexpr std::uint32_t CTRL_C = 0;
@@ -239,6 +247,19 @@ class Platform {
   virtual int GetWindowTextLengthA(Window window) = 0;
   virtual int GetWindowTextA(Window window, char* buffer, int capacity) = 0;
   virtual char* CharLowerA(char* text) = 0;
+  // Whether the window has the visible style; a minimised window has it.
+  virtual bool IsWindowVisible(Window window) = 0;
+  // Whether the window is minimised.
+  virtual bool IsIconic(Window window) = 0;
+  // Activates the window and brings it to the front; false when the system
+  // refuses (Windows lets only the program the user is working with, or
+  // one it just started, take the foreground).
+  virtual bool SetForegroundWindow(Window window) = 0;
+  // A modal message box of `type` (MB_*_FLAG) over `owner` (0: none), with
+  // a UTF-16 text and caption; returns when it is closed, with the button
+  // that closed it (IDOK_RESULT), 0 when it could not be shown.
+  virtual int MessageBoxW(Window owner, const char16_t* text, const char16_t* caption,
+                          std::uint32_t type) = 0;
 
   // --- process snapshot and termination -------------------------------------------
   virtual Handle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) = 0;

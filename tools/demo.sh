@@ -44,10 +44,16 @@ run_launcher() {
 }
 
 mkdir -p "$bundle/server/notepad" "$bundle/server/modules/php/PHP-5.6-5.7" "$bundle/server/domains/mysite.local"
-cp "$here/tools/demo/php.ini" "$bundle/server/modules/php/PHP-5.6-5.7/php.ini"
-cp "$here/tools/demo/config.xml" "$bundle/server/notepad/config.xml"
-# The editor's session from where the bundle was before it was copied here.
-cp "$here/tools/demo/session.xml" "$bundle/server/notepad/session.xml"
+# The project's own bundle files (tests/fixtures/bundle), from where the
+# bundle was before it was copied here: {ROOT} becomes that old root, and the
+# rest of such a value takes "/" for each backslash.
+fill() {
+  sed -e ':a' -e 's/\({ROOT}[^"\\]*\)\\/\1\//' -e 'ta' -e 's|{ROOT}|/old/place/bundle/|g' \
+    "$here/tests/fixtures/bundle/$1" >"$2/$1"
+}
+fill php.ini "$bundle/server/modules/php/PHP-5.6-5.7"
+fill config.xml "$bundle/server/notepad"
+fill session.xml "$bundle/server/notepad"
 printf '%s' /old/place/bundle/ > "$bundle/server/notepad/state.txt"
 # A stand-in for the editor: it notes how it was started and exits at once.
 # Its id goes to the demo's folder, three levels up, for the clean-up.
@@ -64,9 +70,10 @@ echo "== demo bundle: $bundle"
 echo "== first run (the bundle was copied here from /old/place/bundle/)"
 run_launcher
 echo "== what the launcher changed (php.ini is written back in its normalised form:"
-echo "   CR LF line ends, no blank lines, key = value; config.xml keeps its layout;"
-echo "   the session's files inside the old place now name the same files here):"
-diff -ru "$before/server" "$bundle/server" || true
+echo "   no blank lines, key = value; config.xml and session.xml keep their layout"
+echo "   but for the blank before \"/>\", left out below, and the editor's paths"
+echo "   inside the old place now name the same places here):"
+diff -ruw "$before/server" "$bundle/server" || true
 echo "== state.txt now holds: $(cat "$bundle/server/notepad/state.txt")"
 echo "== the run's record, server/notepad/quillgate.log:"
 cat "$bundle/server/notepad/quillgate.log"

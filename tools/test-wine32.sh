@@ -6,10 +6,14 @@
 #   tools/test-wine32.sh --probe   exits with 0 when this machine's kernel runs
 #                                  32-bit x86 programs itself; otherwise says
 #                                  why on standard output and exits with 1
-#   tools/test-wine32.sh [CASE...] installs 32-bit Wine (tools/install-deps.sh
+#   tools/test-wine32.sh [--junit FILE] [CASE...]
+#                                  installs 32-bit Wine (tools/install-deps.sh
 #                                  wine32, as root), makes the release zip when
 #                                  it is not there, and runs the cases (all
-#                                  without arguments)
+#                                  without arguments; the ones about real
+#                                  editor files skip without the corpus folder
+#                                  QG_CORPUS names), with --junit writing their
+#                                  results to FILE too
 #
 # 32-bit Wine runs 32-bit programs as the kernel's own 32-bit processes: an
 # emulator such as qemu-i386 cannot stand in for it, so a kernel without

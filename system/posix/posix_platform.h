@@ -107,6 +107,11 @@ class PosixPlatform final : public Platform {
   int GetWindowTextLengthA(Window window) override;
   int GetWindowTextA(Window window, char* buffer, int capacity) override;
   char* CharLowerA(char* text) override;
+  bool IsWindowVisible(Window window) override;
+  bool IsIconic(Window window) override;
+  bool SetForegroundWindow(Window window) override;
+  int MessageBoxW(Window owner, const char16_t* text, const char16_t* caption,
+                  std::uint32_t type) override;
   Handle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) override;
   bool Process32First(Handle snapshot, ProcessEntry* entry) override;
   bool Process32Next(Handle snapshot, ProcessEntry* entry) override;

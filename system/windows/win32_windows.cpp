@@ -1,4 +1,4 @@
-// Top-level windows and ANSI lower case on Windows.
+// Top-level windows, message boxes and ANSI lower case on Windows.
 #include "system/windows/win32_platform.h"
 
 namespace qg {
@@ -39,6 +39,22 @@ std::uint32_t Win32Platform::GetWindowThreadProcessId(Window window, std::uint32
 int Win32Platform::GetClassNameA(Window window, char* buffer, int capacity) {
   if (!buffer || capacity <= 0) return 0;
   return ::GetClassNameA(NativeWindow(window), buffer, capacity);
+}
+
+bool Win32Platform::IsWindowVisible(Window window) {
+  return ::IsWindowVisible(NativeWindow(window)) != FALSE;
+}
+
+bool Win32Platform::IsIconic(Window window) { return ::IsIconic(NativeWindow(window)) != FALSE; }
+
+bool Win32Platform::SetForegroundWindow(Window window) {
+  return ::SetForegroundWindow(NativeWindow(window)) != FALSE;
+}
+
+int Win32Platform::MessageBoxW(Window owner, const char16_t* text, const char16_t* caption,
+                               std::uint32_t type) {
+  return ::MessageBoxW(NativeWindow(owner), reinterpret_cast<LPCWSTR>(text ? text : u""),
+                       reinterpret_cast<LPCWSTR>(caption ? caption : u""), type);
 }
 
 char* Win32Platform::CharLowerA(char* text) {

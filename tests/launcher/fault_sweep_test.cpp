@@ -13,6 +13,7 @@
 
 #include "launcher/launcher.h"
 #include "tests/support/faulty_platform.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/simulated_platform.h"
 #include "tests/support/temp_dir.h"
 
@@ -28,40 +29,14 @@ const char kPhpIni[] =
     "[PHP]\r\nengine = On\r\nauto_prepend_file = \"/the/old/place/header.php\"\r\n"
     "[Date]\r\ndate.timezone = UTC\r\n";
 
-// The editor's session, whose files follow the move.
-const char kSessionXml[] =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\r\n<NotepadPlus>\r\n    <Session "
-    "activeView=\"0\">\r\n"
-    "        <mainView activeIndex=\"0\">\r\n"
-    "            <File filename=\"/the/old/place/server/domains/mysite.local/&#x0444;.php\" />\r\n"
-    "            <File filename=\"new 1\" "
-    "backupFilePath=\"/the/old/place/server/notepad/backup/n\" />\r\n"
-    "        </mainView>\r\n    </Session>\r\n</NotepadPlus>\r\n";
+// The project's own configuration and session, whose paths follow the move.
+std::string ConfigXml() { return testing::BundleFixture("config.xml", kOldRoot); }
+std::string SessionXml() { return testing::BundleFixture("session.xml", kOldRoot); }
 
-std::string ConfigXml() {
-  // A real editor configuration when the shared corpus is at hand.
-  fs::path corpus = testing::SourceDir() / ".." / "shared" / "corpus" / "npp" /
-                    "davzoku_dotfiles__windows_npp_config.xml";
-  std::string real = ReadWholeFile(corpus.string());
-  if (!real.empty()) return real;
-  static bool told = false;
-  if (!told) {
-    told = true;
-    std::cout << "note: " << corpus.string()
-              << " is not there; the sweep runs with a small configuration of its own\n";
-  }
-  return "<?xml version=\"1.0\"?>\n<NotepadPlus>\n  <FileBrowser>\n    <root foldername=\"x\"/>\n"
-         "  </FileBrowser>\n</NotepadPlus>\n";
-}
-
-// The same configuration with CR LF line ends and a long comment, so that
-// it is read in several chunks.
+// The same configuration with a long comment, so that it is read in several
+// chunks.
 std::string LargeConfigXml() {
-  std::string config = ConfigXml(), large;
-  for (char c : config) {
-    if (c == '\n') large += '\r';
-    large += c;
-  }
+  std::string large = ConfigXml();
   std::string comment = "<!--";
   for (int i = 0; i < 800; ++i) comment += "\r\n  an old note about the editor's settings, kept";
   comment += "\r\n-->\r\n";
@@ -84,7 +59,10 @@ struct Outcome {
 
 class FaultSweep : public ::testing::TestWithParam<Scenario> {
  protected:
-  void SetUp() override { config_ = GetParam().largeConfig ? LargeConfigXml() : ConfigXml(); }
+  void SetUp() override {
+    config_ = GetParam().largeConfig ? LargeConfigXml() : ConfigXml();
+    session_ = SessionXml();
+  }
 
   // Lays the bundle out afresh and runs the launcher in it with the fault;
   // with `afterwards`, runs it once more without one and gives that outcome.
@@ -99,7 +77,7 @@ class FaultSweep : public ::testing::TestWithParam<Scenario> {
       WriteWholeFile(root_ + "server/modules/php/PHP-5.6-5.7/php.ini", kPhpIni);
     WriteWholeFile(root_ + "server/notepad/config.xml", config_);
     if (GetParam().hasState) WriteWholeFile(root_ + "server/notepad/state.txt", kOldRoot);
-    WriteWholeFile(root_ + "server/notepad/session.xml", kSessionXml);
+    WriteWholeFile(root_ + "server/notepad/session.xml", session_);
 
     Outcome outcome = RunInBundle(failAt, fault, kinds, calls, fired);
     firstRecord_ = lastRecord_;
@@ -154,7 +132,7 @@ class FaultSweep : public ::testing::TestWithParam<Scenario> {
     Outcome clean = Neutral(RunWith(0, fault, kinds, &total));
     // A file that was not there reads as empty.
     const Outcome old{GetParam().hasPhpIni ? kPhpIni : "", config_,
-                      GetParam().hasState ? kOldRoot : "", kSessionXml};
+                      GetParam().hasState ? kOldRoot : "", session_};
     ASSERT_NE(clean.php, old.php);
     ASSERT_NE(clean.config, old.config);
     ASSERT_EQ(clean.state, "<ROOT>/");
@@ -217,7 +195,7 @@ class FaultSweep : public ::testing::TestWithParam<Scenario> {
     }
   }
 
-  std::string config_;
+  std::string config_, session_;
   std::string root_;
   std::string lastRecord_, firstRecord_, faultedRecord_;
   int memoryWhileReading_ = 0, memoryWhileSetting_ = 0;

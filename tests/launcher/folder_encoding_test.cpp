@@ -1,5 +1,5 @@
 // The launcher run for real in bundles whose folder names go beyond ASCII,
-// with real editor configurations: the saved config.xml, read back by a
+// with the project's configuration and with real ones: the saved config.xml, read back by a
 // reader that honours its declaration, names the bundle's site folder.
 #include <gtest/gtest.h>
 
@@ -7,35 +7,39 @@
 #include <vector>
 
 #include "tests/launcher/bundle_fixture.h"
+#include "tests/support/corpus.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/xml_reader.h"
 #include "xml/attribute_markup.h"
 
 namespace qg {
 namespace {
 
+using testing::BundleFixture;
 using testing::CompareXmlTrees;
+using testing::CorpusDir;
 using testing::HavePythonXml;
 using testing::ReadXmlAttribute;
-using testing::SourceDir;
 
 TEST(FolderEncoding, TheSavedFolderReadsBackAsTheBundlesSiteFolder) {
   if (!HavePythonXml()) GTEST_SKIP() << "python3 is not installed";
-  fs::path corpus = SourceDir() / ".." / "shared" / "corpus" / "npp";
-  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no configuration corpus at " << corpus;
+  // The project's configuration, under its own label and under UTF-8.
+  const std::string windows1252 = BundleFixture("config.xml", "/old/place/");
+  std::string utf8 = windows1252;
+  utf8.replace(utf8.find("Windows-1252"), 12, "UTF-8");
   struct Case {
     const char* folder;
-    const char* config;
+    const std::string& config;
   } cases[] = {
-      {"\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB5\xD0\xBA\xD1\x82\xD1\x8B",  // Проекты
-       "davzoku_dotfiles__windows_npp_config.xml"},                 // labelled Windows-1252
-      {"caf\xC3\xA9 & J\xC3\xB6rg's", "HangmansMoose_dotfiles__npp_config.xml"},
-      {"smile \xF0\x9F\x98\x80", "kocurc_Configs__Notepad++_config.xml"},
-      {"plain", "HangmansMoose_dotfiles__npp_config.xml"},
+      {"\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB5\xD0\xBA\xD1\x82\xD1\x8B", windows1252},  // Проекты
+      {"caf\xC3\xA9 & J\xC3\xB6rg's", utf8},
+      {"smile \xF0\x9F\x98\x80", utf8},
+      {"plain", windows1252},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.folder);
     Bundle bundle(c.folder);
-    std::string original = ReadWholeFile((corpus / c.config).string());
+    const std::string& original = c.config;
     WriteWholeFile(bundle.Config(), original);
     ASSERT_TRUE(bundle.Run());
     EXPECT_EQ(ReadXmlAttribute(bundle.Config(), "./FileBrowser/root", "foldername"),
@@ -59,13 +63,13 @@ TEST(FolderEncoding, TheSavedFolderReadsBackAsTheBundlesSiteFolder) {
 // and the root folder is the new one (a file without it is left alone).
 TEST(FolderEncoding, EveryRealConfigurationKeepsEverythingElse) {
   if (!HavePythonXml()) GTEST_SKIP() << "python3 is not installed";
+  QG_SKIP_WITHOUT_CORPUS();
   std::vector<fs::path> configs;
   for (const char* folder : {"npp", "npp-more"}) {
-    fs::path corpus = SourceDir() / ".." / "shared" / "corpus" / folder;
-    if (!fs::is_directory(corpus)) continue;
+    fs::path corpus = CorpusDir() / folder;
+    ASSERT_TRUE(fs::is_directory(corpus)) << "the corpus lacks " << corpus;
     for (const auto& entry : fs::directory_iterator(corpus)) configs.push_back(entry.path());
   }
-  if (configs.empty()) GTEST_SKIP() << "no configuration corpus";
   std::sort(configs.begin(), configs.end());
   int withRoot = 0;
   for (const fs::path& config : configs) {

@@ -243,6 +243,50 @@ TEST(LauncherRun, WaitsForTheEditorAndASecondLauncherMeanwhileDoesNothing) {
   EXPECT_EQ(ReadWholeFile(bundle.Record()), bundle.Editor() + "|" + bundle.Folder() + "\n");
 }
 
+// A notepad++.exe from another folder keeps the bundle's editor from
+// starting: the launcher names that folder (on POSIX the message box is a
+// line on standard error) and changes nothing.
+TEST(LauncherRun, AnEditorFromElsewhereIsNamedAndNothingChanges) {
+  QG_REQUIRE_OWN_PROCESSES();
+  Bundle bundle;
+  WriteWholeFile(bundle.State(), "/the/old/place/");  // a first start would update everything
+  testing::TempDir elsewhere;
+  const std::string folder = fs::canonical(elsewhere.Root()).string() + "/Notepad++/";
+  fs::create_directories(folder);
+  fs::copy_file("/bin/sleep", folder + "notepad++.exe");
+  pid_t other = Spawn(folder + "notepad++.exe", folder, {"60"});
+  std::error_code error;
+  for (int i = 0; i < 1000 && fs::read_symlink("/proc/" + std::to_string(other) + "/exe", error) !=
+                                  folder + "notepad++.exe";
+       ++i)
+    std::this_thread::sleep_for(10ms);
+  auto before = bundle.SnapshotAll();
+
+  const std::string errors = elsewhere.Path("stderr.txt");
+  std::vector<std::string> command = testing::BuiltProgramCommand(QG_LAUNCHER_EXE);
+  std::vector<char*> argv;
+  for (auto& word : command) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  pid_t launcher = fork();
+  if (launcher == 0) {
+    int fd = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0 || dup2(fd, 2) < 0 || chdir(bundle.Folder().c_str()) != 0) _exit(126);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = WaitFor(launcher, 10s);
+  EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(ReadWholeFile(errors), "Quillgate by Dalvenor: The editor is already running from " +
+                                       folder +
+                                       ". Close it, then start the bundle's editor again.\n");
+  EXPECT_EQ(bundle.SnapshotAll(), before);
+  EXPECT_FALSE(fs::exists(bundle.Log()));
+  EXPECT_EQ(ReadWholeFile(bundle.Record()), "");  // the bundle's editor did not run
+  int otherStatus = 0;
+  EXPECT_EQ(waitpid(other, &otherStatus, WNOHANG), 0);  // left running
+  WaitFor(other, 0ms);                                  // and ended here, by its id
+}
+
 TEST(LauncherRun, StopsOneOfTheBundlesPhpProcessesAndTheConsole) {
   QG_REQUIRE_OWN_PROCESSES();
   Bundle bundle;

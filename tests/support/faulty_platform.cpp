@@ -134,6 +134,17 @@ bool FaultyPlatform::WriteConsoleA(Handle output, const void* buffer, std::uint3
   return inner_.WriteConsoleA(output, buffer, count, written);
 }
 
+bool FaultyPlatform::SetForegroundWindow(Window window) {
+  if (Trip("SetForegroundWindow", OtherCalls)) return false;
+  return inner_.SetForegroundWindow(window);
+}
+
+int FaultyPlatform::MessageBoxW(Window owner, const char16_t* text, const char16_t* caption,
+                                std::uint32_t type) {
+  if (Trip("MessageBoxW", OtherCalls)) return 0;
+  return inner_.MessageBoxW(owner, text, caption, type);
+}
+
 Handle FaultyPlatform::CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) {
   if (Trip("CreateToolhelp32Snapshot", OtherCalls)) return 0;
   return inner_.CreateToolhelp32Snapshot(flags, processId);

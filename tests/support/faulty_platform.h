@@ -52,6 +52,9 @@ class FaultyPlatform final : public testing::ForwardingPlatform {
   bool SetConsoleTitleA(const char* title) override;
   bool WriteConsoleA(Handle output, const void* buffer, std::uint32_t count,
                      std::uint32_t* written) override;
+  bool SetForegroundWindow(Window window) override;
+  int MessageBoxW(Window owner, const char16_t* text, const char16_t* caption,
+                  std::uint32_t type) override;
   Handle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) override;
   Handle OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) override;
   bool QueryFullProcessImageNameA(Handle process, char* buffer, std::uint32_t* size) override;

@@ -99,6 +99,13 @@ class ForwardingPlatform : public Platform {
     return inner_.GetWindowTextA(window, buffer, capacity);
   }
   char* CharLowerA(char* text) override { return inner_.CharLowerA(text); }
+  bool IsWindowVisible(Window window) override { return inner_.IsWindowVisible(window); }
+  bool IsIconic(Window window) override { return inner_.IsIconic(window); }
+  bool SetForegroundWindow(Window window) override { return inner_.SetForegroundWindow(window); }
+  int MessageBoxW(Window owner, const char16_t* text, const char16_t* caption,
+                  std::uint32_t type) override {
+    return inner_.MessageBoxW(owner, text, caption, type);
+  }
   Handle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) override {
     return inner_.CreateToolhelp32Snapshot(flags, processId);
   }

@@ -315,13 +315,72 @@ std::vector<int> SimulatedPlatform::TitleCapacities() const {
   return titleCapacities_;
 }
 
+void SimulatedPlatform::SetIconic(Window window, bool iconic) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (SimWindow* w = FindWindow(window)) w->iconic = iconic;
+}
+
+void SimulatedPlatform::SetOwnerWindow(Window window, Window owner) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (SimWindow* w = FindWindow(window)) w->ownerWindow = owner;
+}
+
+Window SimulatedPlatform::Foreground() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return foreground_;
+}
+
+void SimulatedPlatform::RefuseForeground(bool refuse) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  refuseForeground_ = refuse;
+}
+
+std::vector<SimulatedPlatform::Box> SimulatedPlatform::MessageBoxes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return boxes_;
+}
+
+void SimulatedPlatform::FailMessageBoxes(bool fail) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  failBoxes_ = fail;
+}
+
 bool SimulatedPlatform::ShowWindow(Window window, int command) {
   std::lock_guard<std::mutex> lock(mutex_);
   SimWindow* w = FindWindow(window);
   if (!w) return false;
   bool wasVisible = !w->hidden;
   w->hidden = command == SW_HIDE_CMD;
+  if (command == SW_MINIMIZE_CMD) w->iconic = true;
+  if (command == SW_RESTORE_CMD) w->iconic = false;
   return wasVisible;
+}
+
+bool SimulatedPlatform::IsWindowVisible(Window window) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  SimWindow* w = FindWindow(window);
+  return w && !w->hidden;
+}
+
+bool SimulatedPlatform::IsIconic(Window window) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  SimWindow* w = FindWindow(window);
+  return w && w->iconic;
+}
+
+bool SimulatedPlatform::SetForegroundWindow(Window window) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (refuseForeground_ || !FindWindow(window)) return false;
+  foreground_ = window;
+  return true;
+}
+
+int SimulatedPlatform::MessageBoxW(Window owner, const char16_t* text, const char16_t* caption,
+                                   std::uint32_t type) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (failBoxes_) return 0;
+  boxes_.push_back({owner, text ? text : u"", caption ? caption : u"", type});
+  return IDOK_RESULT;
 }
 
 bool SimulatedPlatform::PostMessageA(Window window, std::uint32_t message, std::uintptr_t wParam,
@@ -342,6 +401,10 @@ Window SimulatedPlatform::GetWindow(Window window, unsigned command) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (command == GW_CHILD_CMD) {
     return window == kDesktop && !windows_.empty() ? windows_.front().id : 0;
+  }
+  if (command == GW_OWNER_CMD) {
+    SimWindow* w = FindWindow(window);
+    return w ? w->ownerWindow : 0;
   }
   if (command == GW_HWNDNEXT_CMD) {
     for (std::size_t i = 0; i < windows_.size(); ++i) {

@@ -91,6 +91,23 @@ class SimulatedPlatform final : public Platform {
   };
   std::vector<PostedMessage> PostedMessages() const;
   std::vector<int> TitleCapacities() const;  // capacity of each GetWindowTextA
+  // Minimises a window (SW_RESTORE through ShowWindow restores it; IsIconic
+  // tells), and gives it an owner window (GetWindow with GW_OWNER_CMD).
+  void SetIconic(Window window, bool iconic);
+  void SetOwnerWindow(Window window, Window owner);
+  // The window SetForegroundWindow last brought to the front, 0 for none;
+  // `refuse` makes it fail, as under Windows' foreground lock.
+  Window Foreground() const;
+  void RefuseForeground(bool refuse);
+  // Every message box shown; each is closed at once with IDOK_RESULT, or
+  // fails (0) when `fail` is set.
+  struct Box {
+    Window owner;
+    std::u16string text, caption;
+    std::uint32_t type;
+  };
+  std::vector<Box> MessageBoxes() const;
+  void FailMessageBoxes(bool fail);
 
   // --- starting programs ----------------------------------------------------
   struct ProcessStart {
@@ -211,6 +228,11 @@ class SimulatedPlatform final : public Platform {
   int GetWindowTextLengthA(Window window) override;
   int GetWindowTextA(Window window, char* buffer, int capacity) override;
   char* CharLowerA(char* text) override;
+  bool IsWindowVisible(Window window) override;
+  bool IsIconic(Window window) override;
+  bool SetForegroundWindow(Window window) override;
+  int MessageBoxW(Window owner, const char16_t* text, const char16_t* caption,
+                  std::uint32_t type) override;
   Handle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) override;
   bool Process32First(Handle snapshot, ProcessEntry* entry) override;
   bool Process32Next(Handle snapshot, ProcessEntry* entry) override;
@@ -257,6 +279,8 @@ class SimulatedPlatform final : public Platform {
     int closesLeft;  // 0: never closes
     std::uint32_t owner;
     std::string className;
+    bool iconic = false;
+    Window ownerWindow = 0;
   };
   enum class Kind { Snapshot, Process, Thread, Pipe, StdStream };
   struct SimHandle {
@@ -292,6 +316,10 @@ class SimulatedPlatform final : public Platform {
   Window consoleWindow_ = 0;
   std::vector<PostedMessage> posted_;
   std::vector<int> titleCapacities_;
+  Window foreground_ = 0;
+  bool refuseForeground_ = false;
+  std::vector<Box> boxes_;
+  bool failBoxes_ = false;
 
   bool createSucceeds_ = true;
   bool shellSucceeds_ = true;

@@ -7,15 +7,25 @@ Wine prefix, and runs the cross-built quillgate.exe in it through the harness
 ConEmu and command-prompt windows. The harness reports what the launcher did
 to the other programs; this script checks that and the bundle's files.
 
-    launcher_e2e.py --build WINDOWS_TEST_BUILD [--launcher EXE] [--template DIR] [CASE ...]
+    launcher_e2e.py --build WINDOWS_TEST_BUILD [--launcher EXE] [--template DIR]
+                    [--junit FILE] [CASE ...]
+    launcher_e2e.py --list
 
-Without cases every case runs. --launcher runs another quillgate.exe (the
-release program) beside the test build's stand-ins; --template names the
-Wine prefix template to use. The editor settings come from the Notepad++
-configuration files in shared/corpus/npp beside the repository.
+Without cases every case runs; --list names them, one a line. --launcher runs
+another quillgate.exe (the release program) beside the test build's
+stand-ins; --template names the Wine prefix template to use; --junit writes
+the results as a JUnit file too. The bundles are made from the project's own
+files in tests/fixtures/bundle (see its README.md). The cases about real
+editor files read them from the corpus folder named by QG_CORPUS (by default
+../shared/corpus, relative to the repository): without that folder they are
+skipped, and with it a file they name that is missing fails them. The last
+line counts the cases passed, failed and skipped, with the skips' reasons;
+the exit status is 0 when none failed, 1 when one did, and 77 when every case
+run was skipped.
 """
 
 import argparse
+import collections
 import os
 import pathlib
 import re
@@ -24,10 +34,15 @@ import subprocess
 import sys
 import tempfile
 import time
+import traceback
 import xml.etree.ElementTree as ElementTree
+from xml.sax.saxutils import escape, quoteattr
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
-CORPUS = REPO.parent / "shared" / "corpus" / "npp"
+FIXTURES = REPO / "tests" / "fixtures" / "bundle"
+# The folder of real editor files, as named (for the skips' reason) and as found.
+CORPUS_NAME = os.environ.get("QG_CORPUS") or "../shared/corpus"
+CORPUS = REPO / CORPUS_NAME
 WINE_RUN = REPO / "tools" / "wine-run.sh"
 TEMPLATE = REPO / "build" / "win-wine-template"
 # The program under test: the test build's, unless --launcher names another.
@@ -35,32 +50,40 @@ LAUNCHER = None
 
 OLD_ROOT = "D:\\old place\\bundle\\"
 STILL_ACTIVE = "259"
-
-PHP_INI = (
-    "[PHP]\n"
-    "engine = On\n"
-    "short_open_tag = Off\n"
-    "; Automatically add files before PHP document.\n"
-    "auto_prepend_file =\n"
-    "auto_append_file =\n"
-    "memory_limit = 128M\n"
-    "\n"
-    "[Date]\n"
-    "date.timezone = \"Europe/Berlin\"\n"
-).replace("\n", "\r\n").encode("ascii")
+# What CTest takes for a skipped case (SKIP_RETURN_CODE).
+SKIP_STATUS = 77
 
 
 class Failure(Exception):
     pass
 
 
+class Skip(Exception):
+    """A case that cannot run here; its text is the reason."""
+
+
+def fixture(name, old_root=OLD_ROOT):
+    """tests/fixtures/bundle/`name` with each {ROOT} replaced by `old_root`
+    (the rest of such a value keeps its backslashes, as under Windows)."""
+    return (FIXTURES / name).read_bytes().replace(b"{ROOT}", old_root.encode("ascii"))
+
+
+def corpus_file(folder, name):
+    """The bytes of a real editor file of the corpus; skips the case when
+    there is no corpus folder, fails it when the folder lacks the file."""
+    if not CORPUS.is_dir():
+        raise Skip(f"need {CORPUS_NAME}")
+    path = CORPUS / folder / name
+    check(path.is_file(), f"corpus file missing: {path}")
+    return path.read_bytes()
+
+
+PHP_INI = fixture("php.ini")
+
+
 def check(condition, message):
     if not condition:
         raise Failure(message)
-
-
-def crlf(data):
-    return data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
 
 
 def windows_path(path):
@@ -70,10 +93,19 @@ def windows_path(path):
 # --- bundle ------------------------------------------------------------------
 
 
-class Bundle:
-    """A bundle folder and the Windows root it is reached by."""
+# Where each fixture goes in a bundle.
+FIXTURE_PLACES = {
+    "php.ini": "server/modules/php/PHP-5.6-5.7",
+    "config.xml": "server/notepad",
+    "session.xml": "server/notepad",
+}
 
-    def __init__(self, folder, root, drive_folder, config_name, with_editor, state):
+
+class Bundle:
+    """A bundle folder and the Windows root it is reached by, with the
+    fixtures named laid out in it, their {ROOT} filled with `old_root`."""
+
+    def __init__(self, folder, root, drive_folder, fixtures, old_root, with_editor, state):
         self.folder = folder
         self.root = root  # ends with a backslash
         self.drive_folder = drive_folder  # the folder mapped to E:
@@ -86,11 +118,12 @@ class Bundle:
         self.config = self.notepad / "config.xml"
         self.state = self.notepad / "state.txt"
         self.log = self.notepad / "quillgate.log"
-        self.php_ini.write_bytes(PHP_INI)
-        corpus_file = CORPUS / config_name
-        check(corpus_file.is_file(), f"corpus file missing: {corpus_file}")
-        self.config_original = crlf(corpus_file.read_bytes())
-        self.config.write_bytes(self.config_original)
+        self.old_root = old_root
+        self.originals = {}
+        for name in fixtures:
+            self.originals[name] = fixture(name, old_root)
+            (folder / FIXTURE_PLACES[name] / name).write_bytes(self.originals[name])
+        self.config_original = self.originals.get("config.xml")
         if state is not None:
             self.state.write_bytes(state.encode("cp1252"))
         self.with_editor = with_editor
@@ -113,8 +146,8 @@ class Bundle:
                 for p in (self.php_ini, self.config, self.state)}
 
 
-def make_bundle(work, name="bundle", drive_root=False,
-                config="davzoku_dotfiles__windows_npp_config.xml", with_editor=True, state=OLD_ROOT):
+def make_bundle(work, name="bundle", drive_root=False, fixtures=("php.ini", "config.xml"),
+                old_root=OLD_ROOT, with_editor=True, state=OLD_ROOT):
     if drive_root:
         folder = work / "drive_e"
         drive_folder = folder
@@ -125,7 +158,7 @@ def make_bundle(work, name="bundle", drive_root=False,
         root = "E:\\" + name + "\\"
     if state == "ROOT":
         state = root
-    return Bundle(folder, root, drive_folder, config, with_editor, state)
+    return Bundle(folder, root, drive_folder, fixtures, old_root, with_editor, state)
 
 
 # --- running -------------------------------------------------------------------
@@ -226,27 +259,19 @@ def parse_xml(data):
     return ElementTree.fromstring(b"".join(out) + data[at:])
 
 
-def tree_items(element):
-    yield element.tag, dict(element.attrib), element.text, element.tail
-    for child in element:
-        yield from tree_items(child)
-
-
 def check_config(bundle, written):
     folder = bundle.root + "server\\domains\\mysite.local"
     try:
         new_root = parse_xml(written)
     except ElementTree.ParseError as error:
         raise Failure(f"config.xml no longer parses: {error}")
-    old_root = parse_xml(bundle.config_original)
     node = new_root.find("./FileBrowser/root")
     check(node is not None, "config.xml lost /NotepadPlus/FileBrowser/root")
     check(node.get("foldername") == folder,
           f"foldername is {node.get('foldername')!r}, expected {folder!r}")
-    # Everything else is as it was.
-    old_root.find("./FileBrowser/root").set("foldername", folder)
-    check(list(tree_items(new_root)) == list(tree_items(old_root)),
-          "config.xml changed beyond the foldername attribute")
+    # The values inside the old root moved with the bundle, and nothing else
+    # changed.
+    moved_values(bundle.config_original, written, bundle.old_root, bundle.root)
     check(written.count(b"\r\n") == bundle.config_original.count(b"\r\n"),
           "config.xml line ends changed")
 
@@ -287,6 +312,17 @@ def check_launcher_ended(report, limit_ms=30000):
     check(ms < limit_ms, f"the launcher took {ms} ms")
 
 
+def config_updated(bundle):
+    """The record's line for a config.xml saved with its values inside the
+    old root (the file-browser root among them) moved."""
+    inside = [value for element in parse_xml(bundle.config_original).iter()
+              for value in element.attrib.values()
+              if value.lower().startswith(bundle.old_root.lower())]
+    if not inside:
+        return "config.xml: updated"
+    return f"config.xml: updated, {len(inside)} value(s) naming places in the old root moved"
+
+
 def check_record(bundle, *lines):
     """The run's record holds each of `lines` (none: there is no record)."""
     if not lines:
@@ -321,7 +357,7 @@ def case_moved(build, work):
     check_editor_run(bundle, runs, report)
     check_updated(bundle, after)
     check_record(bundle, f'bundle moved: recorded root "{OLD_ROOT}", present root "{bundle.root}"',
-                 "php.ini: updated", "config.xml: updated", "editor: ended")
+                 "php.ini: updated", config_updated(bundle), "editor: ended")
     check_cleanup(report, 2)
 
 
@@ -368,15 +404,14 @@ def case_editor_missing(build, work):
     check_launcher_ended(report)
     check(report.get("editor_runs_started") == "0" and not runs, "an editor ran")
     check_updated(bundle, after)
-    check_record(bundle, "php.ini: updated", "config.xml: updated")
+    check_record(bundle, "php.ini: updated", config_updated(bundle))
     check("  editor: could not be started: " in bundle.log.read_bytes().decode("cp1252"),
           "the record does not say why the editor did not start")
     check_cleanup(report, 2)
 
 
 def case_drive_root(build, work):
-    bundle = make_bundle(work, drive_root=True,
-                         config="kocurc_Configs__Notepad++_config.xml")
+    bundle = make_bundle(work, drive_root=True)
     report, runs, _ = run_harness(build, work, bundle, ["--php", "1", "--cmd-window"])
     after = bundle.snapshot()
     check(bundle.root == "E:\\", bundle.root)
@@ -388,8 +423,7 @@ def case_drive_root(build, work):
 
 
 def case_blanks_and_ampersand(build, work):
-    bundle = make_bundle(work, name="web & dev bundle",
-                         config="HangmansMoose_dotfiles__npp_config.xml")
+    bundle = make_bundle(work, name="web & dev bundle")
     report, runs, _ = run_harness(build, work, bundle, ["--php", "1", "--conemu"])
     after = bundle.snapshot()
     check_launcher_ended(report)
@@ -520,7 +554,7 @@ def case_folder_outside_code_page(build, work, name):
     expected_state = (b"\xef\xbb\xbf" + bundle.root.encode("utf-8") + b"\r\n" +
                       short_root.encode("ascii"))
     check(state == expected_state, f"state.txt holds {state!r}, expected {expected_state!r}")
-    check_record(bundle, "php.ini: updated", "config.xml: updated", "editor: ended")
+    check_record(bundle, "php.ini: updated", config_updated(bundle), "editor: ended")
     check("???" not in bundle.log.read_bytes().decode("utf-8", "replace"),
           "the record names the folder with question marks")
     check_cleanup(report, 1, cmd_window=False)
@@ -618,10 +652,6 @@ TYPED_SESSION = (
     '            <File filename="C:\\Users\\me\\&#x0444;&#x0430;&#x0439;&#x043B;.txt" />\r\n'
     '        </mainView>\r\n    </Session>\r\n</NotepadPlus>\r\n').encode("ascii")
 
-SESSION_CORPUS = REPO.parent / "shared" / "corpus" / "npp-session"
-MORE_CORPUS = REPO.parent / "shared" / "corpus" / "npp-more"
-
-
 def case_editor_paths(build, work, old_root, session, config=None, code_page=None, expected=()):
     """The bundle moved from `old_root`: every value of session.xml (and of
     config.xml) inside it names the same place in the bundle, read back
@@ -653,6 +683,57 @@ def case_editor_paths(build, work, old_root, session, config=None, code_page=Non
     check_cleanup(report, 1, conemu=False, cmd_window=False)
 
 
+def check_second_start_changed_nothing(bundle, before, report):
+    """A second start touched no file, wrote no record, started no editor
+    and left the bundle's php.exe and command window running."""
+    after = bundle.snapshot()
+    for path, data in before.items():
+        check(after[path] == data, f"{path.name} was touched by a second start")
+    check(not bundle.log.exists(), "a second start wrote a record")
+    check(report.get("editor_runs_started") == "0", "the second start started an editor")
+    check(report.get("php1_exit") == STILL_ACTIVE, "php.exe was stopped")
+    check(report.get("cmd_window_exit") == STILL_ACTIVE, "the command window was closed")
+
+
+def case_second_start_own_editor(build, work):
+    """The bundle's own editor runs, minimised: a second start restores its
+    window and brings it to the front, shows no box and changes nothing."""
+    bundle = make_bundle(work)
+    before = bundle.snapshot()
+    report, _, _ = run_harness(build, work, bundle,
+                               ["--bundle-editor-running", "--php", "1", "--cmd-window"])
+    check(report.get("bundle_editor_ready") == "1",
+          f"the bundle's editor did not come up minimised: {report}")
+    check_launcher_ended(report, limit_ms=10000)
+    check(report.get("bundle_editor_iconic_after") == "0", "the editor's window is still minimised")
+    check(report.get("bundle_editor_foreground_before") == "0" and
+          report.get("bundle_editor_foreground_after") == "1",
+          "the editor's window was not brought to the front: "
+          f"before {report.get('bundle_editor_foreground_before')}, "
+          f"after {report.get('bundle_editor_foreground_after')}")
+    check("box_shown" not in report, "a message box was shown")
+    check_second_start_changed_nothing(bundle, before, report)
+
+
+def case_second_start_other_editor(build, work):
+    """An editor from another folder runs: a second start names that folder
+    in a message box, waits until the box is closed, and changes nothing."""
+    bundle = make_bundle(work)
+    before = bundle.snapshot()
+    report, _, _ = run_harness(build, work, bundle, ["--editor-running", "--php", "1",
+                                                     "--cmd-window"])
+    check(report.get("running_editor_ready") == "1", "the running editor did not start")
+    check(report.get("box_shown") == "1", f"no message box was shown: {report}")
+    check(report.get("launcher_waited_on_box") == "1", "the launcher did not wait on its box")
+    check_launcher_ended(report, limit_ms=15000)
+    text = (work / "records" / "box.txt").read_text("utf-8").rstrip("\n")
+    folder = windows_path(build / "tests" / "wine" / "standins") + "\\"
+    expected = (f"The editor is already running from {folder}. Close it, then start the "
+                "bundle's editor again.")
+    check(text.lower() == expected.lower(), f"the box says {text!r}, expected {expected!r}")
+    check_second_start_changed_nothing(bundle, before, report)
+
+
 CASES = {
     "moved": case_moved,
     "not_moved": case_not_moved,
@@ -672,27 +753,75 @@ CASES = {
         build, work, "E:\\work\\bundle\\", TYPED_SESSION, expected=(3, 0)),
     "editor_paths_real_session": lambda build, work: case_editor_paths(
         build, work, "C:\\Users\\Deepak\\",
-        (SESSION_CORPUS / "Code-Deepak-Code_NotepadPlusPlusSettings__session.xml").read_bytes(),
+        corpus_file("npp-session", "Code-Deepak-Code_NotepadPlusPlusSettings__session.xml"),
         expected=(91, 0)),
     "editor_paths_cyrillic_cp1251": lambda build, work: case_editor_paths(
         build, work, "D:\\Рабочие файлы и программы\\npp\\",
-        (SESSION_CORPUS / "oberhaifisch_npp__session.xml").read_bytes(),
-        config=(MORE_CORPUS / "oberhaifisch_npp__config.xml").read_bytes(), code_page=1251,
+        corpus_file("npp-session", "oberhaifisch_npp__session.xml"),
+        config=corpus_file("npp-more", "oberhaifisch_npp__config.xml"), code_page=1251,
         expected=(30, 4)),
+    "second_start_own_editor": case_second_start_own_editor,
+    "second_start_other_editor": case_second_start_other_editor,
 }
+
+
+def write_junit(path, results):
+    """The results, (name, outcome, seconds, text) each, as a JUnit file in
+    the form CTest writes."""
+    counts = collections.Counter(outcome for _, outcome, _, _ in results)
+    lines = ['<?xml version="1.0" encoding="UTF-8"?>',
+             f'<testsuite name="launcher_e2e" tests="{len(results)}" '
+             f'failures="{counts["fail"]}" skipped="{counts["skip"]}">']
+    for name, outcome, seconds, text in results:
+        lines.append(f'  <testcase name={quoteattr(name)} time="{seconds:.1f}">')
+        if outcome == "fail":
+            lines.append(f"    <failure message={quoteattr(text)}/>")
+        elif outcome == "skip":
+            lines.append(f"    <skipped message={quoteattr(text)}/>")
+            lines.append(f"    <system-out>{escape(f'SKIP {name}: {text}')}</system-out>")
+        lines.append("  </testcase>")
+    lines.append("</testsuite>")
+    pathlib.Path(path).write_text("\n".join(lines) + "\n", encoding="utf-8")
+
+
+def run_case(name, build, keep):
+    """Runs one case; its outcome ("pass", "fail" or "skip") and the
+    failure's text or the skip's reason."""
+    work = pathlib.Path(tempfile.mkdtemp(prefix=f"qg-wine-{name}-"))
+    try:
+        CASES[name](build, work)
+        return "pass", ""
+    except Skip as reason:
+        return "skip", str(reason)
+    except (Failure, subprocess.TimeoutExpired) as error:
+        return "fail", str(error)
+    except Exception:  # a fault of the script or its files: a failure, told in full
+        return "fail", traceback.format_exc()
+    finally:
+        if keep:
+            print(f"  kept {work}")
+        else:
+            shutil.rmtree(work, ignore_errors=True)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--build", required=True, type=pathlib.Path,
+    parser.add_argument("--list", action="store_true", help="name every case, one a line")
+    parser.add_argument("--build", type=pathlib.Path,
                         help="the Windows test build (windows-test preset)")
     parser.add_argument("--launcher", type=pathlib.Path,
                         help="the quillgate.exe to run (default: the test build's)")
     parser.add_argument("--template", type=pathlib.Path,
                         help="the Wine prefix template (default: build/win-wine-template)")
+    parser.add_argument("--junit", type=pathlib.Path, help="also write the results to this file")
     parser.add_argument("--keep", action="store_true", help="keep each case's folder")
     parser.add_argument("cases", nargs="*", metavar="CASE", help=", ".join(CASES))
     args = parser.parse_args()
+    if args.list:
+        print("\n".join(CASES))
+        return 0
+    if args.build is None:
+        parser.error("--build is required")
     unknown = [name for name in args.cases if name not in CASES]
     if unknown:
         parser.error(f"unknown case {unknown[0]}: one of {', '.join(CASES)}")
@@ -707,24 +836,25 @@ def main():
         if not needed.is_file():
             print(f"missing {needed}: build the windows-test preset first", file=sys.stderr)
             return 2
-    passed = failed = 0
+    results = []
     for name in args.cases or list(CASES):
-        work = pathlib.Path(tempfile.mkdtemp(prefix=f"qg-wine-{name}-"))
         started = time.monotonic()
-        try:
-            CASES[name](build, work)
-            passed += 1
-            print(f"PASS {name} ({time.monotonic() - started:.1f} s)", flush=True)
-        except (Failure, subprocess.TimeoutExpired) as error:
-            failed += 1
-            print(f"FAIL {name} ({time.monotonic() - started:.1f} s): {error}", flush=True)
-        finally:
-            if args.keep:
-                print(f"  kept {work}")
-            else:
-                shutil.rmtree(work, ignore_errors=True)
-    print(f"{passed} passed, {failed} failed")
-    return 0 if failed == 0 else 1
+        outcome, text = run_case(name, build, args.keep)
+        seconds = time.monotonic() - started
+        results.append((name, outcome, seconds, text))
+        label = {"pass": "PASS", "fail": "FAIL", "skip": "SKIP"}[outcome]
+        print(f"{label} {name} ({seconds:.1f} s)" + (f": {text}" if text else ""), flush=True)
+    if args.junit:
+        write_junit(args.junit, results)
+    counts = collections.Counter(outcome for _, outcome, _, _ in results)
+    reasons = collections.Counter(text for _, outcome, _, text in results if outcome == "skip")
+    line = f"{counts['pass']} passed, {counts['fail']} failed, {counts['skip']} skipped"
+    if reasons:
+        line += " (" + ", ".join(f"{n} {reason}" for reason, n in reasons.items()) + ")"
+    print(line)
+    if counts["fail"]:
+        return 1
+    return SKIP_STATUS if counts["skip"] == len(results) else 0
 
 
 if __name__ == "__main__":

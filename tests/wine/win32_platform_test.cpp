@@ -276,6 +276,37 @@ TEST(Win32Windows, WalkFindsAWindowAndCloseEndsItsProgram) {
   P().CloseHandle(process);
 }
 
+// A window of this program, minimised, restored and brought to the front;
+// a window it owns has it as owner.
+TEST(Win32Windows, MinimisedRestoredOwnedAndInFront) {
+  HINSTANCE instance = GetModuleHandleA(nullptr);
+  WNDCLASSA type = {};
+  type.lpfnWndProc = DefWindowProcA;
+  type.hInstance = instance;
+  type.lpszClassName = "QuillgateTestMain";
+  ASSERT_NE(RegisterClassA(&type), 0);
+  HWND main = CreateWindowExA(0, type.lpszClassName, "main", WS_OVERLAPPEDWINDOW, 10, 10, 200, 100,
+                              nullptr, nullptr, instance, nullptr);
+  HWND owned = CreateWindowExA(0, type.lpszClassName, "dialog", WS_OVERLAPPED | WS_CAPTION, 20, 20,
+                               100, 50, main, nullptr, instance, nullptr);
+  ASSERT_TRUE(main && owned);
+  Window window = FromNative(main);
+  EXPECT_FALSE(P().IsWindowVisible(window));
+  ShowWindow(main, SW_SHOWMINIMIZED);
+  EXPECT_TRUE(P().IsWindowVisible(window));  // a minimised window is still visible
+  EXPECT_TRUE(P().IsIconic(window));
+  EXPECT_EQ(P().GetWindow(window, GW_OWNER_CMD), 0u);
+  EXPECT_EQ(P().GetWindow(FromNative(owned), GW_OWNER_CMD), window);
+  P().ShowWindow(window, SW_RESTORE_CMD);
+  EXPECT_FALSE(P().IsIconic(window));
+  EXPECT_TRUE(P().SetForegroundWindow(window));  // Wine keeps no foreground lock
+  EXPECT_EQ(GetForegroundWindow(), main);
+  DestroyWindow(owned);
+  DestroyWindow(main);
+  EXPECT_FALSE(P().IsIconic(window));
+  EXPECT_FALSE(P().SetForegroundWindow(window));
+}
+
 TEST(Win32Processes, SnapshotListsProcessesByFileName) {
   Handle snapshot = P().CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS_FLAG, 0);
   ASSERT_NE(snapshot, 0u);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/corpus.h"
 #include "tests/support/xml_reader.h"
 #include "tests/xml/xml_test_util.h"
 #include "xml/attribute_markup.h"
@@ -160,12 +161,15 @@ std::string Normalised(std::string text) {
 }
 
 // The editor's own files that people published (config.xml, session.xml),
-// sorted; empty when the corpus is not there.
+// sorted; a folder of them missing from the corpus fails the test.
 std::vector<fs::path> EditorFiles() {
   std::vector<fs::path> files;
   for (const char* folder : {"npp", "npp-more", "npp-session"}) {
-    fs::path corpus = SourceDir() / ".." / "shared" / "corpus" / folder;
-    if (!fs::is_directory(corpus)) continue;
+    fs::path corpus = CorpusDir() / folder;
+    if (!fs::is_directory(corpus)) {
+      ADD_FAILURE() << "the corpus lacks " << corpus;
+      continue;
+    }
     for (const auto& entry : fs::directory_iterator(corpus)) {
       if (entry.path().extension() == ".xml") files.push_back(entry.path());
     }
@@ -177,8 +181,9 @@ std::vector<fs::path> EditorFiles() {
 // Loaded as the launcher loads them and saved, they read back, through a
 // parser that honours the label, with every value and text as before.
 TEST_F(XmlCorpusTest, EditorFilesKeepEveryCharacter) {
+  QG_SKIP_WITHOUT_CORPUS();
   std::vector<fs::path> files = EditorFiles();
-  if (files.empty()) GTEST_SKIP() << "no editor files in the shared corpus";
+  ASSERT_FALSE(files.empty()) << "no editor files in " << CorpusDir();
   if (!HavePythonXml()) GTEST_SKIP() << "python3 is not installed";
   int withReferences = 0;
   for (const fs::path& file : files) {
@@ -202,8 +207,9 @@ TEST_F(XmlCorpusTest, EditorFilesKeepEveryCharacter) {
 // only where expected, and a reader that honours the label sees the same
 // tree with the new folder.
 TEST_F(XmlCorpusTest, EditorConfigurationsChangeOnlyWhereExpected) {
+  QG_SKIP_WITHOUT_CORPUS();
   std::vector<fs::path> files = EditorFiles();
-  if (files.empty()) GTEST_SKIP() << "no editor files in the shared corpus";
+  ASSERT_FALSE(files.empty()) << "no editor files in " << CorpusDir();
   const std::string folder =
       "E:\\\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB5\xD0\xBA\xD1\x82\xD1\x8B & Co\\server\\domains\\"
       "mysite.local";

@@ -4,6 +4,7 @@
 //               [--stubborn-window] [--editor-running] [--browser-window]
 //               [--foreign-php] [--foreign-conemu] [--foreign-cmd-window]
 //               [--editor-leaves-conemu] [--open-php-ini-value]
+//               [--bundle-editor-running]
 //
 // It starts the requested stand-ins and waits until their windows exist:
 // the bundle's own (php.exe from the bundle's PHP folder, the others from its
@@ -21,6 +22,13 @@
 // --open-php-ini-value it also opens, through the ANSI API, the file that
 // auto_prepend_file in the bundle's php.ini names once the launcher has
 // ended, as PHP 5 would (php_ini_value_opens=1 when it opens).
+//
+// With --bundle-editor-running the bundle's own editor runs before the
+// launcher starts, with a minimised main window; the report says whether
+// that window was minimised before and after the launcher ran, and whether
+// it was in front afterwards. A message box the launcher shows (found by its
+// caption) is read, its text written to box.txt in UTF-8, and closed with
+// WM_CLOSE a second later; the report says whether the launcher waited on it.
 #include <cstdlib>
 #include <vector>
 
@@ -80,6 +88,32 @@ std::string ReadFirstLine(const std::string& path) {
   return text.substr(0, text.find_first_of("\r\n"));
 }
 
+constexpr wchar_t kBoxCaption[] = L"Quillgate by Dalvenor";
+
+// The longest text of the box's static controls: its message (the icon is
+// a static control without text).
+std::wstring BoxText(HWND box) {
+  std::wstring text;
+  for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    wchar_t type[32] = {};
+    GetClassNameW(child, type, 32);
+    if (lstrcmpiW(type, L"Static") != 0) continue;
+    int length = GetWindowTextLengthW(child);
+    std::wstring part(static_cast<std::size_t>(length) + 1, L'\0');
+    part.resize(static_cast<std::size_t>(GetWindowTextW(child, part.data(), length + 1)));
+    if (part.size() > text.size()) text = part;
+  }
+  return text;
+}
+
+std::string Utf8(const std::wstring& wide) {
+  std::string bytes(wide.size() * 4, '\0');
+  bytes.resize(static_cast<std::size_t>(
+      WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), bytes.data(),
+                          static_cast<int>(bytes.size()), nullptr, nullptr)));
+  return bytes;
+}
+
 int CountLines(const std::string& path) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -135,7 +169,7 @@ int main(int argc, char** argv) {
   int php = 0;
   bool conemu = false, cmdWindow = false, stubborn = false, editorRunning = false;
   bool browser = false, foreignPhp = false, foreignConEmu = false, foreignCmd = false;
-  bool editorLeavesConEmu = false, openPhpIniValue = false;
+  bool editorLeavesConEmu = false, openPhpIniValue = false, bundleEditorRunning = false;
   for (int i = 3; i < argc; ++i) {
     std::string option = argv[i];
     if (option == "--php" && i + 1 < argc)
@@ -160,6 +194,8 @@ int main(int argc, char** argv) {
       editorLeavesConEmu = true;
     else if (option == "--open-php-ini-value")
       openPhpIniValue = true;
+    else if (option == "--bundle-editor-running")
+      bundleEditorRunning = true;
     else
       return 2;
   }
@@ -220,6 +256,27 @@ int main(int argc, char** argv) {
     }
     report.push_back(std::string("running_editor_ready=") + (seen ? "1" : "0"));
   }
+  HWND bundleEditorWindow = nullptr;
+  if (bundleEditorRunning) {
+    SetEnvironmentVariableA("QG_EDITOR_WINDOW", "minimised");
+    started.push_back(
+        {"bundle_editor", Start(root + L"server\\notepad\\notepad++.exe", "", root.c_str())});
+    SetEnvironmentVariableA("QG_EDITOR_WINDOW", nullptr);
+    for (int waited = 0; waited < 10000 && !bundleEditorWindow; waited += 50) {
+      bundleEditorWindow = FindWindowA("Notepad++", "new 1 - Notepad++");
+      if (!bundleEditorWindow || !IsIconic(bundleEditorWindow) || CountLines(editorLog) == 0) {
+        bundleEditorWindow = nullptr;
+        Sleep(50);
+      }
+    }
+    report.push_back(std::string("bundle_editor_ready=") + (bundleEditorWindow ? "1" : "0"));
+    if (bundleEditorWindow) {
+      // Something else in front, as when the user works in another program.
+      SetForegroundWindow(GetDesktopWindow());
+      report.push_back(std::string("bundle_editor_foreground_before=") +
+                       (GetForegroundWindow() == bundleEditorWindow ? "1" : "0"));
+    }
+  }
   for (const Started& s : started) report.push_back(s.key + "_started=" + (s.process ? "1" : "0"));
 
   int editorRunsBefore = CountLines(editorLog);
@@ -227,12 +284,21 @@ int main(int argc, char** argv) {
   HANDLE quillgate = Start(launcher, "", workdir.c_str());
   report.push_back(std::string("launcher_started=") + (quillgate ? "1" : "0"));
 
-  bool released = false;
+  bool released = false, boxSeen = false;
   ULONGLONG releasedAt = 0;
   DWORD waitResult = WAIT_FAILED;
   while (quillgate && GetTickCount64() - begin < 60000) {
     waitResult = WaitForSingleObject(quillgate, 50);
     if (waitResult != WAIT_TIMEOUT) break;
+    if (HWND box = boxSeen ? nullptr : FindWindowW(L"#32770", kBoxCaption)) {
+      boxSeen = true;
+      Sleep(200);  // until its controls hold their texts
+      standin::AppendLine(records + "box.txt", Utf8(BoxText(box)));
+      report.push_back("box_shown=1");
+      bool waiting = WaitForSingleObject(quillgate, 1000) == WAIT_TIMEOUT;
+      report.push_back(std::string("launcher_waited_on_box=") + (waiting ? "1" : "0"));
+      PostMessageW(box, WM_CLOSE, 0, 0);
+    }
     if (!released && CountLines(editorLog) > editorRunsBefore) {
       bool waiting = WaitForSingleObject(quillgate, 4000) == WAIT_TIMEOUT;
       if (editorLeavesConEmu) {
@@ -265,6 +331,12 @@ int main(int argc, char** argv) {
   }
   report.push_back("launcher_ms=" + std::to_string(end - begin));
   if (released) report.push_back("after_release_ms=" + std::to_string(end - releasedAt));
+  if (bundleEditorWindow) {
+    report.push_back(std::string("bundle_editor_iconic_after=") +
+                     (IsIconic(bundleEditorWindow) ? "1" : "0"));
+    report.push_back(std::string("bundle_editor_foreground_after=") +
+                     (GetForegroundWindow() == bundleEditorWindow ? "1" : "0"));
+  }
   if (openPhpIniValue)
     report.push_back(std::string("php_ini_value_opens=") +
                      (PhpIniValueOpens(bundlePhp + L"php.ini") ? "1" : "0"));
@@ -273,9 +345,12 @@ int main(int argc, char** argv) {
 
   // Exit codes: a process the launcher ended has ended by now or very soon;
   // one still running after the grace period reports STILL_ACTIVE (259).
+  auto isEditor = [](const Started& s) {
+    return s.key == "running_editor" || s.key == "bundle_editor";
+  };
   for (const Started& s : started) {
     if (!s.process) continue;
-    if (s.key != "running_editor") WaitForSingleObject(s.process, 2000);
+    if (!isEditor(s)) WaitForSingleObject(s.process, 2000);
     DWORD code = 0;
     GetExitCodeProcess(s.process, &code);
     report.push_back(s.key + "_exit=" + std::to_string(code));
@@ -283,7 +358,7 @@ int main(int argc, char** argv) {
   standin::AppendLine(release, "exit");
   for (const Started& s : started) {
     if (!s.process) continue;
-    if (WaitForSingleObject(s.process, s.key == "running_editor" ? 3000 : 0) == WAIT_TIMEOUT)
+    if (WaitForSingleObject(s.process, isEditor(s) ? 3000 : 0) == WAIT_TIMEOUT)
       TerminateProcess(s.process, 1);
     CloseHandle(s.process);
   }

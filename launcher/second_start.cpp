@@ -1,0 +1,67 @@
+#include "launcher/second_start.h"
+
+#include "launcher/bundle_processes.h"
+#include "launcher/path_text.h"
+#include "launcher/process_control.h"
+
+namespace qg {
+
+namespace {
+
+// Which running editor is there: the bundle's own, or the first from
+// elsewhere whose path could be read.
+SecondStartAnswer FindRunningEditor(const BundlePaths& comparable) {
+  SecondStartAnswer answer;
+  BundleProcesses processes;
+  // Without the root no program can be told to be the bundle's.
+  if (comparable.rootDir.empty() || !processes.Take(comparable.rootDir, 0)) return answer;
+  const std::string editor = comparable.editorDir + kEditorExe;
+  for (const ProcessRecord& record : processes.Processes()) {
+    if (!ExeFileMatches(record.exeFile, kEditorExe)) continue;
+    std::string_view path = processes.PathOf(record);
+    if (path.empty()) continue;  // cannot be told apart
+    if (BundleProcesses::SamePath(path, editor)) {
+      answer.found = SecondStartAnswer::Found::OwnEditor;
+      answer.folder.clear();
+      answer.editorId = record.pid;
+      // A second instance may have no window of its own: the first with one counts.
+      answer.window = FindMainWindowOf(record.pid);
+      if (answer.window) return answer;
+    } else if (answer.found == SecondStartAnswer::Found::NotToldApart) {
+      std::u16string wide = WideFromPathKey(path);
+      answer.found = SecondStartAnswer::Found::OtherEditor;
+      answer.folder = wide.substr(0, wide.find_last_of(u"\\/") + 1);
+    }
+  }
+  return answer;
+}
+
+}  // namespace
+
+std::u16string AlreadyRunningText(std::u16string_view folder) {
+  std::u16string text = u"The editor is already running";
+  if (!folder.empty()) text.append(u" from ").append(folder);
+  return text + u". Close it, then start the bundle's editor again.";
+}
+
+SecondStartAnswer AnswerSecondStart(const BundlePaths& comparable, std::u16string_view caption) {
+  SecondStartAnswer answer = FindRunningEditor(comparable);
+  if (answer.found == SecondStartAnswer::Found::OwnEditor) {
+    if (answer.window) {
+      if (Sys().IsIconic(answer.window)) {
+        Sys().ShowWindow(answer.window, SW_RESTORE_CMD);
+        answer.restored = !Sys().IsIconic(answer.window);
+      }
+      answer.inFront = Sys().SetForegroundWindow(answer.window);
+    }
+    return answer;
+  }
+  answer.text = AlreadyRunningText(answer.folder);
+  std::u16string title(caption);
+  answer.boxShown =
+      Sys().MessageBoxW(0, answer.text.c_str(), title.c_str(),
+                        MB_OK_FLAG | MB_ICONINFORMATION_FLAG | MB_SETFOREGROUND_FLAG) != 0;
+  return answer;
+}
+
+}  // namespace qg
