@@ -274,6 +274,15 @@ def check_config(bundle, written):
     moved_values(bundle.config_original, written, bundle.old_root, bundle.root)
     check(written.count(b"\r\n") == bundle.config_original.count(b"\r\n"),
           "config.xml line ends changed")
+    # Characters beyond U+FFFF, as the editor writes them (the references to
+    # their surrogates): the find folder follows, the search text stays.
+    if b"&#xD83C;&#xDF89; party" in bundle.config_original:
+        party = bundle.root + "server\\domains\\\U0001F389 party\\\U00020BB7"
+        paths = [e.get("name") for e in new_root.iter("Path") if "\U0001F389" in e.get("name")]
+        check(paths == [party], f"the find folder with an emoji reads {paths}, expected {party!r}")
+    find = b'<Find name="&#xD83C;&#xDF89; release &#xD842;&#xDFB7;"'
+    check(find not in bundle.config_original or find in written,
+          "the search text with an emoji changed")
 
 
 def check_state(bundle, written):
@@ -290,6 +299,9 @@ def check_updated(bundle, after):
     check_php_ini(bundle, after[bundle.php_ini])
     check_config(bundle, after[bundle.config])
     check_state(bundle, after[bundle.state])
+    if "session.xml" in bundle.originals:
+        moved_values(bundle.originals["session.xml"], (bundle.notepad / "session.xml").read_bytes(),
+                     bundle.old_root, bundle.root)
 
 
 def check_editor_run(bundle, runs, report):
