@@ -651,6 +651,11 @@ TEST_F(XmlLoadTest, SurrogateReferencesLoadAndComeBack) {
   ASSERT_TRUE(SetNodeAttributeCharacters(document->mainNode, "v",
                                          AttributeCharacters(document->mainNode, 0)));
   EXPECT_EQ(Save(0, WithoutDeclaration), "<a v=\"&#xD83C;&#xDF89;\"/>");
+  // A lone surrogate moved with its value keeps its reference.
+  ASSERT_NE(Load("<a v=\"/old/&#xD83C;x\"/>"), nullptr);
+  std::u32string moved = U"/new/" + AttributeCharacters(GetMainNode(0), 0).substr(5);
+  ASSERT_TRUE(SetNodeAttributeCharacters(GetMainNode(0), "v", moved));
+  EXPECT_EQ(Save(0, WithoutDeclaration), "<a v=\"/new/&#xD83C;x\"/>");
 }
 
 // An element's text read as characters, and set from characters: stored
