@@ -9,6 +9,7 @@
 #include <expat.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "files/string_format.h"
@@ -107,9 +108,58 @@ void XMLCALL ReadSkipped(void* user, const XML_Char* name, int) {
   static_cast<Reading*>(user)->text += std::string("&") + name + ";";
 }
 
-// The file as a reader that honours its declaration sees it; false when it
-// does not parse.
-bool Read(const std::string& bytes, std::string* seen) {
+// The number a character reference at `at` names, and its length; false
+// when none starts there.
+bool ReferenceAt(const std::string& bytes, std::size_t at, unsigned long* code,
+                 std::size_t* length) {
+  if (bytes.compare(at, 2, "&#") != 0) return false;
+  std::size_t i = at + 2;
+  bool hex = i < bytes.size() && bytes[i] == 'x';
+  if (hex) ++i;
+  std::size_t digits = i;
+  unsigned long value = 0;
+  for (; i < bytes.size() && i - digits < 12; ++i) {
+    char c = bytes[i];
+    int digit = c >= '0' && c <= '9'          ? c - '0'
+                : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
+                : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                              : -1;
+    if (digit < 0) break;
+    value = value * (hex ? 16 : 10) + static_cast<unsigned long>(digit);
+  }
+  if (i == digits || i >= bytes.size() || bytes[i] != ';') return false;
+  *code = value;
+  *length = i + 1 - at;
+  return true;
+}
+
+// The file with each pair of references to UTF-16 surrogates (as the editor
+// writes a character beyond U+FFFF) turned into the one reference to the
+// character: bare expat, like every reader, rejects a reference to a
+// surrogate.
+std::string JoinSurrogatePairs(const std::string& bytes) {
+  std::string joined;
+  for (std::size_t i = 0; i < bytes.size();) {
+    unsigned long high = 0, low = 0;
+    std::size_t first = 0, second = 0;
+    if (ReferenceAt(bytes, i, &high, &first) && high >= 0xD800 && high <= 0xDBFF &&
+        ReferenceAt(bytes, i + first, &low, &second) && low >= 0xDC00 && low <= 0xDFFF) {
+      char spelled[16];
+      std::snprintf(spelled, sizeof spelled, "&#x%lX;",
+                    0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00));
+      joined += spelled;
+      i += first + second;
+    } else {
+      joined += bytes[i++];
+    }
+  }
+  return joined;
+}
+
+// The file as a reader that honours its declaration sees it (pairs of
+// surrogate references joined first); false when it does not parse.
+bool Read(const std::string& file, std::string* seen) {
+  const std::string bytes = JoinSurrogatePairs(file);
   XML_Parser parser = XML_ParserCreate(nullptr);
   if (!parser) return false;
   Reading reading;

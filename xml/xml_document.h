@@ -107,18 +107,7 @@ struct XmlDocument {
   StringPoolBlock* stringPool;  // newest block first
   std::intptr_t number;
   std::int32_t encodingFixed;
-  // Build cursor, meaningful only while loading.
-  XmlNode* currentNode;
-  XmlNode* lastClosedChild;
-  std::int32_t pendingTextLength;
   char* poolNext;  // next free byte of the newest pool block; null without one
-  // Nesting of start events whose node could not be made; their content and
-  // end events are skipped so the cursor stays on the right node.
-  std::int32_t droppedDepth;
-  // Set when memory ran out for any piece of the file while loading: such a
-  // tree is incomplete, and the load reports it as a failure, so that it is
-  // never saved over the file it came from.
-  std::int32_t contentLost;
   // Set when the file was loaded with the Ascii format and the parser read
   // its bytes as 8-bit text (no byte-order mark, no zero byte among the first
   // two): the tree then holds the file's own bytes, and 8-bit output keeps the
@@ -126,11 +115,6 @@ struct XmlDocument {
   // declaration spelled it), or UTF-8 when the file named none.
   std::int32_t keepsFileBytes;
   char* declaredEncoding;
-  // Set once the file read so far (whole chunks) holds a byte from 0x80 on.
-  // Until then a character above U+007F in the tree can only have come from
-  // a reference, also where the parser does not say (entities' text,
-  // attribute defaults).
-  std::int32_t highBytesSeen;
   // Why the last load gave no complete tree: an XmlLoadProblem (xml_library.h).
   std::int32_t loadProblem;
 
@@ -170,6 +154,11 @@ inline bool IsMarkupValue(const XmlNode* node, int index) {
 // Marks the value of attribute `index` as markup or plain; false when
 // memory for the marks runs out (only a mark that is set can need it).
 bool MarkMarkupValue(XmlNode* node, int index, bool markup);
+
+// Replaces the text of an element without children with a copy of `text`,
+// marked as markup or plain; false, with nothing changed and the last error
+// set, for another node or when memory runs out (SetNodeTextMarkup).
+bool StoreNodeText(XmlNode* node, const char* text, bool markup);
 
 // A zero-filled node from the shared NodePool, or null.
 XmlNode* TakeNode();

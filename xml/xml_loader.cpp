@@ -11,6 +11,7 @@
 #include "files/utf8.h"
 #include "system/platform.h"
 #include "xml/attribute_markup.h"
+#include "xml/reference_marks.h"
 #include "xml/xml_library.h"
 
 namespace qg {
@@ -29,14 +30,32 @@ void ParserFree(void* block) {
 }
 const XML_Memory_Handling_Suite kParserMemory = {ParserMalloc, ParserRealloc, ParserFree};
 
-// The callbacks' user data: the document being built, and its parser.
+// What matters only while a file is loaded: the document being built, its
+// parser, and the build cursor. The callbacks' user data.
 struct LoadContext {
   XmlDocument* document;
   XML_Parser parser;
+  XmlNode* currentNode;
+  XmlNode* lastClosedChild;
+  std::int32_t pendingTextLength;
+  // Nesting of start events whose node could not be made; their content and
+  // end events are skipped so the cursor stays on the right node.
+  std::int32_t droppedDepth;
+  // Set when memory ran out for any piece of the file: such a tree is
+  // incomplete, and the load reports it as a failure, so that it is never
+  // saved over the file it came from.
+  bool contentLost;
+  // Set once the file read so far (whole chunks) holds a byte from 0x80 on.
+  // Until then a character 0x80-0xFF the parser gives without a mark can
+  // only have come from a reference (in an entity's text, or an attribute
+  // default, which are not rewritten).
+  bool highBytesSeen;
+  // How the characters of the text being read were written.
+  MarkReader textMarks;
+  char* spareBlocks[6];  // see KeepSpare
 };
 
 LoadContext* ContextOf(void* userData) { return static_cast<LoadContext*>(userData); }
-XmlDocument* DocumentOf(void* userData) { return ContextOf(userData)->document; }
 
 // --- growing texts ------------------------------------------------------------
 
@@ -50,30 +69,71 @@ std::size_t ReservedFor(std::size_t used) {
   return size;
 }
 
+// Blocks of 32 << k bytes whose text has moved into the pool, linked
+// through their first bytes, taken again before the heap is asked (most
+// texts are short, and a block per node would be most of a load's heap work).
+constexpr int kSpareClasses = 6;  // 32 to 1024 bytes
+
+int SpareClass(std::size_t size) {
+  int k = 0;
+  while (k < kSpareClasses && (std::size_t{32} << k) < size) ++k;
+  return k < kSpareClasses && (std::size_t{32} << k) == size ? k : -1;
+}
+
+void KeepSpare(LoadContext* context, char* block, std::size_t size) {
+  int k = SpareClass(size);
+  if (k < 0) {
+    Sys().HeapFree(block);
+    return;
+  }
+  std::memcpy(block, &context->spareBlocks[k], sizeof(char*));
+  context->spareBlocks[k] = block;
+}
+
+void ReleaseSpares(LoadContext* context) {
+  for (char*& block : context->spareBlocks) {
+    while (block) {
+      char* next = nullptr;
+      std::memcpy(&next, block, sizeof(char*));
+      Sys().HeapFree(block);
+      block = next;
+    }
+  }
+}
+
 // Makes room for a text of `needed` bytes (terminator included) in the
 // node's individual block; false when memory runs out or the length would
 // not fit the node's 32-bit length.
-bool ReserveText(XmlNode* node, std::size_t needed) {
+bool ReserveText(LoadContext* context, XmlNode* node, std::size_t needed) {
   if (needed > UINT32_MAX) return false;
   std::size_t have = node->text ? ReservedFor(std::size_t{node->textLength} + 1) : 0;
   if (needed <= have) return true;
   std::size_t size = ReservedFor(needed);
-  void* block =
-      node->text ? Sys().HeapReAlloc(node->text, size, false) : Sys().HeapAlloc(size, false);
+  void* block = nullptr;
+  if (node->text) {
+    block = Sys().HeapReAlloc(node->text, size, false);
+  } else if (int k = SpareClass(size); k >= 0 && context->spareBlocks[k]) {
+    block = context->spareBlocks[k];
+    std::memcpy(&context->spareBlocks[k], block, sizeof(char*));
+  } else {
+    block = Sys().HeapAlloc(size, false);
+  }
   if (!block) return false;
   node->text = static_cast<char*>(block);
   return true;
 }
 
-// Whether the tree of a file's own bytes can hold the character as a byte
-// beside them: an ASCII character always, one up to U+00FF once the file
-// has bytes from 0x80 on (which it then stands for).
-bool KeptAsByte(const XmlDocument* document, char32_t code) {
-  return code < 0x80 || (code <= 0xFF && document->highBytesSeen);
+// Whether the tree can hold the character as a byte: in a tree of a file's
+// own bytes an ASCII character always, one up to U+00FF once the file has
+// bytes from 0x80 on (which it then stands for); in any other tree every
+// character up to U+00FF.
+bool KeptAsByte(const LoadContext* context, char32_t code) {
+  if (!context->document->keepsFileBytes) return code <= 0xFF;
+  return code < 0x80 || (code <= 0xFF && context->highBytesSeen);
 }
 
-bool Accepting(const XmlDocument* document) {
-  return document->currentNode && document->droppedDepth == 0;
+bool Accepting(const LoadContext* context) {
+  return context->currentNode && context->droppedDepth == 0;
 }
 
 bool EscapedInMarkupText(unsigned char c) { return c == '&' || c == '<' || c == '>'; }
@@ -81,7 +141,7 @@ bool EscapedInMarkupText(unsigned char c) { return c == '&' || c == '<' || c == 
 // Turns the text of the open `node` into markup: '&', '<' and '>' escaped,
 // and the lengths of the pieces in front of its children and of the pending
 // piece counted again. False, with nothing changed, when memory runs out.
-bool MakeTextMarkup(XmlDocument* document, XmlNode* node) {
+bool MakeTextMarkup(LoadContext* context, XmlNode* node) {
   std::size_t old = node->text ? node->textLength : 0;
   auto growth = [&](std::size_t from, std::size_t to) {
     std::size_t extra = 0;
@@ -93,7 +153,7 @@ bool MakeTextMarkup(XmlDocument* document, XmlNode* node) {
   };
   std::size_t total = growth(0, old);
   if (total > 0) {
-    if (!ReserveText(node, old + total + 1)) return false;
+    if (!ReserveText(context, node, old + total + 1)) return false;
     std::size_t position = 0;
     for (XmlNode* child = node->firstChild; child; child = child->nextSibling) {
       auto piece = static_cast<std::size_t>(child->precedingTextLength);
@@ -101,7 +161,7 @@ bool MakeTextMarkup(XmlDocument* document, XmlNode* node) {
       child->precedingTextLength += static_cast<std::int32_t>(growth(position, position + piece));
       position += piece;
     }
-    document->pendingTextLength += static_cast<std::int32_t>(growth(position, old));
+    context->pendingTextLength += static_cast<std::int32_t>(growth(position, old));
     // From the end, so that every byte is read before it is overwritten.
     char* text = node->text;
     std::size_t to = old + total;
@@ -123,40 +183,88 @@ bool MakeTextMarkup(XmlDocument* document, XmlNode* node) {
   return true;
 }
 
-// Character data, comment content and instruction data: the parser's LF is
-// stored as the file's own line end, UTF-8 as one byte per character. In a
-// tree of a file's own bytes a character it cannot keep as a byte, and with
-// `reference` (the data is what one character reference gave) any character
-// above U+007F, makes the node's text markup and is stored as a reference,
-// as is a CR (only a reference gives one); markup text has '&', '<' and '>'
-// escaped.
-void AppendText(XmlDocument* document, const char* bytes, std::size_t length,
-                bool reference = false) {
-  if (!Accepting(document)) return;
-  XmlNode* node = document->currentNode;
-  // Lead bytes from 0xC2 on start characters above U+007F, from 0xC4 on
-  // those above U+00FF.
-  bool referenceHere = reference;
-  if (!referenceHere && document->keepsFileBytes && !(node->flags & kMarkupText)) {
-    const unsigned char firstLost = document->highBytesSeen ? 0xC4 : 0xC2;
-    // The parser turns every line end of the file into LF: a CR in the data
-    // came from a reference (also through an entity's text).
-    for (std::size_t i = 0; i < length && !referenceHere; ++i)
-      referenceHere = static_cast<unsigned char>(bytes[i]) >= firstLost || bytes[i] == '\r';
+// Whether text the parser gave needs markup: a CR (the parser turns every
+// line end of the file into LF, so only a reference gives one), or in a
+// tree of a file's own bytes a character above U+00FF (a reference or a
+// mark) or one 0x80-0xFF the tree cannot keep as a byte. Lead bytes from
+// 0xC4 on start characters above U+00FF, 0xC2 and 0xC3 those up to it.
+bool TextNeedsMarkup(const LoadContext* context, const char* bytes, std::size_t length) {
+  const bool ownBytes = context->document->keepsFileBytes != 0;
+  const unsigned char firstLost = !ownBytes ? 0xFF : context->highBytesSeen ? 0xC4 : 0xC2;
+  for (std::size_t i = 0; i < length; ++i) {
+    auto c = static_cast<unsigned char>(bytes[i]);
+    if (c == '\r' || (c >= firstLost && ownBytes)) return true;
   }
-  if (referenceHere && !(node->flags & kMarkupText) && !MakeTextMarkup(document, node)) {
-    document->contentLost = 1;
+  return false;
+}
+
+// Puts how markup spells a character the parser gave above U+007F, written
+// as `spelling` says; returns its bytes.
+std::size_t PutSpelled(const LoadContext* context, char32_t code, Spelling spelling, char* out) {
+  if (spelling == Spelling::Pair) return PutMarkupCharacter(code, true, out);
+  if (spelling == Spelling::Own && KeptAsByte(context, code)) {
+    *out = static_cast<char>(code);
+    return 1;
+  }
+  return PutReference(code, out);
+}
+
+// Whether every byte is ASCII and none a CR; eight at a time.
+bool PlainAscii(const char* bytes, std::size_t length) {
+  std::size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes + i, 8);
+    // A CR byte becomes zero by the XOR; the high bit of any zero byte after
+    // the subtraction (the classic test) flags it.
+    std::uint64_t cr = word ^ 0x0D0D0D0D0D0D0D0Du;
+    if ((word & 0x8080808080808080u) || ((cr - 0x0101010101010101u) & ~cr & 0x8080808080808080u))
+      return false;
+  }
+  for (; i < length; ++i)
+    if ((bytes[i] & 0x80) || bytes[i] == '\r') return false;
+  return true;
+}
+
+// Character data, comment content and instruction data: the parser's LF is
+// stored as the file's own line end, UTF-8 as one byte per character. Text
+// that needs markup (TextNeedsMarkup) makes the node's text markup, in which
+// '&', '<', '>' and a CR are escaped and every character as the file wrote
+// it: a reference as a reference, a pair as a pair.
+void AppendText(LoadContext* context, const char* bytes, std::size_t length) {
+  if (!Accepting(context)) return;
+  XmlDocument* document = context->document;
+  XmlNode* node = context->currentNode;
+  // Most text is ASCII in a file whose line end is LF: copied as it is.
+  if (!(node->flags & kMarkupText) && document->lineEnding != CrLf && document->lineEnding != Cr &&
+      PlainAscii(bytes, length)) {
+    std::size_t old = node->text ? node->textLength : 0;
+    if (!ReserveText(context, node, old + length + 1)) {
+      context->contentLost = true;
+      return;
+    }
+    std::memcpy(node->text + old, bytes, length);
+    node->text[old + length] = '\0';
+    node->textLength = static_cast<std::uint32_t>(old + length);
+    context->pendingTextLength += static_cast<std::int32_t>(length);
+    return;
+  }
+  if (!(node->flags & kMarkupText) && TextNeedsMarkup(context, bytes, length) &&
+      !MakeTextMarkup(context, node)) {
+    context->contentLost = true;
     return;
   }
   const bool markup = (node->flags & kMarkupText) != 0;
+  const bool marked = document->keepsFileBytes != 0;
   std::size_t old = node->text ? node->textLength : 0;
   std::size_t extra = 0;
   if (document->lineEnding == CrLf) {
     for (std::size_t i = 0; i < length; ++i) extra += bytes[i] == '\n';
   }
-  // Markup takes at most 5 bytes per input byte ("&amp;" for one '&'); 8 to spare.
-  if (!ReserveText(node, old + extra + (markup ? 8 : 1) * length + 1)) {
-    document->contentLost = 1;
+  // Markup takes at most 5 bytes per input byte ("&amp;" for one '&', a
+  // pair's 16 for 4); 8 to spare.
+  if (!ReserveText(context, node, old + extra + (markup ? 8 : 1) * length + 1)) {
+    context->contentLost = true;
     return;
   }
   const auto* in = reinterpret_cast<const unsigned char*>(bytes);
@@ -180,14 +288,22 @@ void AppendText(XmlDocument* document, const char* bytes, std::size_t length,
         *out++ = static_cast<char>(c);
       }
       ++i;
+    } else if (c <= 0xC3 && c >= 0xC2 && i + 1 < length && (in[i + 1] & 0xC0) == 0x80 && !markup) {
+      // A character 0x80-0xFF the parser gave (the file's byte, in a file
+      // read as 8-bit text) in plain text: the byte of its code.
+      *out++ = static_cast<char>(((c & 0x1F) << 6) | (in[i + 1] & 0x3F));
+      i += 2;
     } else {
       Utf8Sequence sequence = DecodeUtf8(bytes + i, length - i);
       i += sequence.size;
       if (sequence.skipped) continue;  // the parser never delivers one
-      if (markup && (reference || !KeptAsByte(document, sequence.code))) {
-        out += PutMarkupCharacter(sequence.code, true, out);
-      } else if (sequence.complete && sequence.size == 2 && sequence.code < 256) {
-        *out++ = static_cast<char>(sequence.code);
+      char32_t code = sequence.code;
+      Spelling spelling = Spelling::Own;
+      if (marked && !context->textMarks.Read(code, &code, &spelling)) continue;
+      if (markup && marked) {
+        out += PutSpelled(context, code, spelling, out);
+      } else if (code <= 0xFF) {
+        *out++ = static_cast<char>(code);
       } else {
         *out++ = sequence.size == 2 ? '?' : ' ';
       }
@@ -196,23 +312,23 @@ void AppendText(XmlDocument* document, const char* bytes, std::size_t length,
   *out = '\0';
   auto stored = static_cast<std::size_t>(out - begin);
   node->textLength = static_cast<std::uint32_t>(old + stored);
-  document->pendingTextLength += static_cast<std::int32_t>(stored);
+  context->pendingTextLength += static_cast<std::int32_t>(stored);
 }
 
 // Markup text as it stood in the file (and the rebuilt doctype text): line
 // ends are kept as they came. In markup text it stands as it stood.
-void AppendRawText(XmlDocument* document, const char* bytes, std::size_t length) {
-  if (!Accepting(document)) return;
-  XmlNode* node = document->currentNode;
+void AppendRawText(LoadContext* context, const char* bytes, std::size_t length) {
+  if (!Accepting(context)) return;
+  XmlNode* node = context->currentNode;
   std::size_t old = node->text ? node->textLength : 0;
-  if (!ReserveText(node, old + length + 1)) {
-    document->contentLost = 1;
+  if (!ReserveText(context, node, old + length + 1)) {
+    context->contentLost = true;
     return;
   }
   std::size_t stored = NarrowFromUtf8(bytes, length, node->text + old, length);
   node->text[old + stored] = '\0';
   node->textLength = static_cast<std::uint32_t>(old + stored);
-  document->pendingTextLength += static_cast<std::int32_t>(stored);
+  context->pendingTextLength += static_cast<std::int32_t>(stored);
 }
 
 // A UTF-8 string as 8-bit text carved from the pool, or null.
@@ -230,37 +346,38 @@ void ReleaseIfIndividual(char* text) {
 
 // --- the build cursor -----------------------------------------------------------
 
-XmlNode* OpenNode(XmlDocument* document, XmlNodeKind kind) {
+XmlNode* OpenNode(LoadContext* context, XmlNodeKind kind) {
   XmlNode* node = TakeNode();
   if (!node) return nullptr;
+  XmlDocument* document = context->document;
   node->kind = kind;
   node->documentNumber = document->number;
-  node->precedingTextLength = document->pendingTextLength;
+  node->precedingTextLength = context->pendingTextLength;
   if (kind == ElementNode && !document->mainNode) document->mainNode = node;
-  XmlNode* parent = document->currentNode;
+  XmlNode* parent = context->currentNode;
   node->parent = parent;
-  if (document->lastClosedChild) {
-    document->lastClosedChild->nextSibling = node;
+  if (context->lastClosedChild) {
+    context->lastClosedChild->nextSibling = node;
   } else {
     parent->firstChild = node;
   }
-  document->currentNode = node;
-  document->lastClosedChild = nullptr;
-  document->pendingTextLength = 0;
+  context->currentNode = node;
+  context->lastClosedChild = nullptr;
+  context->pendingTextLength = 0;
   return node;
 }
 
 // Moves the text the node grew into the pool (texts of more than 1023
 // characters stay in their own block, trimmed to size).
-void CloseNode(XmlDocument* document) {
-  XmlNode* node = document->currentNode;
+void CloseNode(LoadContext* context) {
+  XmlNode* node = context->currentNode;
   if (!node) return;
   if (node->text) {
     std::size_t size = std::size_t{node->textLength} + 1;
     if (size <= kPoolLargestRequest) {
-      if (char* copy = PoolAlloc(document, size)) {
+      if (char* copy = PoolAlloc(context->document, size)) {
         std::memcpy(copy, node->text, size);
-        Sys().HeapFree(node->text);
+        KeepSpare(context, node->text, ReservedFor(size));
         node->text = copy;
       }
     } else if (ReservedFor(size) != size) {
@@ -269,202 +386,94 @@ void CloseNode(XmlDocument* document) {
       }
     }
   }
-  document->lastClosedChild = node;
-  document->pendingTextLength = 0;
-  document->currentNode = node->parent;
+  context->lastClosedChild = node;
+  context->pendingTextLength = 0;
+  context->currentNode = node->parent;
 }
 
 // Opens a node for a start event, or counts the event as dropped when no node
 // can be had (or an enclosing one was dropped).
-XmlNode* OpenOrDrop(XmlDocument* document, XmlNodeKind kind) {
-  if (document->droppedDepth > 0) {
-    ++document->droppedDepth;
+XmlNode* OpenOrDrop(LoadContext* context, XmlNodeKind kind) {
+  if (context->droppedDepth > 0) {
+    ++context->droppedDepth;
     return nullptr;
   }
-  XmlNode* node = document->currentNode ? OpenNode(document, kind) : nullptr;
+  XmlNode* node = context->currentNode ? OpenNode(context, kind) : nullptr;
   if (!node) {
-    document->droppedDepth = 1;
-    document->contentLost = 1;
+    context->droppedDepth = 1;
+    context->contentLost = true;
   }
   return node;
 }
 
-void CloseOrUndrop(XmlDocument* document) {
-  if (document->droppedDepth > 0) {
-    --document->droppedDepth;
+void CloseOrUndrop(LoadContext* context) {
+  if (context->droppedDepth > 0) {
+    --context->droppedDepth;
   } else {
-    CloseNode(document);
+    CloseNode(context);
   }
 }
 
 // --- parser callbacks -----------------------------------------------------------
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-// The current event's bytes as they stand in the file, or false when the
-// parser does not keep them.
-bool CurrentMarkup(XML_Parser parser, const char** bytes, std::size_t* length) {
-  int offset = 0, size = 0;
-  const char* buffer = XML_GetInputContext(parser, &offset, &size);
-  int count = XML_GetCurrentByteCount(parser);
-  if (!buffer || count <= 0 || offset < 0 || count > size - offset) return false;
-  *bytes = buffer + offset;
-  *length = static_cast<std::size_t>(count);
-  return true;
-}
-
-// The value, between its quotes, of the `index`-th attribute of a start tag
-// the parser accepted.
-bool RawAttributeValue(const char* tag, std::size_t length, int index, const char** value,
-                       std::size_t* valueLength) {
-  std::size_t i = 1;
-  while (i < length && !IsBlank(tag[i]) && tag[i] != '/' && tag[i] != '>') ++i;
-  for (int k = 0;; ++k) {
-    while (i < length && tag[i] != '=' && tag[i] != '/' && tag[i] != '>') ++i;
-    if (i == length || tag[i] != '=') return false;
-    ++i;
-    while (i < length && IsBlank(tag[i])) ++i;
-    if (i == length) return false;
-    char quote = tag[i++];
-    std::size_t start = i;
-    while (i < length && tag[i] != quote) ++i;
-    if (i == length) return false;
-    if (k == index) {
-      *value = tag + start;
-      *valueLength = i - start;
-      return true;
-    }
-    ++i;
-  }
-}
-
-// The markup of a value as the file spells it (into `out` when not null):
-// its references to characters above U+007F stay references, its own bytes
-// stay bytes, blanks are normalised as readers do. Its length, or SIZE_MAX
-// when it refers to an entity of the internal subset (whose text is not
-// known here).
-std::size_t MarkupFromFile(const char* raw, std::size_t length, char* out) {
-  std::size_t made = 0;
-  auto put = [&](char32_t code, bool reference) {
-    made += PutMarkupCharacter(code, reference, out ? out + made : nullptr);
-  };
-  for (std::size_t i = 0; i < length;) {
-    char c = raw[i];
-    if (c == '&') {
-      const char* at = raw + i;
-      char32_t code = NextStoredCharacter(&at, raw + length, true);
-      if (at == raw + i + 1) return SIZE_MAX;
-      put(code, raw[i + 1] == '#');
-      i = static_cast<std::size_t>(at - raw);
-    } else if (c == '\t' || c == '\n' || c == '\r') {
-      put(' ', false);
-      i += c == '\r' && i + 1 < length && raw[i + 1] == '\n' ? 2 : 1;
-    } else {
-      put(static_cast<unsigned char>(c), false);
-      ++i;
-    }
-  }
-  return made;
-}
-
-// The markup of a value from the characters the parser gave (into `out`
-// when not null): those the tree cannot keep as bytes as references, the
-// others as bytes. Its length, or SIZE_MAX when it needs no reference.
-std::size_t MarkupFromParsed(const XmlDocument* document, const char* utf8, char* out) {
+// The value the parser gave as the tree stores it (into `out` when not
+// null): every character as the file wrote it, a reference as a reference,
+// in markup. Its length, or SIZE_MAX when the value holds no character that
+// needs one (it is then stored plain).
+std::size_t SpellValue(const LoadContext* context, const char* utf8, char* out) {
+  MarkReader marks;
   std::size_t made = 0, length = std::strlen(utf8);
-  bool lost = false;
+  bool markup = false;
+  char spelled[kLongestReference];
   for (std::size_t i = 0; i < length;) {
     Utf8Sequence sequence = DecodeUtf8(utf8 + i, length - i);
     i += sequence.size;
-    bool reference = !KeptAsByte(document, sequence.code);
-    lost = lost || reference;
-    made += PutMarkupCharacter(sequence.code, reference, out ? out + made : nullptr);
+    char32_t code = sequence.code;
+    Spelling spelling = Spelling::Own;
+    if (!marks.Read(code, &code, &spelling)) continue;
+    std::size_t size = code < 0x80 ? PutMarkupCharacter(code, false, spelled)
+                                   : PutSpelled(context, code, spelling, spelled);
+    markup = markup || (code >= 0x80 && size > 1);
+    if (out) std::memcpy(out + made, spelled, size);
+    made += size;
   }
-  return lost ? made : SIZE_MAX;
+  return markup ? made : SIZE_MAX;
 }
 
-// Whether `markup` stands for the characters of `utf8`.
-bool SameCharacters(const char* markup, std::size_t length, const char* utf8) {
-  const char* end = markup + length;
-  std::size_t size = std::strlen(utf8), i = 0;
-  while (markup < end && i < size) {
-    Utf8Sequence sequence = DecodeUtf8(utf8 + i, size - i);
-    i += sequence.size;
-    if (NextStoredCharacter(&markup, end, true) != sequence.code) return false;
+// An attribute value: in a tree of a file's own bytes a value with a
+// character above U+007F is markup when one of them needs a reference.
+char* StoreValue(LoadContext* context, XmlNode* node, int index, const char* utf8) {
+  bool wide = false;
+  if (context->document->keepsFileBytes) {
+    for (const char* p = utf8; *p && !wide; ++p) wide = *p & 0x80;
   }
-  return markup == end && i == size;
-}
-
-// In a tree of a file's own bytes, a value with a character above U+007F
-// may hold one that a reference gave, which the tree cannot keep as a byte:
-// such a value is stored as markup, spelled as in the file.
-void StoreMarkupValues(LoadContext* context, XmlNode* node, const XML_Char** attributes) {
-  XmlDocument* document = context->document;
-  const char* tag = nullptr;
-  std::size_t tagLength = 0;
-  int looked = 0;  // 1: the tag is at hand, -1: it is not
-  int specified = 0;
-  for (int i = 0; i < node->attributeCount; ++i) {
-    const char* parsed = attributes[2 * i + 1];
-    bool beyondAscii = false;
-    for (const char* p = parsed; *p && !beyondAscii; ++p) beyondAscii = *p & 0x80;
-    if (!beyondAscii) continue;
-    if (!looked) {
-      looked = CurrentMarkup(context->parser, &tag, &tagLength) ? 1 : -1;
-      specified = XML_GetSpecifiedAttributeCount(context->parser) / 2;
-    }
-    const char* raw = nullptr;
-    std::size_t rawLength = 0, length = SIZE_MAX;
-    if (looked > 0 && i < specified && RawAttributeValue(tag, tagLength, i, &raw, &rawLength))
-      length = MarkupFromFile(raw, rawLength, nullptr);
-    char* markup = nullptr;
-    if (length != SIZE_MAX) {
-      if (!(markup = PoolAlloc(document, length + 1))) {
-        document->contentLost = 1;
-        return;
-      }
-      MarkupFromFile(raw, rawLength, markup);
-      markup[length] = '\0';
-      if (!SameCharacters(markup, length, parsed)) {
-        ReleaseIfIndividual(markup);
-        markup = nullptr;
-      }
-    }
-    if (!markup) {
-      // Not spelled as in the file: references only where the tree cannot
-      // keep the character as a byte.
-      length = MarkupFromParsed(document, parsed, nullptr);
-      if (length == SIZE_MAX) continue;
-      if (!(markup = PoolAlloc(document, length + 1))) {
-        document->contentLost = 1;
-        return;
-      }
-      MarkupFromParsed(document, parsed, markup);
-      markup[length] = '\0';
-    }
-    if (!MarkMarkupValue(node, i, true)) {
-      ReleaseIfIndividual(markup);
-      document->contentLost = 1;
-      return;
-    }
-    ReleaseIfIndividual(node->attributes[2 * i + 1]);
-    node->attributes[2 * i + 1] = markup;
+  std::size_t length = wide ? SpellValue(context, utf8, nullptr) : SIZE_MAX;
+  if (length == SIZE_MAX) return PoolString(context->document, utf8);
+  char* markup = PoolAlloc(context->document, length + 1);
+  if (!markup) return nullptr;
+  SpellValue(context, utf8, markup);
+  markup[length] = '\0';
+  if (!MarkMarkupValue(node, index, true)) {
+    ReleaseIfIndividual(markup);
+    return nullptr;
   }
+  return markup;
 }
 
 void XMLCALL OnStartElement(void* userData, const XML_Char* name, const XML_Char** attributes) {
-  XmlDocument* document = DocumentOf(userData);
-  XmlNode* node = OpenOrDrop(document, ElementNode);
+  LoadContext* context = ContextOf(userData);
+  XmlDocument* document = context->document;
+  XmlNode* node = OpenOrDrop(context, ElementNode);
   if (!node) return;
   node->name = PoolString(document, name);
-  if (!node->name) document->contentLost = 1;
+  if (!node->name) context->contentLost = true;
   std::size_t strings = 0;
   while (attributes[strings]) strings += 2;
   if (strings == 0) return;
   bool pooled = false;
   char** array = PoolAllocPointers(document, strings, &pooled);
   if (!array) {
-    document->contentLost = 1;
+    context->contentLost = true;
     return;
   }
   node->attributes = array;
@@ -474,10 +483,12 @@ void XMLCALL OnStartElement(void* userData, const XML_Char* name, const XML_Char
   std::int16_t stored = 0;
   for (std::size_t i = 0; i < pairs; ++i) {
     char* attributeName = PoolString(document, attributes[2 * i]);
-    char* value = attributeName ? PoolString(document, attributes[2 * i + 1]) : nullptr;
+    char* value = attributeName
+                      ? StoreValue(context, node, static_cast<int>(i), attributes[2 * i + 1])
+                      : nullptr;
     if (!value) {
       ReleaseIfIndividual(attributeName);
-      document->contentLost = 1;
+      context->contentLost = true;
       break;
     }
     array[2 * i] = attributeName;
@@ -485,53 +496,42 @@ void XMLCALL OnStartElement(void* userData, const XML_Char* name, const XML_Char
     ++stored;
   }
   node->attributeCount = stored;
-  if (document->keepsFileBytes) StoreMarkupValues(ContextOf(userData), node, attributes);
 }
 
-void XMLCALL OnEndElement(void* userData, const XML_Char*) { CloseOrUndrop(DocumentOf(userData)); }
+void XMLCALL OnEndElement(void* userData, const XML_Char*) { CloseOrUndrop(ContextOf(userData)); }
 
 void XMLCALL OnCharacterData(void* userData, const XML_Char* text, int length) {
-  LoadContext* context = ContextOf(userData);
-  auto count = static_cast<std::size_t>(length);
-  // In a file read as 8-bit text each byte is one character, so data of one
-  // character from more than one byte is what a character reference gave
-  // (an entity reference too, but those name ASCII characters).
-  bool reference = false;
-  if (context->document->keepsFileBytes && count > 0) {
-    Utf8Sequence first = DecodeUtf8(text, count);
-    reference = first.size == count && (first.code >= 0x80 || first.code == '\r') &&
-                XML_GetCurrentByteCount(context->parser) > 1;
-  }
-  AppendText(context->document, text, count, reference);
+  AppendText(ContextOf(userData), text, static_cast<std::size_t>(length));
 }
 
 void XMLCALL OnComment(void* userData, const XML_Char* content) {
-  XmlDocument* document = DocumentOf(userData);
-  if (document->droppedDepth > 0 || !document->currentNode) return;
-  if (!OpenNode(document, CommentNode)) {
-    document->contentLost = 1;
+  LoadContext* context = ContextOf(userData);
+  if (context->droppedDepth > 0 || !context->currentNode) return;
+  if (!OpenNode(context, CommentNode)) {
+    context->contentLost = true;
     return;
   }
-  AppendText(document, content, std::strlen(content));
-  CloseNode(document);
+  AppendText(context, content, std::strlen(content));
+  CloseNode(context);
 }
 
-void XMLCALL OnStartCdata(void* userData) { OpenOrDrop(DocumentOf(userData), CDataNode); }
+void XMLCALL OnStartCdata(void* userData) { OpenOrDrop(ContextOf(userData), CDataNode); }
 
-void XMLCALL OnEndCdata(void* userData) { CloseOrUndrop(DocumentOf(userData)); }
+void XMLCALL OnEndCdata(void* userData) { CloseOrUndrop(ContextOf(userData)); }
 
 void XMLCALL OnInstruction(void* userData, const XML_Char* target, const XML_Char* data) {
-  XmlDocument* document = DocumentOf(userData);
-  if (document->droppedDepth > 0 || !document->currentNode) return;
-  XmlNode* node = OpenNode(document, InstructionNode);
+  LoadContext* context = ContextOf(userData);
+  XmlDocument* document = context->document;
+  if (context->droppedDepth > 0 || !context->currentNode) return;
+  XmlNode* node = OpenNode(context, InstructionNode);
   if (!node) {
-    document->contentLost = 1;
+    context->contentLost = true;
     return;
   }
   node->name = PoolString(document, target);
-  if (!node->name) document->contentLost = 1;
-  AppendText(document, data, std::strlen(data));
-  CloseNode(document);
+  if (!node->name) context->contentLost = true;
+  AppendText(context, data, std::strlen(data));
+  CloseNode(context);
 }
 
 // Writes `literal` in quotes: apostrophes when it holds a double quote.
@@ -554,13 +554,13 @@ char* PutText(char* out, const char* text) {
 
 void XMLCALL OnStartDoctype(void* userData, const XML_Char* name, const XML_Char* systemId,
                             const XML_Char* publicId, int hasInternalSubset) {
-  XmlDocument* document = DocumentOf(userData);
-  if (document->droppedDepth > 0 || !document->currentNode) return;
-  XmlNode* node = OpenNode(document, DoctypeNode);
+  LoadContext* context = ContextOf(userData);
+  if (context->droppedDepth > 0 || !context->currentNode) return;
+  XmlNode* node = OpenNode(context, DoctypeNode);
   if (!node) {
-    document->contentLost = 1;
+    context->contentLost = true;
     // The subset's declarations and end event are skipped with the node.
-    if (hasInternalSubset) document->droppedDepth = 1;
+    if (hasInternalSubset) context->droppedDepth = 1;
     return;
   }
   std::size_t size = std::strlen(name) + 30 + (systemId ? std::strlen(systemId) : 0) +
@@ -573,32 +573,33 @@ void XMLCALL OnStartDoctype(void* userData, const XML_Char* name, const XML_Char
     if (publicId) out = PutLiteral(out, publicId);
     if (systemId) out = PutLiteral(out, systemId);
     out = PutText(out, hasInternalSubset ? " [" : ">");
-    AppendRawText(document, work, static_cast<std::size_t>(out - work));
+    AppendRawText(context, work, static_cast<std::size_t>(out - work));
     Sys().HeapFree(work);
   } else {
-    document->contentLost = 1;
+    context->contentLost = true;
   }
-  if (!hasInternalSubset) CloseNode(document);
+  if (!hasInternalSubset) CloseNode(context);
 }
 
 void XMLCALL OnEndDoctype(void* userData) {
-  XmlDocument* document = DocumentOf(userData);
-  if (document->droppedDepth > 0) {
-    --document->droppedDepth;
+  LoadContext* context = ContextOf(userData);
+  if (context->droppedDepth > 0) {
+    --context->droppedDepth;
     return;
   }
-  if (document->currentNode && document->currentNode->kind == DoctypeNode) {
-    AppendRawText(document, "]>", 2);
-    CloseNode(document);
+  if (context->currentNode && context->currentNode->kind == DoctypeNode) {
+    AppendRawText(context, "]>", 2);
+    CloseNode(context);
   }
 }
 
 void XMLCALL OnXmlDeclaration(void* userData, const XML_Char*, const XML_Char* encoding,
                               int standalone) {
-  XmlDocument* document = DocumentOf(userData);
+  LoadContext* context = ContextOf(userData);
+  XmlDocument* document = context->document;
   if (encoding && document->keepsFileBytes && !document->declaredEncoding) {
     document->declaredEncoding = CopyIndividual(encoding);
-    if (!document->declaredEncoding) document->contentLost = 1;
+    if (!document->declaredEncoding) context->contentLost = true;
   }
   if (encoding && !document->encodingFixed) {
     if (EqualIgnoringAsciiCase(encoding, "US-ASCII") ||
@@ -614,7 +615,7 @@ void XMLCALL OnXmlDeclaration(void* userData, const XML_Char*, const XML_Char* e
 }
 
 void XMLCALL OnDefault(void* userData, const XML_Char* text, int length) {
-  AppendRawText(DocumentOf(userData), text, static_cast<std::size_t>(length));
+  AppendRawText(ContextOf(userData), text, static_cast<std::size_t>(length));
 }
 
 XML_Parser CreateXmlParser(int format) {
@@ -652,6 +653,15 @@ bool ReadAsEightBit(const unsigned char* start, std::size_t length) {
   if (startsWith("\xEF\xBB\xBF", 3) || startsWith("\xFF\xFE", 2) || startsWith("\xFE\xFF", 2))
     return false;
   return !(length >= 1 && start[0] == 0) && !(length >= 2 && start[1] == 0);
+}
+
+// True for the start of a UTF-16 file: a byte-order mark of UTF-16, or a
+// zero byte among the first two bytes.
+bool IsUtf16Start(const unsigned char* start, std::size_t length) {
+  if (length >= 2 &&
+      ((start[0] == 0xFF && start[1] == 0xFE) || (start[0] == 0xFE && start[1] == 0xFF)))
+    return true;
+  return (length >= 1 && start[0] == 0) || (length >= 2 && start[1] == 0);
 }
 
 // Whether any of the bytes is 0x80 or above; eight at a time.
@@ -712,23 +722,25 @@ std::intptr_t LoadXmlDocument(ObjectNumber number, const char* path, int format)
     return 0;
   }
   document->number = document->root->documentNumber;
-  document->currentNode = document->root;
-  document->lastClosedChild = nullptr;
-  document->pendingTextLength = 0;
   document->lineEnding = Undetected;
   if (size <= SIZE_MAX - sizeof(StringPoolBlock)) {
     AddPoolBlock(document, static_cast<std::size_t>(size) + sizeof(StringPoolBlock));
   }
   document->encodingFixed = format != -1 ? 1 : 0;
-  LoadContext context{document, parser};
+  LoadContext context{};
+  context.document = document;
+  context.parser = parser;
+  context.currentNode = document->root;
   XML_SetUserData(parser, &context);
 
+  ReferenceRewriter rewriter;
+  bool rewrite = format != Unicode;
   std::uint64_t total = 0;
   std::uint32_t readError = NO_ERROR_CODE;
   while (total < size) {
     std::uint32_t chunk = kChunkSize;
     if (chunk + total > size) chunk = static_cast<std::uint32_t>(size - total);
-    void* buffer = XML_GetBuffer(parser, static_cast<int>(chunk));
+    char* buffer = rewriter.ChunkBuffer(chunk);
     if (!buffer) {
       document->status = kParseNoInput;
       document->loadProblem = static_cast<std::int32_t>(XmlLoadProblem::OutOfMemory);
@@ -743,15 +755,30 @@ std::intptr_t LoadXmlDocument(ObjectNumber number, const char* path, int format)
       document->loadProblem = static_cast<std::int32_t>(XmlLoadProblem::Unreadable);
       break;
     }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(buffer);
     if (document->lineEnding == Undetected) document->lineEnding = DetectLineEnding(buffer, read);
-    if (total == 0 && format == Ascii) {
-      document->keepsFileBytes = ReadAsEightBit(static_cast<const unsigned char*>(buffer), read);
+    if (total == 0) {
+      if (format == Ascii) document->keepsFileBytes = ReadAsEightBit(bytes, read);
+      // UTF-16 goes to the parser as it is.
+      rewrite = rewrite && !IsUtf16Start(bytes, read);
     }
-    if (document->keepsFileBytes && !document->highBytesSeen) {
-      document->highBytesSeen = HasHighByte(static_cast<const unsigned char*>(buffer), read);
+    if (document->keepsFileBytes && !context.highBytesSeen) {
+      context.highBytesSeen = HasHighByte(bytes, read);
     }
     total += read;
-    if (XML_ParseBuffer(parser, static_cast<int>(read), total >= size) == XML_STATUS_ERROR) {
+    const bool last = total >= size;
+    const char* input = buffer;
+    std::size_t inputSize = read;
+    if (rewrite) {
+      if (!rewriter.Rewrite(read, last, document->keepsFileBytes != 0)) {
+        document->status = kParseNoInput;
+        document->loadProblem = static_cast<std::int32_t>(XmlLoadProblem::OutOfMemory);
+        break;
+      }
+      input = rewriter.Output();
+      inputSize = rewriter.OutputSize();
+    }
+    if (XML_Parse(parser, input, static_cast<int>(inputSize), last) == XML_STATUS_ERROR) {
       XML_Error error = XML_GetErrorCode(parser);
       document->status = static_cast<XmlParseStatus>(error);
       document->loadProblem =
@@ -760,11 +787,12 @@ std::intptr_t LoadXmlDocument(ObjectNumber number, const char* path, int format)
       break;
     }
   }
-  if (document->status == 0 && document->contentLost) {
+  if (document->status == 0 && context.contentLost) {
     document->status = kParseNoInput;
     document->loadProblem = static_cast<std::int32_t>(XmlLoadProblem::OutOfMemory);
   }
   XML_ParserFree(parser);
+  ReleaseSpares(&context);
   sys.CloseHandle(file);
   // The caller reads why the file could not be read right after the load.
   if (readError != NO_ERROR_CODE) sys.SetLastError(readError);

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include "tests/launcher/bundle_fixture.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/own_processes.h"
 #include "tests/support/xml_reader.h"
+#include "xml/attribute_markup.h"
 
 namespace qg {
 namespace {
@@ -99,6 +101,47 @@ TEST(MovedPathsRun, TheEditorsPathsFollowTheBundle) {
   auto before = bundle.Snapshot(session);
   ASSERT_TRUE(bundle.Run());
   EXPECT_EQ(bundle.Snapshot(session), before);
+}
+
+// The project's own settings and session, whose find folders, recent files
+// and open files name places inside the bundle with an emoji and U+20BB7
+// written as the editor writes them, as references to their surrogates; the
+// bundle's own folder holds an emoji too. Every such path follows the move
+// (read back by Python's reader), a search text with an emoji stays byte for
+// byte, and the new root is recorded.
+TEST(MovedPathsRun, CharactersBeyondTheBasicPlaneFollowTheBundle) {
+  QG_REQUIRE_OWN_PROCESSES();
+  if (!HavePythonXml()) GTEST_SKIP() << "python3 is not installed";
+  Bundle bundle("\xF0\x9F\x8E\x89 party");  // U+1F389
+  const std::string oldRoot = "/old/place/bundle/";
+  const std::string session = bundle.EditorDir() + "session.xml";
+  testing::TempDir originals;
+  WriteWholeFile(bundle.State(), oldRoot);
+  WriteWholeFile(originals.Path("session.xml"), testing::BundleFixture("session.xml", oldRoot));
+  WriteWholeFile(originals.Path("config.xml"), testing::BundleFixture("config.xml", oldRoot));
+  WriteWholeFile(session, ReadWholeFile(originals.Path("session.xml")));
+  WriteWholeFile(bundle.Config(), ReadWholeFile(originals.Path("config.xml")));
+  ASSERT_TRUE(bundle.Run());
+  EXPECT_EQ(ReadWholeFile(bundle.State()), bundle.Root());
+  EXPECT_EQ(CheckMovedValues(originals.Path("session.xml"), session, oldRoot, bundle.Root()),
+            "moved 5");
+  // The ten values inside the old root and the file-browser root.
+  EXPECT_EQ(CheckMovedValues(originals.Path("config.xml"), bundle.Config(), oldRoot, bundle.Root()),
+            "moved 11");
+  const std::string config = ReadWholeFile(bundle.Config());
+  const std::string newRoot = AttributeMarkupFromNarrow(bundle.Root().c_str());
+  EXPECT_EQ(newRoot.find("&#xD83C;&#xDF89; party/"), newRoot.size() - 23) << newRoot;
+  for (const std::string& moved :
+       {"<Path name=\"" + newRoot + "server/domains/&#xD83C;&#xDF89; party/&#xD842;&#xDFB7;\"",
+        "<File filename=\"" + newRoot +
+            "server/domains/mysite.local/&#xD83D;&#xDE00;/&#xD842;&#xDFB7;.php\"",
+        std::string("<Find name=\"&#xD83C;&#xDF89; release &#xD842;&#xDFB7;\"")}) {
+    EXPECT_NE(config.find(moved), std::string::npos) << moved;
+  }
+  EXPECT_NE(ReadWholeFile(session).find("filename=\"" + newRoot +
+                                        "server/domains/mysite.local/&#xD83C;&#xDF89;/"
+                                        "&#xD842;&#xDFB7; &#x0444;.php\""),
+            std::string::npos);
 }
 
 }  // namespace

@@ -571,16 +571,10 @@ TEST_F(XmlLoadTest, StoredValuesDecodeToTheirCharacters) {
     EXPECT_EQ(std::string(stored), c.stored);
     EXPECT_EQ(IsNodeAttributeMarkup(document->mainNode, "v"), c.markup);
     EXPECT_EQ(CodePointsFromStored(stored, c.markup), c.codes);
-    // Encoded for this tree and set again, the value saves as it loaded.
+    // Set again as characters, the value saves as it loaded.
     std::string before = Save();
-    bool markup = false;
-    std::string again = StoredFromCodePoints(document->mainNode, c.codes, &markup);
-    if (markup) {
-      ASSERT_TRUE(SetNodeAttributeMarkup(document->mainNode, "v", again.c_str()));
-    } else {
-      SetNodeAttribute(document->mainNode, "v", again.c_str());
-    }
-    EXPECT_EQ(CodePointsFromStored(GetNodeAttribute(document->mainNode, "v"), markup), c.codes);
+    ASSERT_TRUE(SetNodeAttributeCharacters(document->mainNode, "v", c.codes));
+    EXPECT_EQ(AttributeCharacters(document->mainNode, 0), c.codes);
     // Only a tree without file bytes beyond ASCII spells them as it did.
     if (c.file.find_first_of("\xE9\xEF") == std::string::npos) {
       EXPECT_EQ(Save(), before);
@@ -594,6 +588,117 @@ TEST_F(XmlLoadTest, StoredValuesDecodeToTheirCharacters) {
   EXPECT_EQ(StoredFromCodePoints(document->mainNode, U"\u00E9<\u0420", &markup),
             "&#x00E9;&lt;&#x0420;");
   EXPECT_TRUE(markup);
+}
+
+// References to UTF-16 surrogates, as the editor writes a character beyond
+// U+FFFF, in a value and in text, with the read chunks split at every byte
+// of them: a pair is the one character, written back in the writer's
+// spelling; a surrogate outside a pair stays a reference to its number.
+TEST_F(XmlLoadTest, SurrogateReferencesLoadAndComeBack) {
+  const std::u32string party = U"\U0001F389";
+  struct Case {
+    const char* name;
+    std::string form, stored;
+    std::u32string codes;
+  } cases[] = {
+      {"pair", "&#xD83C;&#xDF89;", "&#xD83C;&#xDF89;", party},
+      {"pair in decimal", "&#55356;&#57225;", "&#xD83C;&#xDF89;", party},
+      {"pair in mixed case", "&#xd83c;&#xDf89;", "&#xD83C;&#xDF89;", party},
+      {"pair, hex then decimal", "&#xD83C;&#57225;", "&#xD83C;&#xDF89;", party},
+      {"CJK Extension B", "&#xD842;&#xDFB7;", "&#xD842;&#xDFB7;", U"\U00020BB7"},
+      {"one reference beyond U+FFFF", "&#x1F389;", "&#x1F389;", party},
+      {"lone high", "&#xD83C;x", "&#xD83C;x", {0xD83C, U'x'}},
+      {"lone low", "&#57225;", "&#xDF89;", {0xDF89}},
+      {"low before high", "&#xDF89;&#xD83C;", "&#xDF89;&#xD83C;", {0xDF89, 0xD83C}},
+      {"something between", "&#xD83C;x&#xDF89;", "&#xD83C;x&#xDF89;", {0xD83C, U'x', 0xDF89}},
+      {"high, then a pair",
+       "&#xD83C;&#xD83C;&#xDF89;",
+       "&#xD83C;&#xD83C;&#xDF89;",
+       {0xD83C, 0x1F389}},
+  };
+  constexpr std::size_t kChunk = 16384;
+  for (const Case& c : cases) {
+    for (bool inText : {false, true}) {
+      const std::string open = inText ? "<a>" : "<a v=\"";
+      const std::string close = inText ? "</a></r>" : "\"/></r>";
+      for (std::size_t split = 0; split <= c.form.size(); ++split) {
+        SCOPED_TRACE(std::string(c.name) + (inText ? " in text" : " in a value") + ", split at " +
+                     std::to_string(split));
+        std::string head = "<r>" + std::string(kChunk - split - 3 - open.size(), ' ') + open;
+        ASSERT_EQ(head.size() + split, kChunk);
+        XmlDocument* document = Load(head + c.form + close);
+        ASSERT_NE(document, nullptr);
+        ASSERT_EQ(GetParseStatus(0), 0);
+        XmlNode* a = FindNodeByPath(document->mainNode, "a");
+        ASSERT_NE(a, nullptr);
+        const char* stored = inText ? a->text : GetNodeAttribute(a, "v");
+        ASSERT_NE(stored, nullptr);
+        EXPECT_EQ(std::string(stored), c.stored);
+        EXPECT_EQ(CodePointsFromStored(stored, true), c.codes);
+        EXPECT_EQ(inText ? TextCharacters(a) : AttributeCharacters(a, 0), c.codes);
+        EXPECT_EQ(Save(0, WithoutDeclaration), head + c.stored + close);
+      }
+    }
+  }
+  // Not in comments, CDATA or instructions, where they are no references.
+  const std::string other = "<r><!--&#xD83C;--><![CDATA[&#xDF89;]]><?p &#xD83C;?></r>";
+  ASSERT_NE(Load(other), nullptr);
+  EXPECT_EQ(Save(0, WithoutDeclaration), other);
+  // Written by the launcher, a character beyond U+FFFF is the pair whatever
+  // form it came in.
+  XmlDocument* document = Load("<a v=\"&#x1F389;\"/>");
+  ASSERT_NE(document, nullptr);
+  ASSERT_TRUE(SetNodeAttributeCharacters(document->mainNode, "v",
+                                         AttributeCharacters(document->mainNode, 0)));
+  EXPECT_EQ(Save(0, WithoutDeclaration), "<a v=\"&#xD83C;&#xDF89;\"/>");
+  // A lone surrogate moved with its value keeps its reference.
+  ASSERT_NE(Load("<a v=\"/old/&#xD83C;x\"/>"), nullptr);
+  std::u32string moved = U"/new/" + AttributeCharacters(GetMainNode(0), 0).substr(5);
+  ASSERT_TRUE(SetNodeAttributeCharacters(GetMainNode(0), "v", moved));
+  EXPECT_EQ(Save(0, WithoutDeclaration), "<a v=\"/new/&#xD83C;x\"/>");
+}
+
+// An element's text read as characters, and set from characters: stored
+// plain where the tree keeps every character as a byte, else as markup;
+// line ends as the file has them.
+TEST_F(XmlLoadTest, TextReadAndSetAsCharacters) {
+  struct Case {
+    const char* name;
+    std::string file;
+    std::u32string read;
+    std::u32string set;
+    std::string saved;
+  } cases[] = {
+      {"plain, CR LF file", "<r>\r\n<a>x &amp; y</a></r>", U"x & y", U"p\nq<",
+       "<r>\r\n<a>p\r\nq&lt;</a></r>"},
+      {"references", "<r><a>&#x420;&#13;&#233;</a></r>", U"\u0420\r\u00E9", U"\u00E9&\U0001F389",
+       "<r><a>&#x00E9;&amp;&#xD83C;&#xDF89;</a></r>"},
+      {"a CR is kept as a reference", "<r><a>x</a></r>", U"x", U"a\rb", "<r><a>a&#13;b</a></r>"},
+      {"UTF-8 bytes of the file", "<r><a>\xC3\xA9</a></r>", U"\u00E9", U"\u00E9",
+       "<r><a>&#x00E9;</a></r>"},
+      {"emptied", "<r><a>x</a></r>", U"x", U"", "<r><a/></r>"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    XmlDocument* document = Load(c.file);
+    ASSERT_NE(document, nullptr);
+    ASSERT_EQ(GetParseStatus(0), 0);
+    XmlNode* a = FindNodeByPath(document->mainNode, "a");
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(TextCharacters(a), c.read);
+    ASSERT_TRUE(SetNodeTextCharacters(a, c.set));
+    EXPECT_EQ(TextCharacters(a), c.set);
+    EXPECT_EQ(Save(0, WithoutDeclaration), c.saved);
+  }
+  XmlDocument* document = Load("<r>x<a/></r>");
+  ASSERT_NE(document, nullptr);
+  EXPECT_EQ(TextCharacters(document->mainNode), U"x");
+  EXPECT_FALSE(SetNodeTextCharacters(document->mainNode, U"y"));  // it has a child
+  EXPECT_EQ(Sys().GetLastError(), ERROR_INVALID_PARAMETER_CODE);
+  EXPECT_FALSE(SetNodeTextMarkup(document->root, "y"));
+  ASSERT_TRUE(SetNodeTextMarkup(document->mainNode->firstChild, "&#xD83C;&#xDF89;&amp;"));
+  EXPECT_EQ(TextCharacters(document->mainNode->firstChild), U"\U0001F389&");
+  EXPECT_EQ(Save(0, WithoutDeclaration), "<r>x<a>&#xD83C;&#xDF89;&amp;</a></r>");
 }
 
 TEST_F(XmlLoadTest, ReleasingTheLibraryReturnsEveryByte) {

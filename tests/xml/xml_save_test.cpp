@@ -185,6 +185,35 @@ TEST_F(XmlSaveTest, ReferencesBeyondAsciiAreWrittenAsReferences) {
   if (!reader) std::printf("[ note     ] python3 is not installed; saved files not read back\n");
 }
 
+// A save keeps what every character means: a value's references stay
+// references beside an entity's text, a byte of an entity's text stays that
+// byte, and a CR from a reference stays a reference in a file the parser
+// decoded.
+TEST_F(XmlSaveTest, NoCharacterBecomesAnother) {
+  const std::string cp1251 = "<?xml version=\"1.0\" encoding=\"windows-1251\"?>";
+  const std::string utf8 = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+  const std::string latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>";
+  const std::string entity = "<!DOCTYPE a [<!ENTITY e \"x\">]>";
+  struct Case {
+    const char* name;
+    std::string file, saved;
+  } cases[] = {
+      {"value with an entity, file bytes", cp1251 + entity + "<a v=\"&#233;&e;\">\xCF</a>",
+       cp1251 + entity + "<a v=\"&#x00E9;x\">\xCF</a>"},
+      {"value with an entity, UTF-8 bytes", entity + "<a v=\"&#233;&e;\">\xC3\xA9</a>",
+       utf8 + entity + "<a v=\"&#x00E9;x\">\xC3\xA9</a>"},
+      {"an entity of one byte", cp1251 + "<!DOCTYPE a [<!ENTITY e \"\xCF\">]><a>&e;</a>",
+       cp1251 + "<!DOCTYPE a [<!ENTITY e \"\xCF\">]><a>\xCF</a>"},
+      {"CR reference, byte-order mark", "\xEF\xBB\xBF<a>x&#13;y</a>", latin1 + "<a>x&#13;y</a>"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_NE(Load(c.file), nullptr);
+    ASSERT_EQ(GetParseStatus(0), 0);
+    EXPECT_EQ(Save(), c.saved);
+  }
+}
+
 // A value set as markup is written as it is, in every output encoding, and
 // reads back as the characters its references name; set plainly again, it is
 // escaped again.

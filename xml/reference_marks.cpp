@@ -1,0 +1,294 @@
+#include "xml/reference_marks.h"
+
+#include <cstring>
+
+#include "system/platform.h"
+
+namespace qg {
+
+namespace {
+
+bool IsHigh(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLow(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+bool IsMark(char32_t c) { return c >= kSingleMark && c <= 0x10FFFF; }
+
+// A reference longer than this is left to the parser as it is.
+constexpr std::size_t kLongestSpelling = 40;
+// What a chunk may grow by: each reference of 6 bytes or more becomes at
+// most two of 10 bytes.
+constexpr std::size_t kGrowth = 4;
+
+enum class Found { Reference, Incomplete, None };
+
+// The reference at `p` ("&#...;", n bytes available): its number and length.
+Found ReferenceAt(const char* p, std::size_t n, char32_t* code, std::size_t* length) {
+  if (n < 2) return Found::Incomplete;
+  if (p[1] != '#') return Found::None;
+  std::size_t i = 2;
+  bool hex = i < n && p[i] == 'x';
+  if (hex) ++i;
+  std::size_t digits = i;
+  char32_t value = 0;
+  for (; i < n && i < kLongestSpelling; ++i) {
+    char c = p[i];
+    int digit = c >= '0' && c <= '9'          ? c - '0'
+                : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
+                : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                              : -1;
+    if (digit < 0) break;
+    value = value * (hex ? 16 : 10) + static_cast<char32_t>(digit);
+    if (value > 0x10FFFF) return Found::None;
+  }
+  if (i == n) return n < kLongestSpelling ? Found::Incomplete : Found::None;
+  if (p[i] != ';' || i == digits) return Found::None;
+  *code = value;
+  *length = i + 1;
+  return Found::Reference;
+}
+
+// Position of `pattern` in data[from, n), or n.
+std::size_t FindText(const char* data, std::size_t from, std::size_t n, const char* pattern) {
+  std::size_t size = std::strlen(pattern);
+  while (from + size <= n) {
+    const void* hit = std::memchr(data + from, pattern[0], n - from - size + 1);
+    if (!hit) break;
+    std::size_t at = static_cast<std::size_t>(static_cast<const char*>(hit) - data);
+    if (std::memcmp(data + at, pattern, size) == 0) return at;
+    from = at + 1;
+  }
+  return n;
+}
+
+bool StartsWith(const char* data, std::size_t n, const char* prefix) {
+  std::size_t size = std::strlen(prefix);
+  return n >= size && std::memcmp(data, prefix, size) == 0;
+}
+
+}  // namespace
+
+bool MarkReader::Read(char32_t parsed, char32_t* code, Spelling* spelling) {
+  char32_t mark = pending_;
+  pending_ = 0;
+  if (mark == kSingleMark || mark == kPairMark) {
+    *code = parsed;
+    *spelling = mark == kSingleMark ? Spelling::Single : Spelling::Pair;
+    return true;
+  }
+  if (parsed == kSingleMark || parsed == kPairMark) {
+    pending_ = parsed;
+    return false;
+  }
+  *code = parsed;
+  if (parsed <= 0xFF) {
+    *spelling = Spelling::Own;
+  } else if (parsed >= kLoneMarks) {
+    *code = parsed - kLoneMarks + 0xD800;
+    *spelling = Spelling::Lone;
+  } else if (parsed >= kLatinMarks + 0x80 && parsed <= kLatinMarks + 0xFF) {
+    *code = parsed - kLatinMarks;
+    *spelling = Spelling::Single;
+  } else {
+    // Beyond U+FFFF without a mark only a pair gives.
+    *spelling = parsed > 0xFFFF ? Spelling::Pair : Spelling::Single;
+  }
+  return true;
+}
+
+ReferenceRewriter::~ReferenceRewriter() {
+  if (in_) Sys().HeapFree(in_);
+  if (out_) Sys().HeapFree(out_);
+}
+
+char* ReferenceRewriter::ChunkBuffer(std::size_t size) {
+  // What was held back goes to the front, now that the parser has read the
+  // output (which may be the front of this buffer itself).
+  if (kept_ > 0 && held_ > 0) std::memmove(in_, in_ + kept_, held_);
+  kept_ = 0;
+  std::size_t need = held_ + size;
+  if (need > inCapacity_) {
+    void* grown = in_ ? Sys().HeapReAlloc(in_, need, false) : Sys().HeapAlloc(need, false);
+    if (!grown) return nullptr;
+    in_ = static_cast<char*>(grown);
+    inCapacity_ = need;
+  }
+  return in_ + held_;
+}
+
+void ReferenceRewriter::Copy(const char* data, std::size_t from, std::size_t to) {
+  std::memcpy(out_ + outSize_, data + from, to - from);
+  outSize_ += to - from;
+}
+
+void ReferenceRewriter::PutReference(char32_t code) {
+  changed_ = true;
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  char digits[8];
+  int count = 0;
+  for (char32_t rest = code; rest || count == 0; rest >>= 4) digits[count++] = kHex[rest & 0xF];
+  char* out = out_ + outSize_;
+  std::memcpy(out, "&#x", 3);
+  out += 3;
+  while (count > 0) *out++ = digits[--count];
+  *out++ = ';';
+  outSize_ = static_cast<std::size_t>(out - out_);
+}
+
+bool ReferenceRewriter::Rewrite(std::size_t size, bool last, bool marking) {
+  std::size_t n = held_ + size;
+  std::size_t need = n * kGrowth + 64;
+  if (need > outCapacity_) {
+    if (out_) Sys().HeapFree(out_);
+    out_ = static_cast<char*>(Sys().HeapAlloc(need, false));
+    outCapacity_ = out_ ? need : 0;
+    if (!out_) return false;
+  }
+  outSize_ = 0;
+  changed_ = false;
+  kept_ = Scan(in_, n, last, marking);
+  held_ = n - kept_;
+  if (!changed_) outSize_ = kept_;
+  return true;
+}
+
+// Inside the doctype, from `i`: where it ends (the state back to Content),
+// or n when it goes on beyond the data.
+std::size_t ReferenceRewriter::ScanDoctype(const char* data, std::size_t i, std::size_t n) {
+  for (; i < n; ++i) {
+    char c = data[i];
+    if (inDoctypeComment_) {
+      if (c == '>' && i >= 2 && data[i - 1] == '-' && data[i - 2] == '-') inDoctypeComment_ = false;
+    } else if (quote_) {
+      if (c == quote_) quote_ = 0;
+    } else if (c == '"' || c == '\'') {
+      quote_ = c;
+    } else if (c == '-' && i >= 3 && StartsWith(data + i - 3, 4, "<!--")) {
+      inDoctypeComment_ = true;
+    } else if (c == '[') {
+      inSubset_ = true;
+    } else if (c == ']') {
+      inSubset_ = false;
+    } else if (c == '>' && !inSubset_) {
+      state_ = State::Content;
+      return i + 1;
+    }
+  }
+  return n;
+}
+
+// Rewrites data[0, n) into the output up to the position it returns; what
+// lies beyond is held back.
+std::size_t ReferenceRewriter::Scan(const char* data, std::size_t n, bool last, bool marking) {
+  std::size_t i = 0, copied = 0;
+  std::size_t nextAmp = 0, nextTag = 0;  // valid when >= i
+  bool haveAmp = false, haveTag = false;
+  // Without a reference rewritten the output is the input itself.
+  auto finish = [&](std::size_t at) {
+    if (changed_) Copy(data, copied, at);
+    return at;
+  };
+  while (i < n) {
+    switch (state_) {
+      case State::Comment:
+      case State::CData:
+      case State::Instruction: {
+        const char* end = state_ == State::Comment ? "-->" : state_ == State::CData ? "]]>" : "?>";
+        std::size_t at = FindText(data, i, n, end);
+        if (at == n) {
+          // The end's first bytes may close this chunk.
+          std::size_t tail = std::strlen(end) - 1;
+          return finish(last ? n : n - i < tail ? i : n - tail);
+        }
+        i = at + std::strlen(end);
+        state_ = State::Content;
+        continue;
+      }
+      case State::Doctype:
+        i = ScanDoctype(data, i, n);
+        continue;
+      case State::Content:
+        break;
+    }
+    if (!haveAmp || nextAmp < i) {
+      const void* hit = std::memchr(data + i, '&', n - i);
+      nextAmp = hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - data) : n;
+      haveAmp = true;
+    }
+    if (!haveTag || nextTag < i) {
+      const void* hit = std::memchr(data + i, '<', n - i);
+      nextTag = hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - data) : n;
+      haveTag = true;
+    }
+    std::size_t p = nextAmp < nextTag ? nextAmp : nextTag;
+    if (p == n) break;
+    if (p == nextTag) {
+      // Only "<!" starts can be told apart by more than two bytes.
+      if (!last && (p + 1 == n || (data[p + 1] == '!' && n - p < 9))) return finish(p);
+      const char* at = data + p;
+      if (StartsWith(at, n - p, "<!--")) {
+        state_ = State::Comment;
+        i = p + 4;
+      } else if (StartsWith(at, n - p, "<![CDATA[")) {
+        state_ = State::CData;
+        i = p + 9;
+      } else if (StartsWith(at, n - p, "<?")) {
+        state_ = State::Instruction;
+        i = p + 2;
+      } else if (StartsWith(at, n - p, "<!DOCTYPE")) {
+        state_ = State::Doctype;
+        quote_ = 0;
+        inSubset_ = inDoctypeComment_ = false;
+        i = p + 9;
+      } else {
+        i = p + 1;
+      }
+      continue;
+    }
+    char32_t code = 0, low = 0;
+    std::size_t length = 0, lowLength = 0;
+    Found found = ReferenceAt(data + p, n - p, &code, &length);
+    if (found == Found::Incomplete && !last) return finish(p);
+    if (found != Found::Reference) {
+      i = p + 1;
+      continue;
+    }
+    bool pair = false;
+    if (IsHigh(code)) {
+      std::size_t q = p + length;
+      if (q < n && data[q] == '&') {
+        Found next = ReferenceAt(data + q, n - q, &low, &lowLength);
+        if (next == Found::Incomplete && !last) return finish(p);
+        pair = next == Found::Reference && IsLow(low);
+      } else if (q == n && !last) {
+        return finish(p);
+      }
+    }
+    std::size_t end = p + length + (pair ? lowLength : 0);
+    i = end;
+    bool lone = !pair && (IsHigh(code) || IsLow(code));
+    char32_t joined = pair ? 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00) : code;
+    if (!marking) {
+      if (!pair && !lone) continue;
+      Copy(data, copied, p);
+      PutReference(pair ? joined : 0xFFFD);
+      copied = end;
+      continue;
+    }
+    if (!pair && !lone && (code < 0x80 || (code > 0xFF && code <= 0xFFFF))) continue;
+    Copy(data, copied, p);
+    if (lone) {
+      PutReference(kLoneMarks + (code - 0xD800));
+    } else if (pair) {
+      if (IsMark(joined)) PutReference(kPairMark);
+      PutReference(joined);
+    } else if (code <= 0xFF) {
+      PutReference(kLatinMarks + code);
+    } else {
+      PutReference(kSingleMark);
+      PutReference(code);
+    }
+    copied = end;
+  }
+  return finish(n);
+}
+
+}  // namespace qg
