@@ -7,6 +7,7 @@
 #include "launcher/library_lifecycle.h"
 #include "launcher/moved_paths.h"
 #include "launcher/path_text.h"
+#include "launcher/php_ini_paths.h"
 #include "launcher/run_log.h"
 #include "prefs/ini_file.h"
 #include "system/platform.h"
@@ -37,9 +38,37 @@ FileOutcome FailedNow(const char* reason = nullptr) {
   return FailedWith(Sys().GetLastError(), reason);
 }
 
-// auto_prepend_file in group PHP: the quoted path of the bundle's header
+// The root state.txt holds, in the forms it was recorded in: its bytes for
+// a root the code page held, else its long form and its short form (see
+// kUtf8Mark).
+struct RecordedRoot {
+  std::string ansi;
+  std::u16string wide;
+  std::string shortForm;
+};
+
+// The moves of php.ini's places, in its bytes (php_ini_paths.h): from the
+// recorded root's bytes where the code page held it, or its long form where
+// the code page holds it now, and from its recorded short form; to the
+// present root's bytes, or its short form when the code page cannot hold it.
+std::vector<RootMove> PhpIniMoves(const RecordedRoot& recorded, const BundlePaths& paths) {
+  const std::u32string present =
+      CharactersOfBytes(paths.rootHeld ? paths.rootDir : paths.shortRoot);
+  std::string longForm = recorded.ansi;
+  if (!recorded.wide.empty() && !AnsiPathOf(recorded.wide, &longForm)) longForm.clear();
+  std::vector<RootMove> moves;
+  const std::string* forms[] = {&longForm, &recorded.shortForm};
+  for (const std::string* old : forms) {
+    if (!old->empty())
+      moves.push_back(RootMove{CharactersOfBytes(*old), present, Sys().FileNamesIgnoreCase()});
+  }
+  return moves;
+}
+
+// The places inside the old root in every value follow the move, and
+// auto_prepend_file in group PHP gets the quoted path of the bundle's header
 // script. A missing php.ini is created.
-FileOutcome UpdatePhpSettings(const BundlePaths& paths) {
+FileOutcome UpdatePhpSettings(const BundlePaths& paths, const RecordedRoot& recorded) {
   // PHP 5 reads the value in the ANSI code page, PHP 7.1 and later in
   // UTF-8: a root the code page cannot hold is given by its short form,
   // plain ASCII, which reads the same in both.
@@ -54,12 +83,16 @@ FileOutcome UpdatePhpSettings(const BundlePaths& paths) {
   Sys().SetLastError(NO_ERROR_CODE);
   bool found = OpenIniFile((paths.phpDir + "php.ini").c_str(), 0) != 0;
   bool missing = !found && Sys().GetLastError() == ERROR_FILE_NOT_FOUND_CODE;
+  FileOutcome outcome = Outcome(missing ? FileOutcome::Created : FileOutcome::Updated);
+  outcome.movedValues = MoveIniPathValues(PhpIniMoves(recorded, paths), ThisPlatformsIniPaths(),
+                                          kPhpGroup, kPrependKey);
+  if (outcome.movedValues < 0) outcome = FailedWith(ERROR_NOT_ENOUGH_MEMORY_CODE);
   SelectIniGroup(kPhpGroup);
   std::string value = "\"" + phpDir + kHeaderScript + "\"";
-  FileOutcome outcome = Outcome(missing ? FileOutcome::Created : FileOutcome::Updated);
-  if (!WriteIniString(kPrependKey, value.c_str())) outcome = FailedNow();
-  // The file is released either way; its write-back counts only when the
-  // value was set.
+  if (outcome.Done() && !WriteIniString(kPrependKey, value.c_str())) outcome = FailedNow();
+  // The file is released either way, and written back only when every value
+  // was set: it holds either its old bytes or all of the new ones.
+  if (!outcome.Done()) DiscardIniChanges();
   if (!CloseIniFile() && outcome.Done()) outcome = FailedNow();
   return outcome;
 }
@@ -256,7 +289,8 @@ RelocationReport UpdateIfMoved(const BundlePaths& paths) {
   // done; only then is the new root recorded.
   RootMove move = MoveFrom(
       wideForm ? CodePointsFromWide(recordedWide) : CodePointsFromNarrow(firstLine.c_str()), paths);
-  report.phpIni = UpdatePhpSettings(paths);
+  report.phpIni =
+      UpdatePhpSettings(paths, RecordedRoot{wideForm ? "" : firstLine, recordedWide, secondLine});
   report.configXml = UpdateEditorSettings(paths, move);
   report.sessionXml = UpdateEditorSession(paths, move);
   if (report.phpIni.Done() && report.configXml.Done() && report.sessionXml.Done()) {

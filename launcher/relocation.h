@@ -1,9 +1,10 @@
 // Keeping the bundle's settings pointed at where the bundle now lives: when
 // the root recorded in the editor folder's state.txt differs from the
-// present one, php.ini's auto_prepend_file is pointed at the bundle's header
-// script, the editor's file-browser root at the site folder, the editor's
-// own paths (its session, recent files, find folders, theme) follow the
-// move, and the present root is recorded once all of that is done.
+// present one, php.ini's own places follow the move and its
+// auto_prepend_file is pointed at the bundle's header script, the editor's
+// file-browser root at the site folder, the editor's own paths (its session,
+// recent files, find folders, theme) follow the move, and the present root
+// is recorded once all of that is done.
 #pragma once
 
 #include <cstdint>
@@ -45,7 +46,7 @@ struct FileOutcome {
   // In the record's words: for Unchanged the whole state ("empty,
   // unchanged"), for Failed what went wrong beyond the error's own text.
   const char* reason = nullptr;
-  // Updated: how many of the editor's paths in it followed the move.
+  // Updated: how many of its values naming places followed the move.
   int movedValues = 0;
   // Whether the file needs nothing more from this start.
   bool Done() const { return kind != Failed && kind != LeftAlone; }
@@ -82,11 +83,11 @@ struct RelocationReport {
   FileOutcome stateTxt;
 };
 
-// Reads the recorded root and, when the bundle has moved, updates php.ini
-// and config.xml, moves the editor's own paths in config.xml and
-// session.xml (moved_paths.h), and records the present root when all three
-// are done, so that a start that could not update them tries again. Does nothing, not even
-// reading state.txt, without a root or once the end routine has begun.
+// Reads the recorded root and, when the bundle has moved, moves php.ini's
+// places (php_ini_paths.h) and updates it and config.xml, moves the editor's own paths in
+// config.xml and session.xml (moved_paths.h), and records the present root when all three are done,
+// so that a start that could not update them tries again. Does nothing, not even reading state.txt,
+// without a root or once the end routine has begun.
 RelocationReport UpdateBundleIfMoved(const BundlePaths& paths);
 // Notes in the run's record what the update found and did; a bundle that
 // has not moved notes nothing.
