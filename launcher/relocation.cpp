@@ -125,16 +125,18 @@ bool LoadEditorFile(int number, const std::string& path, FileOutcome* outcome) {
   return false;
 }
 
-// Loads one of the editor's files and moves its paths (MovePathValues):
-// true with `moved` the number of values moved, else `outcome` says what
-// became of the file.
+// Loads one of the editor's files and moves its paths (MovePathValues,
+// MovePathTexts): true with `moved` the number of values and texts moved,
+// else `outcome` says what became of the file.
 bool LoadAndMovePaths(int number, const std::string& path, const RootMove& move, int* moved,
                       FileOutcome* outcome) {
   if (!LoadEditorFile(number, path, outcome)) return false;
   std::uint32_t error = NO_ERROR_CODE;
-  *moved = MovePathValues(GetMainNode(number), move, &error);
-  if (*moved < 0) *outcome = FailedWith(error);
-  return *moved >= 0;
+  int values = MovePathValues(GetMainNode(number), move, &error);
+  int texts = values < 0 ? -1 : MovePathTexts(GetMainNode(number), move, &error);
+  *moved = values + texts;
+  if (texts < 0) *outcome = FailedWith(error);
+  return texts >= 0;
 }
 
 // Saves a document whose values changed; Updated with the number of moved
@@ -180,16 +182,16 @@ FileOutcome UpdateEditorSettings(const BundlePaths& paths, const RootMove& move)
   return SaveEditorFile(kEditorSettingsDocument, config, moved);
 }
 
-// The editor's session: its files, and the backups of unsaved ones, follow
-// the move. Done as config.xml is.
-FileOutcome UpdateEditorSession(const BundlePaths& paths, const RootMove& move) {
+// One of the editor's files whose paths only follow the move: its session
+// (its files, and the backups of unsaved ones) and its shortcuts (the Run
+// menu's commands). Saved only when something moved; done as config.xml is.
+FileOutcome UpdateEditorPaths(int number, const std::string& path, const RootMove& move) {
   if (!move.Applies()) return Outcome(FileOutcome::Unchanged, "unchanged, no earlier root");
-  std::string session = paths.editorDir + "session.xml";
   FileOutcome outcome;
   int moved = 0;
-  if (!LoadAndMovePaths(kEditorSessionDocument, session, move, &moved, &outcome)) return outcome;
+  if (!LoadAndMovePaths(number, path, move, &moved, &outcome)) return outcome;
   if (moved == 0) return Outcome(FileOutcome::Unchanged);
-  return SaveEditorFile(kEditorSessionDocument, session, moved);
+  return SaveEditorFile(number, path, moved);
 }
 
 // A recorded root in the form for roots the code page cannot hold (see
@@ -292,8 +294,12 @@ RelocationReport UpdateIfMoved(const BundlePaths& paths) {
   report.phpIni =
       UpdatePhpSettings(paths, RecordedRoot{wideForm ? "" : firstLine, recordedWide, secondLine});
   report.configXml = UpdateEditorSettings(paths, move);
-  report.sessionXml = UpdateEditorSession(paths, move);
-  if (report.phpIni.Done() && report.configXml.Done() && report.sessionXml.Done()) {
+  report.sessionXml =
+      UpdateEditorPaths(kEditorSessionDocument, paths.editorDir + "session.xml", move);
+  report.shortcutsXml =
+      UpdateEditorPaths(kEditorShortcutsDocument, paths.editorDir + "shortcuts.xml", move);
+  if (report.phpIni.Done() && report.configXml.Done() && report.sessionXml.Done() &&
+      report.shortcutsXml.Done()) {
     report.stateTxt = RecordRoot(record, statePath);
   } else {
     CloseNumberedFile(kStateFileNumber);
@@ -375,6 +381,7 @@ void NoteRelocation(const RelocationReport& report) {
   NoteFileOutcome("php.ini", report.phpIni);
   NoteFileOutcome("config.xml", report.configXml);
   NoteFileOutcome("session.xml", report.sessionXml);
+  NoteFileOutcome("shortcuts.xml", report.shortcutsXml);
   if (report.stateTxt.kind == FileOutcome::Failed) NoteFileOutcome("state.txt", report.stateTxt);
   if (report.stateTxt.kind == FileOutcome::Unchanged)
     NoteRunEvent("state.txt: the recorded root is kept, the next start tries again");

@@ -3,8 +3,8 @@
 // present one, php.ini's own places follow the move and its
 // auto_prepend_file is pointed at the bundle's header script, the editor's
 // file-browser root at the site folder, the editor's own paths (its session,
-// recent files, find folders, theme) follow the move, and the present root
-// is recorded once all of that is done.
+// recent files, find folders, theme, Run commands) follow the move, and the
+// present root is recorded once all of that is done.
 #pragma once
 
 #include <cstdint>
@@ -30,10 +30,11 @@ inline constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
 inline constexpr char kStateLineBreak[] = "\r\n";
 
 // The state file is numbered file 1; the editor's settings are document 0,
-// its session document 1.
+// its session document 1, its shortcuts document 2.
 inline constexpr int kStateFileNumber = 1;
 inline constexpr int kEditorSettingsDocument = 0;
 inline constexpr int kEditorSessionDocument = 1;
+inline constexpr int kEditorShortcutsDocument = 2;
 
 // What became of one file of the update.
 struct FileOutcome {
@@ -77,6 +78,7 @@ struct RelocationReport {
   FileOutcome phpIni;
   FileOutcome configXml;
   FileOutcome sessionXml;
+  FileOutcome shortcutsXml;
   // Moved: Updated when the present root was recorded, Unchanged when the
   // old one was kept because a settings file is not done, Failed when
   // recording it failed.
@@ -84,10 +86,12 @@ struct RelocationReport {
 };
 
 // Reads the recorded root and, when the bundle has moved, moves php.ini's
-// places (php_ini_paths.h) and updates it and config.xml, moves the editor's own paths in
-// config.xml and session.xml (moved_paths.h), and records the present root when all three are done,
-// so that a start that could not update them tries again. Does nothing, not even reading state.txt,
-// without a root or once the end routine has begun.
+// places (php_ini_paths.h) and updates it and config.xml, moves the editor's
+// own paths in the values and texts of config.xml, session.xml and
+// shortcuts.xml (moved_paths.h), and records the present root when all four
+// are done, so that a start that could not update them tries again. Does
+// nothing, not even reading state.txt, without a root or once the end
+// routine has begun.
 RelocationReport UpdateBundleIfMoved(const BundlePaths& paths);
 // Notes in the run's record what the update found and did; a bundle that
 // has not moved notes nothing.

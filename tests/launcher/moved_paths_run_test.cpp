@@ -66,7 +66,26 @@ std::string Config() {
          "server/domains/mysite.local/&#x6587;&#x672C;.txt\" />\n"
          "    </History>\n"
          "    <GUIConfigs>\n        <GUIConfig name=\"stylerTheme\" path=\"" +
-         o + "server/notepad/themes/Obsidian.xml\" />\n    </GUIConfigs>\n</NotepadPlus>\n";
+         o + "server/notepad/themes/Obsidian.xml\" />\n" +
+         "        <GUIConfig name=\"commandLineInterpreter\">" + o +
+         "server/bin/cmd.exe</GUIConfig>\n    </GUIConfigs>\n</NotepadPlus>\n";
+}
+
+// The Run menu as the editor writes it: no declaration, raw quotes in the
+// texts; a command into the bundle, one outside it, one with the bundle's
+// page after a blank.
+std::string Shortcuts() {
+  const std::string& o = kOldRoot;
+  return "<NotepadPlus>\r\n    <InternalCommands />\r\n    <UserDefinedCommands>\r\n"
+         "        <Command name=\"PHP lint\" Ctrl=\"no\" Alt=\"no\" Shift=\"no\" Key=\"0\">\"" +
+         o +
+         "server/modules/php/PHP-5.6-5.7/php\" -l \"$(FULL_CURRENT_PATH)\"</Command>\r\n"
+         "        <Command name=\"Browser\" Ctrl=\"no\" Alt=\"no\" Shift=\"no\" Key=\"0\">"
+         "firefox \"$(FULL_CURRENT_PATH)\"</Command>\r\n"
+         "        <Command name=\"Site\" Ctrl=\"no\" Alt=\"no\" Shift=\"no\" Key=\"0\">xdg-open " +
+         o +
+         "server/domains/mysite.local/index.html</Command>\r\n"
+         "    </UserDefinedCommands>\r\n</NotepadPlus>\r\n";
 }
 
 TEST(MovedPathsRun, TheEditorsPathsFollowTheBundle) {
@@ -78,6 +97,9 @@ TEST(MovedPathsRun, TheEditorsPathsFollowTheBundle) {
   WriteWholeFile(bundle.State(), kOldRoot);
   WriteWholeFile(originals.Path("session.xml"), Session());
   WriteWholeFile(originals.Path("config.xml"), Config());
+  WriteWholeFile(originals.Path("shortcuts.xml"), Shortcuts());
+  const std::string shortcuts = bundle.EditorDir() + "shortcuts.xml";
+  WriteWholeFile(shortcuts, Shortcuts());
   // First a session that does not parse: nothing is recorded, and the next
   // start, with the session mended, finishes the job.
   WriteWholeFile(session, Session().substr(0, 300));
@@ -94,14 +116,22 @@ TEST(MovedPathsRun, TheEditorsPathsFollowTheBundle) {
             "moved 2");
   EXPECT_EQ(
       CheckMovedValues(originals.Path("config.xml"), bundle.Config(), kOldRoot, bundle.Root()),
-      "moved 4");
+      "moved 5");
+  EXPECT_EQ(CheckMovedValues(originals.Path("shortcuts.xml"), shortcuts, kOldRoot, bundle.Root()),
+            "moved 2");
+  EXPECT_NE(ReadWholeFile(shortcuts).find("/php\" -l \"$(FULL_CURRENT_PATH)\"</Command>"),
+            std::string::npos)
+      << ReadWholeFile(shortcuts);
   const std::string record = ReadWholeFile(bundle.Log());
   EXPECT_NE(record.find("session.xml: updated, 2 value(s)"), std::string::npos) << record;
+  EXPECT_NE(record.find("shortcuts.xml: updated, 2 value(s)"), std::string::npos) << record;
 
   // A start in the same place changes nothing more.
   auto before = bundle.Snapshot(session);
+  auto shortcutsBefore = bundle.Snapshot(shortcuts);
   ASSERT_TRUE(bundle.Run());
   EXPECT_EQ(bundle.Snapshot(session), before);
+  EXPECT_EQ(bundle.Snapshot(shortcuts), shortcutsBefore);
 }
 
 // Runs a shell command; its standard output and error together.

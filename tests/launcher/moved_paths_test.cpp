@@ -69,6 +69,49 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"EmptyValue", kOld, kNew, true, U"", U""}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
+// The editor's texts: a path at the start; in a command line also after a
+// double quote or a blank.
+struct TextCase {
+  const char* name;
+  bool command;
+  std::u32string text;
+  std::u32string expected;  // empty: the text is left as it is
+};
+void PrintTo(const TextCase& c, std::ostream* out) { *out << c.name; }
+
+class MovePathsInTextTable : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(MovePathsInTextTable, MovesPathsWhereTheyStart) {
+  const TextCase& c = GetParam();
+  RootMove move{U"D:\\my web\\", U"E:\\new\\", true};
+  std::u32string moved = U"untouched";
+  bool changed = MovePathsInText(c.text, move, c.command, &moved);
+  EXPECT_EQ(changed, !c.expected.empty());
+  EXPECT_TRUE(moved == (changed ? c.expected : U"untouched"));
+  if (changed) {
+    std::u32string again;
+    EXPECT_FALSE(MovePathsInText(moved, move, c.command, &again));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, MovePathsInTextTable,
+    ::testing::Values(
+        TextCase{"RecentFile", false, U"D:\\my web\\a.php", U"E:\\new\\a.php"},
+        TextCase{"OnlyAtTheStartOfOtherTexts", false, U"cmd /k D:\\my web\\a.bat", U""},
+        TextCase{"QuotedProgramAndArgument", true,
+                 U"\"D:\\my web\\php\\php.exe\" -l \"$(FULL_CURRENT_PATH)\"",
+                 U"\"E:\\new\\php\\php.exe\" -l \"$(FULL_CURRENT_PATH)\""},
+        TextCase{"AfterABlank", true, U"cmd /k d:\\MY WEB\\a.bat D:\\my web\\b",
+                 U"cmd /k E:\\new\\a.bat E:\\new\\b"},
+        TextCase{"NotInsideAWord", true, U"x=D:\\my web\\a", U""},
+        TextCase{"OutsideTheBundle", true,
+                 U"\"C:\\Program Files\\Firefox\\firefox.exe\" \"$(FULL_CURRENT_PATH)\"", U""},
+        TextCase{"SharesOnlyTheRootsText", true, U"\"D:\\my web2\\a.exe\"", U""},
+        TextCase{"InsideTheNewRoot", true, U"\"E:\\new\\a.exe\"", U""},
+        TextCase{"EmptyText", true, U"", U""}),
+    [](const ::testing::TestParamInfo<TextCase>& info) { return std::string(info.param.name); });
+
 // php.ini's values, read as lists of places in the file's bytes.
 struct IniCase {
   const char* name;
