@@ -199,7 +199,7 @@ FileOutcome UpdateEditorPaths(int number, const std::string& path, const RootMov
 bool RecordedWideRoot(std::string_view firstLine, std::u16string* wide) {
   std::string_view mark(kUtf8Mark);
   if (firstLine.substr(0, mark.size()) != mark) return false;
-  *wide = WideFromPathKey(firstLine.substr(mark.size()));
+  *wide = PathKey::FromText(firstLine.substr(mark.size())).Wide();
   return true;
 }
 
@@ -229,7 +229,7 @@ FileOutcome RecordRoot(const std::string& record, const std::string& statePath) 
 // What state.txt holds for the present root (see kUtf8Mark).
 std::string StateRecordOf(const BundlePaths& paths) {
   if (paths.rootHeld) return paths.rootDir;
-  return kUtf8Mark + PathKey(paths.wideRoot) + kStateLineBreak + paths.shortRoot;
+  return kUtf8Mark + paths.rootKey.Text() + kStateLineBreak + paths.shortRoot;
 }
 
 RelocationReport UpdateIfMoved(const BundlePaths& paths) {
