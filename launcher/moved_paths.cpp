@@ -2,11 +2,9 @@
 
 #include <cstring>
 
-#include "launcher/element_text.h"
 #include "system/platform.h"
 #include "xml/attribute_markup.h"
 #include "xml/xml_document.h"
-#include "xml/xml_library.h"
 
 namespace qg {
 
@@ -111,17 +109,6 @@ XmlNode* NextNode(XmlNode* node, const XmlNode* top) {
   return nullptr;
 }
 
-// Stores `codes` as the value of `node`'s attribute `name`; false, with the
-// last error saying why, when it could not be stored.
-bool StoreValue(XmlNode* node, const char* name, const std::u32string& codes) {
-  bool markup = false;
-  std::string stored = StoredFromCodePoints(node, codes, &markup);
-  Sys().SetLastError(NO_ERROR_CODE);
-  if (markup) return SetNodeAttributeMarkup(node, name, stored.c_str());
-  SetNodeAttribute(node, name, stored.c_str());
-  return Sys().GetLastError() == NO_ERROR_CODE;
-}
-
 }  // namespace
 
 int MovePathValues(XmlNode* top, const RootMove& move, std::uint32_t* error) {
@@ -132,7 +119,7 @@ int MovePathValues(XmlNode* top, const RootMove& move, std::uint32_t* error) {
     if (node->kind != ElementNode || !node->attributes) continue;
     for (int i = 0; i < node->attributeCount; ++i) {
       if (!MovePathValue(AttributeCharacters(node, i), move, &moved)) continue;
-      if (!StoreValue(node, node->attributes[2 * i], moved)) {
+      if (!SetNodeAttributeCharacters(node, node->attributes[2 * i], moved)) {
         *error = Sys().GetLastError();
         return -1;
       }
@@ -147,11 +134,13 @@ int MovePathTexts(XmlNode* top, const RootMove& move, std::uint32_t* error) {
   int changed = 0;
   std::u32string text, moved;
   for (XmlNode* node = top; node; node = NextNode(node, top)) {
-    if (!ElementTextCharacters(node, &text)) continue;
+    if (node->kind != ElementNode || node->firstChild || !node->text || !*node->text) continue;
+    text = TextCharacters(node);
+    if (text.find(U'\n') != std::u32string::npos) continue;
     bool command = node->name && std::strcmp(node->name, kCommandElement) == 0;
     if (!MovePathsInText(text, move, command, &moved)) continue;
     Sys().SetLastError(NO_ERROR_CODE);
-    if (!SetElementTextCharacters(node, moved)) {
+    if (!SetNodeTextCharacters(node, moved)) {
       *error = Sys().GetLastError();
       return -1;
     }

@@ -81,31 +81,58 @@ bool Referenced(const char* name, std::size_t length, char32_t* code) {
 
 }  // namespace
 
+std::size_t PutReference(char32_t code, char* out) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  char digits[8];
+  int count = 0;
+  for (char32_t rest = code; rest || count < 4; rest >>= 4) digits[count++] = kHex[rest & 0xF];
+  std::size_t length = 3;
+  if (out) std::memcpy(out, "&#x", 3);
+  while (count > 0) {
+    --count;
+    if (out) out[length] = digits[count];
+    ++length;
+  }
+  if (out) out[length] = ';';
+  return length + 1;
+}
+
 std::size_t PutMarkupCharacter(char32_t code, bool reference, char* out) {
-  char spelled[kLongestReference];
-  std::size_t length = 0;
   if (code < 0x80) {
     if (const char* entity = AttributeEntity(static_cast<unsigned char>(code))) {
-      length = std::strlen(entity);
-      std::memcpy(spelled, entity, length);
-    } else {
-      spelled[length++] = static_cast<char>(code);
+      std::size_t length = std::strlen(entity);
+      if (out) std::memcpy(out, entity, length);
+      return length;
     }
+  } else if (code > 0xFFFF) {
+    // The pair of UTF-16 surrogates, as the editor writes such a character.
+    std::size_t high = PutReference(0xD800 + ((code - 0x10000) >> 10), out);
+    return high + PutReference(0xDC00 + ((code - 0x10000) & 0x3FF), out ? out + high : nullptr);
   } else if (reference || code > 0xFF) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    char digits[8];
-    int count = 0;
-    for (char32_t rest = code; rest || count < 4; rest >>= 4) digits[count++] = kHex[rest & 0xF];
-    std::memcpy(spelled, "&#x", 3);
-    length = 3;
-    while (count > 0) spelled[length++] = digits[--count];
-    spelled[length++] = ';';
-  } else {
-    spelled[length++] = static_cast<char>(code);
+    return PutReference(code, out);
   }
-  if (out) std::memcpy(out, spelled, length);
-  return length;
+  if (out) *out = static_cast<char>(code);
+  return 1;
 }
+
+namespace {
+
+// The number a character reference at `p` (before `end`) names, and `*next`
+// just past it; false when `p` starts none.
+bool ReferenceAt(const char* p, const char* end, char32_t* code, const char** next) {
+  if (end - p < 4 || p[0] != '&' || p[1] != '#') return false;
+  const void* semicolon = std::memchr(p + 1, ';', static_cast<std::size_t>(end - p - 1));
+  if (!semicolon) return false;
+  auto* after = static_cast<const char*>(semicolon);
+  if (!Referenced(p + 1, static_cast<std::size_t>(after - p - 1), code)) return false;
+  *next = after + 1;
+  return true;
+}
+
+bool IsHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+}  // namespace
 
 char32_t NextStoredCharacter(const char** at, const char* end, bool markup) {
   const char* p = *at;
@@ -118,6 +145,14 @@ char32_t NextStoredCharacter(const char** at, const char* end, bool markup) {
       Referenced(p + 1, static_cast<std::size_t>(static_cast<const char*>(semicolon) - p - 1),
                  &code)) {
     *at = static_cast<const char*>(semicolon) + 1;
+    // A reference to a high surrogate followed at once by one to a low
+    // surrogate is the one character the pair stands for.
+    char32_t low = 0;
+    const char* next = nullptr;
+    if (IsHighSurrogate(code) && ReferenceAt(*at, end, &low, &next) && IsLowSurrogate(low)) {
+      *at = next;
+      return 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+    }
     return code;
   }
   return byte;
@@ -141,20 +176,24 @@ std::u32string CodePointsFromNarrow(const char* text) {
   return bytes;
 }
 
-std::u32string AttributeCharacters(const XmlNode* node, int index) {
-  if (!node || node->kind != ElementNode || index < 0 || index >= node->attributeCount ||
-      !node->attributes)
-    return {};
-  const char* stored = node->attributes[2 * index + 1];
-  bool markup = IsMarkupValue(node, index);
+namespace {
+
+// Whether a tree's own bytes from 0x80 on are UTF-8 (a file's own bytes,
+// labelled UTF-8 or not labelled).
+bool HoldsUtf8Bytes(const XmlNode* node) {
   const XmlDocument* document = LookupObject(XmlDocumentTable(), node->documentNumber);
-  bool utf8Bytes =
-      document && document->keepsFileBytes &&
-      (!document->declaredEncoding || EqualIgnoringAsciiCase(document->declaredEncoding, "UTF-8"));
-  if (!utf8Bytes) return CodePointsFromStored(stored, markup);
-  // The file's own bytes from 0x80 on, in runs, are UTF-8; references and
-  // ASCII are read as they stand.
+  return document && document->keepsFileBytes &&
+         (!document->declaredEncoding ||
+          EqualIgnoringAsciiCase(document->declaredEncoding, "UTF-8"));
+}
+
+// The characters of a stored value or text: its own bytes from 0x80 on, in
+// runs, as UTF-8 when `utf8Bytes`, else as the characters of their codes;
+// references and ASCII as they stand. With `lineEnds`, the text's own CR LF
+// and CR are read as LF.
+std::u32string StoredCharacters(const char* stored, bool markup, bool utf8Bytes, bool lineEnds) {
   std::u32string codes;
+  if (!stored) return codes;
   std::string run;
   auto flush = [&] {
     for (std::size_t i = 0; i < run.size();) {
@@ -172,15 +211,84 @@ std::u32string AttributeCharacters(const XmlNode* node, int index) {
   for (const char* at = stored; at < end;) {
     const char* start = at;
     char32_t code = NextStoredCharacter(&at, end, markup);
-    if (at == start + 1 && static_cast<unsigned char>(*start) >= 0x80) {
+    bool own = at == start + 1;
+    if (own && utf8Bytes && static_cast<unsigned char>(*start) >= 0x80) {
       run += *start;
       continue;
     }
     flush();
+    if (own && lineEnds && code == '\r') {
+      if (at < end && *at == '\n') ++at;
+      code = '\n';
+    }
     codes += code;
   }
   flush();
   return codes;
+}
+
+// Line end of the file `node` belongs to, as its text stores it.
+const char* LineEndOf(const XmlNode* node) {
+  const XmlDocument* document = LookupObject(XmlDocumentTable(), node->documentNumber);
+  if (!document) return "\n";
+  return document->lineEnding == CrLf ? "\r\n" : document->lineEnding == Cr ? "\r" : "\n";
+}
+
+}  // namespace
+
+std::u32string AttributeCharacters(const XmlNode* node, int index) {
+  if (!node || node->kind != ElementNode || index < 0 || index >= node->attributeCount ||
+      !node->attributes)
+    return {};
+  return StoredCharacters(node->attributes[2 * index + 1], IsMarkupValue(node, index),
+                          HoldsUtf8Bytes(node), false);
+}
+
+std::u32string TextCharacters(const XmlNode* node) {
+  if (!node || node->kind != ElementNode) return {};
+  return StoredCharacters(node->text, (node->flags & kMarkupText) != 0, HoldsUtf8Bytes(node), true);
+}
+
+bool SetNodeAttributeCharacters(XmlNode* node, const char* name, std::u32string_view codes) {
+  if (!node || node->kind != ElementNode) {
+    Sys().SetLastError(ERROR_INVALID_PARAMETER_CODE);
+    return false;
+  }
+  bool markup = false;
+  std::string stored = StoredFromCodePoints(node, codes, &markup);
+  if (markup) return SetNodeAttributeMarkup(node, name, stored.c_str());
+  // SetNodeAttribute says only through the last error that it failed.
+  std::uint32_t before = Sys().GetLastError();
+  Sys().SetLastError(NO_ERROR_CODE);
+  SetNodeAttribute(node, name, stored.c_str());
+  if (Sys().GetLastError() != NO_ERROR_CODE) return false;
+  Sys().SetLastError(before);
+  return true;
+}
+
+bool SetNodeTextCharacters(XmlNode* node, std::u32string_view codes) {
+  if (!node || node->kind != ElementNode) {
+    Sys().SetLastError(ERROR_INVALID_PARAMETER_CODE);
+    return false;
+  }
+  const XmlDocument* document = LookupObject(XmlDocumentTable(), node->documentNumber);
+  char32_t kept = document && document->keepsFileBytes ? 0x7F : 0xFF;
+  bool markup = false;
+  for (char32_t code : codes) markup = markup || code > kept || code == '\r';
+  const char* lineEnd = LineEndOf(node);
+  std::string stored;
+  for (char32_t code : codes) {
+    if (code == '\n') {
+      stored += lineEnd;
+    } else if (!markup) {
+      stored += static_cast<char>(code);
+    } else if (code == '&' || code == '<' || code == '>' || code == '\r' || code > 0x7F) {
+      Append(&stored, code, true);
+    } else {
+      stored += static_cast<char>(code);
+    }
+  }
+  return StoreNodeText(node, stored.c_str(), markup);
 }
 
 std::string StoredFromCodePoints(const XmlNode* node, std::u32string_view codes, bool* markup) {

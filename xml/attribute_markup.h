@@ -29,8 +29,11 @@ bool AttributeMarkupFromWide(std::u16string_view text, std::string* markup);
 // `markup` tells how it is stored (IsNodeAttributeMarkup, or the node's
 // kMarkupText flag): markup has its character references and the five
 // predefined entities decoded; every other byte, and every byte of plain
-// text, is the character of that code (0-255). An '&' that starts no
-// reference is taken as itself. A null `stored` gives no characters.
+// text, is the character of that code (0-255). A reference to a high
+// surrogate followed at once by one to a low surrogate gives the one
+// character the pair stands for; a reference to a surrogate outside such a
+// pair gives its number (D800-DFFF). An '&' that starts no reference is
+// taken as itself. A null `stored` gives no characters.
 std::u32string CodePointsFromStored(const char* stored, bool markup);
 
 // The characters of an 8-bit text in the system's ANSI code page (a path,
@@ -44,11 +47,33 @@ std::u32string CodePointsFromNarrow(const char* text);
 // bytes labelled UTF-8 (or not labelled) those bytes are read as UTF-8.
 std::u32string AttributeCharacters(const XmlNode* node, int index);
 
+// Sets `node`'s attribute `name` (replaced or appended) to the characters
+// `codes`, stored as StoredFromCodePoints chooses: the one way to write a
+// value given in characters. False, with nothing changed and the platform's
+// last error set to the cause, as SetNodeAttributeMarkup reports it.
+bool SetNodeAttributeCharacters(XmlNode* node, const char* name, std::u32string_view codes);
+
+// The characters of an element's text (all of it, the pieces between its
+// children included) as a parser that honours the file's declaration reads
+// them: decoded as AttributeCharacters decodes a value, with every line end
+// the text keeps (CR LF, CR, LF) read as one LF. Nothing for another kind
+// of node.
+std::u32string TextCharacters(const XmlNode* node);
+
+// Sets the text of an element without children to the characters `codes`:
+// plain text when the tree keeps every one of them as a byte and none is a
+// CR, else markup (references for what the tree cannot keep, "&#13;" for a
+// CR, '&', '<' and '>' escaped). An LF is stored as the file's line end.
+// False, with nothing changed and the platform's last error set to the
+// cause, as SetNodeTextMarkup reports it.
+bool SetNodeTextCharacters(XmlNode* node, std::u32string_view codes);
+
 // What the tree of `node`'s document stores for the characters `codes` as an
 // attribute value: plain 8-bit text, with `*markup` false, when the tree
 // keeps every one of them (all ASCII in a tree of a file's own bytes, all up
 // to U+00FF in any other); else markup with `*markup` true, in which every
-// character above U+007F is a reference. Store it with SetNodeAttribute or
+// character above U+007F is a reference (one beyond U+FFFF as the pair of
+// references to its surrogates, as the editor writes it). Store it with SetNodeAttribute or
 // SetNodeAttributeMarkup accordingly.
 std::string StoredFromCodePoints(const XmlNode* node, std::u32string_view codes, bool* markup);
 
@@ -59,10 +84,15 @@ std::string StoredFromCodePoints(const XmlNode* node, std::u32string_view codes,
 char32_t NextStoredCharacter(const char** at, const char* end, bool markup);
 
 // Puts into `out` (when not null) how a value's markup spells `code`: an
-// ASCII character escaped as the writer escapes attribute values, any other
-// as a reference when `reference` is set, else as the byte of its code (only
-// for codes up to 255). Returns the bytes, at most kLongestReference.
+// ASCII character escaped as the writer escapes attribute values, one beyond
+// U+FFFF as the references to its two UTF-16 surrogates, any other as a
+// reference when `reference` is set, else as the byte of its code (only for
+// codes up to 255). Returns the bytes, at most kLongestReference.
 std::size_t PutMarkupCharacter(char32_t code, bool reference, char* out);
-inline constexpr std::size_t kLongestReference = 10;  // "&#x10FFFF;"
+inline constexpr std::size_t kLongestReference = 16;  // "&#xDBFF;&#xDFFF;"
+
+// Puts into `out` (when not null) the one reference to the number `code`
+// ("&#x1F389;", "&#xD83C;" for a lone surrogate); returns its bytes.
+std::size_t PutReference(char32_t code, char* out);
 
 }  // namespace qg

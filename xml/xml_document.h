@@ -171,6 +171,11 @@ inline bool IsMarkupValue(const XmlNode* node, int index) {
 // memory for the marks runs out (only a mark that is set can need it).
 bool MarkMarkupValue(XmlNode* node, int index, bool markup);
 
+// Replaces the text of an element without children with a copy of `text`,
+// marked as markup or plain; false, with nothing changed and the last error
+// set, for another node or when memory runs out (SetNodeTextMarkup).
+bool StoreNodeText(XmlNode* node, const char* text, bool markup);
+
 // A zero-filled node from the shared NodePool, or null.
 XmlNode* TakeNode();
 // Hands a node back to the NodePool.

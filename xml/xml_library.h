@@ -48,6 +48,15 @@ void SetNodeAttribute(XmlNode* node, const char* name, const char* value);
 // when memory for it cannot be had, ERROR_INVALID_PARAMETER_CODE for a node
 // that is not an element).
 bool SetNodeAttributeMarkup(XmlNode* node, const char* name, const char* markup);
+// Replaces the text of an element that has no children with `markup`, given
+// in the form it takes in the file and written as it is: character data with
+// its references, '&', '<' and '>' escaped ("&amp;"), line ends as the file
+// has them. Empty markup leaves the element empty ("<a/>"). False, with
+// nothing changed and the platform's last error set to the cause
+// (ERROR_NOT_ENOUGH_MEMORY_CODE when memory for it cannot be had,
+// ERROR_INVALID_PARAMETER_CODE for a node that is not an element or has
+// children).
+bool SetNodeTextMarkup(XmlNode* node, const char* markup);
 // The value of an element's attribute as the tree stores it, or null when it
 // has none of that name: plain 8-bit text, or markup (as set by
 // SetNodeAttributeMarkup, or as loading stores a value that holds a character

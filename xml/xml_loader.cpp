@@ -185,7 +185,7 @@ void AppendText(XmlDocument* document, const char* bytes, std::size_t length,
       i += sequence.size;
       if (sequence.skipped) continue;  // the parser never delivers one
       if (markup && (reference || !KeptAsByte(document, sequence.code))) {
-        out += PutMarkupCharacter(sequence.code, true, out);
+        out += PutReference(sequence.code, out);
       } else if (sequence.complete && sequence.size == 2 && sequence.code < 256) {
         *out++ = static_cast<char>(sequence.code);
       } else {
@@ -346,7 +346,8 @@ bool RawAttributeValue(const char* tag, std::size_t length, int index, const cha
 std::size_t MarkupFromFile(const char* raw, std::size_t length, char* out) {
   std::size_t made = 0;
   auto put = [&](char32_t code, bool reference) {
-    made += PutMarkupCharacter(code, reference, out ? out + made : nullptr);
+    char* at = out ? out + made : nullptr;
+    made += code > 0xFFFF ? PutReference(code, at) : PutMarkupCharacter(code, reference, at);
   };
   for (std::size_t i = 0; i < length;) {
     char c = raw[i];
@@ -378,7 +379,9 @@ std::size_t MarkupFromParsed(const XmlDocument* document, const char* utf8, char
     i += sequence.size;
     bool reference = !KeptAsByte(document, sequence.code);
     lost = lost || reference;
-    made += PutMarkupCharacter(sequence.code, reference, out ? out + made : nullptr);
+    char* at = out ? out + made : nullptr;
+    made +=
+        reference ? PutReference(sequence.code, at) : PutMarkupCharacter(sequence.code, false, at);
   }
   return lost ? made : SIZE_MAX;
 }

@@ -1,5 +1,5 @@
 // Finding a node by a slash-separated path, and setting an element's
-// attribute.
+// attribute or text.
 #include <cstring>
 
 #include "system/platform.h"
@@ -180,6 +180,28 @@ bool SetNodeAttributeMarkup(XmlNode* node, const char* name, const char* markup)
     return false;
   }
   return true;
+}
+
+bool StoreNodeText(XmlNode* node, const char* text, bool markup) {
+  if (!node || node->kind != ElementNode || node->firstChild) {
+    Sys().SetLastError(ERROR_INVALID_PARAMETER_CODE);
+    return false;
+  }
+  char* copy = CopyIndividual(text);
+  if (!copy) {
+    Sys().SetLastError(ERROR_NOT_ENOUGH_MEMORY_CODE);
+    return false;
+  }
+  if (IsIndividual(node->text)) Sys().HeapFree(node->text);
+  node->text = copy;
+  node->textLength = static_cast<std::uint32_t>(std::strlen(copy));
+  node->flags =
+      static_cast<std::uint16_t>(markup ? node->flags | kMarkupText : node->flags & ~kMarkupText);
+  return true;
+}
+
+bool SetNodeTextMarkup(XmlNode* node, const char* markup) {
+  return StoreNodeText(node, markup, true);
 }
 
 const char* GetNodeAttribute(const XmlNode* node, const char* name) {

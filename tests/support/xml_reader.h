@@ -32,10 +32,35 @@ inline std::string CommandOutput(const std::string& command, const std::string& 
   return pclose(pipe) == 0 ? out : failed;
 }
 
+// Python lines that make xml.etree's parse read a file with each pair of
+// references to UTF-16 surrogates (as the editor writes a character beyond
+// U+FFFF, "&#xD83C;&#xDF89;") turned into the one reference to the
+// character: its parser, like libexpat, rejects a reference to a surrogate.
+inline const char* JoinSurrogatePairsInPython() {
+  return "import re, xml.etree.ElementTree\n"
+         "def _number(r): return int(r[3:-1], 16) if r[2:3] in b'xX' else int(r[2:-1])\n"
+         "def _joined(data):\n"
+         "  out, at, refs = [], 0, list(re.finditer(rb'&#(x[0-9A-Fa-f]+|[0-9]+);', data))\n"
+         "  for m, n in zip(refs, refs[1:] + [None]):\n"
+         "    if m.start() < at: continue\n"
+         "    h = _number(m.group())\n"
+         "    if n and n.start() == m.end() and 0xD800 <= h < 0xDC00 and "
+         "0xDC00 <= _number(n.group()) < 0xE000:\n"
+         "      c = 0x10000 + ((h - 0xD800) << 10) + (_number(n.group()) - 0xDC00)\n"
+         "      out += [data[at:m.start()], b'&#x%X;' % c]\n"
+         "      at = n.end()\n"
+         "  return b''.join(out) + data[at:]\n"
+         "def _parse(source, parser=None):\n"
+         "  with open(source, 'rb') as f: data = _joined(f.read())\n"
+         "  return xml.etree.ElementTree.ElementTree(xml.etree.ElementTree.fromstring(data))\n"
+         "xml.etree.ElementTree.parse = _parse\n";
+}
+
 // Runs `script` with the files as its arguments; its standard output, or
-// "<unreadable>" when it fails (a file does not parse).
+// "<unreadable>" when it fails (a file does not parse). The files are read
+// with pairs of surrogate references joined (JoinSurrogatePairsInPython).
 inline std::string RunPythonOn(const std::string& script, const std::vector<std::string>& paths) {
-  std::string command = "python3 -c " + ShellQuoted(script);
+  std::string command = "python3 -c " + ShellQuoted(JoinSurrogatePairsInPython() + script);
   for (const std::string& path : paths) command += " " + ShellQuoted(path);
   return CommandOutput(command + " 2>/dev/null", "<unreadable>");
 }

@@ -571,16 +571,10 @@ TEST_F(XmlLoadTest, StoredValuesDecodeToTheirCharacters) {
     EXPECT_EQ(std::string(stored), c.stored);
     EXPECT_EQ(IsNodeAttributeMarkup(document->mainNode, "v"), c.markup);
     EXPECT_EQ(CodePointsFromStored(stored, c.markup), c.codes);
-    // Encoded for this tree and set again, the value saves as it loaded.
+    // Set again as characters, the value saves as it loaded.
     std::string before = Save();
-    bool markup = false;
-    std::string again = StoredFromCodePoints(document->mainNode, c.codes, &markup);
-    if (markup) {
-      ASSERT_TRUE(SetNodeAttributeMarkup(document->mainNode, "v", again.c_str()));
-    } else {
-      SetNodeAttribute(document->mainNode, "v", again.c_str());
-    }
-    EXPECT_EQ(CodePointsFromStored(GetNodeAttribute(document->mainNode, "v"), markup), c.codes);
+    ASSERT_TRUE(SetNodeAttributeCharacters(document->mainNode, "v", c.codes));
+    EXPECT_EQ(AttributeCharacters(document->mainNode, 0), c.codes);
     // Only a tree without file bytes beyond ASCII spells them as it did.
     if (c.file.find_first_of("\xE9\xEF") == std::string::npos) {
       EXPECT_EQ(Save(), before);
@@ -594,6 +588,49 @@ TEST_F(XmlLoadTest, StoredValuesDecodeToTheirCharacters) {
   EXPECT_EQ(StoredFromCodePoints(document->mainNode, U"\u00E9<\u0420", &markup),
             "&#x00E9;&lt;&#x0420;");
   EXPECT_TRUE(markup);
+}
+
+// An element's text read as characters, and set from characters: stored
+// plain where the tree keeps every character as a byte, else as markup;
+// line ends as the file has them.
+TEST_F(XmlLoadTest, TextReadAndSetAsCharacters) {
+  struct Case {
+    const char* name;
+    std::string file;
+    std::u32string read;
+    std::u32string set;
+    std::string saved;
+  } cases[] = {
+      {"plain, CR LF file", "<r>\r\n<a>x &amp; y</a></r>", U"x & y", U"p\nq<",
+       "<r>\r\n<a>p\r\nq&lt;</a></r>"},
+      {"references", "<r><a>&#x420;&#13;&#233;</a></r>", U"\u0420\r\u00E9", U"\u00E9&\U0001F389",
+       "<r><a>&#x00E9;&amp;&#xD83C;&#xDF89;</a></r>"},
+      {"a CR is kept as a reference", "<r><a>x</a></r>", U"x", U"a\rb", "<r><a>a&#13;b</a></r>"},
+      {"UTF-8 bytes of the file", "<r><a>\xC3\xA9</a></r>", U"\u00E9", U"\u00E9",
+       "<r><a>&#x00E9;</a></r>"},
+      {"emptied", "<r><a>x</a></r>", U"x", U"", "<r><a/></r>"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    XmlDocument* document = Load(c.file);
+    ASSERT_NE(document, nullptr);
+    ASSERT_EQ(GetParseStatus(0), 0);
+    XmlNode* a = FindNodeByPath(document->mainNode, "a");
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(TextCharacters(a), c.read);
+    ASSERT_TRUE(SetNodeTextCharacters(a, c.set));
+    EXPECT_EQ(TextCharacters(a), c.set);
+    EXPECT_EQ(Save(0, WithoutDeclaration), c.saved);
+  }
+  XmlDocument* document = Load("<r>x<a/></r>");
+  ASSERT_NE(document, nullptr);
+  EXPECT_EQ(TextCharacters(document->mainNode), U"x");
+  EXPECT_FALSE(SetNodeTextCharacters(document->mainNode, U"y"));  // it has a child
+  EXPECT_EQ(Sys().GetLastError(), ERROR_INVALID_PARAMETER_CODE);
+  EXPECT_FALSE(SetNodeTextMarkup(document->root, "y"));
+  ASSERT_TRUE(SetNodeTextMarkup(document->mainNode->firstChild, "&#xD83C;&#xDF89;&amp;"));
+  EXPECT_EQ(TextCharacters(document->mainNode->firstChild), U"\U0001F389&");
+  EXPECT_EQ(Save(0, WithoutDeclaration), "<r>x<a>&#xD83C;&#xDF89;&amp;</a></r>");
 }
 
 TEST_F(XmlLoadTest, ReleasingTheLibraryReturnsEveryByte) {
