@@ -41,6 +41,12 @@ struct BundlePaths {
   bool RootKnown() const { return !rootDir.empty() || !wideRoot.empty(); }
 };
 
+// The root as PHP is given it: its bytes when the code page holds it, else
+// its short form (empty when it has none), which PHP 5 and PHP 7 read alike.
+inline const std::string& PhpRootOf(const BundlePaths& paths) {
+  return paths.rootHeld ? paths.rootDir : paths.shortRoot;
+}
+
 // The paths of the bundle whose root is the current directory.
 BundlePaths ComposeBundlePaths();
 // The same for a given root (the separator is appended when missing); its

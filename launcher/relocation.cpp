@@ -40,11 +40,18 @@ FileOutcome FailedNow(const char* reason = nullptr) {
 
 // The root state.txt holds, in the forms it was recorded in: its bytes for
 // a root the code page held, else its long form and its short form (see
-// kUtf8Mark).
+// kUtf8Mark); read once, each other form made from these.
 struct RecordedRoot {
   std::string ansi;
   std::u16string wide;
   std::string shortForm;
+
+  // Its characters, decoded as the platform decodes a root.
+  std::u32string Characters() const {
+    return wide.empty() ? CodePointsFromNarrow(ansi.c_str()) : CodePointsFromWide(wide);
+  }
+  // As the run's record shows it.
+  std::string RecordText() const { return wide.empty() ? ansi : RecordTextOf(wide); }
 };
 
 // The moves of php.ini's places, in its bytes (php_ini_paths.h): from the
@@ -52,8 +59,7 @@ struct RecordedRoot {
 // the code page holds it now, and from its recorded short form; to the
 // present root's bytes, or its short form when the code page cannot hold it.
 std::vector<RootMove> PhpIniMoves(const RecordedRoot& recorded, const BundlePaths& paths) {
-  const std::u32string present =
-      CharactersOfBytes(paths.rootHeld ? paths.rootDir : paths.shortRoot);
+  const std::u32string present = CharactersOfBytes(PhpRootOf(paths));
   std::string longForm = recorded.ansi;
   if (!recorded.wide.empty() && !AnsiPathOf(recorded.wide, &longForm)) longForm.clear();
   std::vector<RootMove> moves;
@@ -72,14 +78,13 @@ FileOutcome UpdatePhpSettings(const BundlePaths& paths, const RecordedRoot& reco
   // PHP 5 reads the value in the ANSI code page, PHP 7.1 and later in
   // UTF-8: a root the code page cannot hold is given by its short form,
   // plain ASCII, which reads the same in both.
-  std::string phpDir = paths.phpDir;
-  if (!paths.rootHeld) {
-    if (paths.shortRoot.empty())
-      return Outcome(FileOutcome::LeftAlone,
-                     "the folder has no short (8.3) name to give PHP in place of its own; the "
-                     "next start tries again");
-    phpDir = paths.shortRoot + paths.phpDir;
-  }
+  if (PhpRootOf(paths).empty())
+    return Outcome(FileOutcome::LeftAlone,
+                   "the folder has no short (8.3) name to give PHP in place of its own; the "
+                   "next start tries again");
+  // The folders of a root the code page cannot hold are relative ones
+  // (bundle_paths.h): PHP gets them below the short form.
+  const std::string phpDir = paths.rootHeld ? paths.phpDir : paths.shortRoot + paths.phpDir;
   Sys().SetLastError(NO_ERROR_CODE);
   bool found = OpenIniFile((paths.phpDir + "php.ini").c_str(), 0) != 0;
   bool missing = !found && Sys().GetLastError() == ERROR_FILE_NOT_FOUND_CODE;
@@ -194,8 +199,8 @@ FileOutcome UpdateEditorPaths(int number, const std::string& path, const RootMov
   return SaveEditorFile(number, path, moved);
 }
 
-// A recorded root in the form for roots the code page cannot hold (see
-// kUtf8Mark): true, with its wide form.
+// Whether state.txt's first line holds a root in the form for roots the
+// code page cannot hold (see kUtf8Mark); true, with its wide form.
 bool RecordedWideRoot(std::string_view firstLine, std::u16string* wide) {
   std::string_view mark(kUtf8Mark);
   if (firstLine.substr(0, mark.size()) != mark) return false;
@@ -205,9 +210,9 @@ bool RecordedWideRoot(std::string_view firstLine, std::u16string* wide) {
 
 // The move from the recorded root, in characters, to the present one,
 // decoded as the platform decodes the root.
-RootMove MoveFrom(std::u32string oldRoot, const BundlePaths& paths) {
+RootMove MoveFrom(const RecordedRoot& recorded, const BundlePaths& paths) {
   RootMove move;
-  move.oldRoot = std::move(oldRoot);
+  move.oldRoot = recorded.Characters();
   move.newRoot = paths.rootHeld ? CodePointsFromNarrow(paths.rootDir.c_str())
                                 : CodePointsFromWide(paths.wideRoot);
   move.ignoreAsciiCase = Sys().FileNamesIgnoreCase();
@@ -272,10 +277,12 @@ RelocationReport UpdateIfMoved(const BundlePaths& paths) {
     CloseNumberedFile(kStateFileNumber);
     return report;
   }
-  std::u16string recordedWide;
-  const bool wideForm = RecordedWideRoot(firstLine, &recordedWide);
+  RecordedRoot recorded;
+  const bool wideForm = RecordedWideRoot(firstLine, &recorded.wide);
   std::string secondLine = wideForm ? ReadLine(kStateFileNumber, Ascii) : "";
-  report.recordedRoot = wideForm ? RecordTextOf(recordedWide) : firstLine;
+  if (!wideForm) recorded.ansi = firstLine;
+  recorded.shortForm = secondLine;
+  report.recordedRoot = recorded.RecordText();
   report.recordedShortRoot = secondLine;
   std::string record = StateRecordOf(paths);
   bool same = paths.rootHeld
@@ -289,10 +296,8 @@ RelocationReport UpdateIfMoved(const BundlePaths& paths) {
   report.status = RelocationReport::Moved;
   // Both settings are brought up to date on every start until both are
   // done; only then is the new root recorded.
-  RootMove move = MoveFrom(
-      wideForm ? CodePointsFromWide(recordedWide) : CodePointsFromNarrow(firstLine.c_str()), paths);
-  report.phpIni =
-      UpdatePhpSettings(paths, RecordedRoot{wideForm ? "" : firstLine, recordedWide, secondLine});
+  RootMove move = MoveFrom(recorded, paths);
+  report.phpIni = UpdatePhpSettings(paths, recorded);
   report.configXml = UpdateEditorSettings(paths, move);
   report.sessionXml =
       UpdateEditorPaths(kEditorSessionDocument, paths.editorDir + "session.xml", move);
