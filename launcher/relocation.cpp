@@ -89,9 +89,12 @@ FileOutcome UpdatePhpSettings(const BundlePaths& paths, const RecordedRoot& reco
   bool found = OpenIniFile((paths.phpDir + "php.ini").c_str(), 0) != 0;
   bool missing = !found && Sys().GetLastError() == ERROR_FILE_NOT_FOUND_CODE;
   FileOutcome outcome = Outcome(missing ? FileOutcome::Created : FileOutcome::Updated);
-  outcome.movedValues = MoveIniPathValues(PhpIniMoves(recorded, paths), ThisPlatformsIniPaths(),
-                                          kPhpGroup, kPrependKey);
-  if (outcome.movedValues < 0) outcome = FailedWith(ERROR_NOT_ENOUGH_MEMORY_CODE);
+  // A file that could not be read has no places to move; the write says why.
+  if (found) {
+    outcome.movedValues = MoveIniPathValues(PhpIniMoves(recorded, paths), ThisPlatformsIniPaths(),
+                                            kPhpGroup, kPrependKey);
+    if (outcome.movedValues < 0) outcome = FailedNow();
+  }
   SelectIniGroup(kPhpGroup);
   std::string value = "\"" + phpDir + kHeaderScript + "\"";
   if (outcome.Done() && !WriteIniString(kPrependKey, value.c_str())) outcome = FailedNow();

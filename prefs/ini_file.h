@@ -40,7 +40,8 @@ using IniValueEdit = const char* (*)(const IniKeyLine& line, void* context);
 // Hands every key line of the loaded file to `edit`, in file order, and sets
 // each new value it gives in place (the line keeps its key, group and
 // place). All or nothing: the number of values changed, or -1, with nothing
-// changed, when memory for one of them ran out or no file is loaded.
+// changed, when memory for one of them ran out (the platform's last error
+// then ERROR_NOT_ENOUGH_MEMORY_CODE) or no file is loaded.
 int EditIniValues(IniValueEdit edit, void* context);
 // Forgets the changes made to the loaded file: CloseIniFile writes nothing.
 void DiscardIniChanges();

@@ -65,6 +65,7 @@ int EditIniValues(IniValueEdit edit, void* context) {
       FreeBlock(pending);
       FreeBlock(text);
       FreePending(first);
+      Sys().SetLastError(ERROR_NOT_ENOUGH_MEMORY_CODE);
       return -1;
     }
     std::memcpy(text, value, length + 1);

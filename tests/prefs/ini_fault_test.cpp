@@ -253,14 +253,17 @@ TEST(EditIniValuesOutOfMemory, ChangesAllOrNothing) {
     std::vector<std::string> before = testing::EntryTexts();
     FaultyPlatform faulty(NativePlatform());
     int changed;
+    std::uint32_t error;
     {
       PlatformScope scope(faulty);
       faulty.FailAt(n, FaultyPlatform::Fault::Fail, FaultyPlatform::HeapCalls);
       changed = EditIniValues(edit, nullptr);
+      error = Sys().GetLastError();
     }
     bool fired = faulty.Fired();
     if (fired) {
       EXPECT_EQ(changed, -1);
+      EXPECT_EQ(error, ERROR_NOT_ENOUGH_MEMORY_CODE);
       EXPECT_EQ(testing::EntryTexts(), before);
       EXPECT_FALSE(TheIniFile().modified);
     } else {
