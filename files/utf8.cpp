@@ -63,18 +63,36 @@ std::size_t NarrowFromUtf8(const char* bytes, std::size_t length, char* out, std
   return out && produced > capacity ? capacity : produced;
 }
 
+std::size_t PutUtf8(char32_t code, char* out) {
+  if (code < 0x80) {
+    out[0] = static_cast<char>(code);
+    return 1;
+  }
+  if (code < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (code >> 6));
+    out[1] = static_cast<char>(0x80 | (code & 0x3F));
+    return 2;
+  }
+  if (code < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | (code >> 12));
+    out[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (code & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<char>(0xF0 | (code >> 18));
+  out[1] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+  out[2] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+  out[3] = static_cast<char>(0x80 | (code & 0x3F));
+  return 4;
+}
+
 std::size_t Utf8FromNarrow(const char* text, std::size_t length, char* out, std::size_t capacity) {
   std::size_t produced = 0;
   for (std::size_t i = 0; i < length; ++i) {
-    auto b = static_cast<unsigned char>(text[i]);
-    if (b < 0x80) {
-      if (produced + 1 > capacity) break;
-      out[produced++] = static_cast<char>(b);
-    } else {
-      if (produced + 2 > capacity) break;
-      out[produced++] = static_cast<char>(0xC0 | (b >> 6));
-      out[produced++] = static_cast<char>(0x80 | (b & 0x3F));
-    }
+    char bytes[kLongestUtf8];
+    std::size_t size = PutUtf8(static_cast<unsigned char>(text[i]), bytes);
+    if (produced + size > capacity) break;
+    for (std::size_t k = 0; k < size; ++k) out[produced++] = bytes[k];
   }
   return produced;
 }
@@ -100,23 +118,8 @@ std::u32string CodePointsFromWide(std::u16string_view wide, std::size_t* lone) {
 std::string GeneralizedUtf8FromWide(std::u16string_view wide) {
   std::string out;
   out.reserve(wide.size());
-  for (char32_t code : CodePointsFromWide(wide)) {
-    if (code < 0x80) {
-      out += static_cast<char>(code);
-    } else if (code < 0x800) {
-      out += static_cast<char>(0xC0 | (code >> 6));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-      out += static_cast<char>(0xE0 | (code >> 12));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (code >> 18));
-      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-  }
+  char bytes[kLongestUtf8];
+  for (char32_t code : CodePointsFromWide(wide)) out.append(bytes, PutUtf8(code, bytes));
   return out;
 }
 

@@ -24,6 +24,13 @@ struct Utf8Sequence {
 // bytes there are, and is not complete.
 Utf8Sequence DecodeUtf8(const char* bytes, std::size_t length);
 
+// Encodes the code point `code` (up to U+10FFFF; a surrogate too, as the
+// three bytes its number takes) as UTF-8 into `out`, which has room for
+// kLongestUtf8 bytes; returns the bytes. The one UTF-8 encoder of the
+// portable code.
+std::size_t PutUtf8(char32_t code, char* out);
+inline constexpr std::size_t kLongestUtf8 = 4;
+
 // Decodes `length` bytes of UTF-8 into `out` (capacity `capacity`, no
 // terminator written): code points up to 255 become their byte, other
 // sequences "?", stray bytes nothing. Returns the characters produced; with a

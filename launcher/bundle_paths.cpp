@@ -77,6 +77,7 @@ BundlePaths ComposeBundlePaths() {
     return ComposeFromAnsi();
   }
   paths.wideRoot = LongPathOf(wide);
+  paths.rootKey = PathKey(paths.wideRoot);
   if (!paths.rootHeld) {
     // Without 8.3 names the system gives the long form back, which the code
     // page does not hold: no short form then. Only plain ASCII reads the
@@ -93,7 +94,7 @@ BundlePaths ComposeBundlePaths() {
 }
 
 BundlePaths ComparablePaths(const BundlePaths& paths) {
-  return BundlePathsFor(PathKey(paths.wideRoot));
+  return BundlePathsFor(paths.rootKey.Text());
 }
 
 }  // namespace qg

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "launcher/path_text.h"
+
 namespace qg {
 
 // The editor's program, in the editor folder.
@@ -26,6 +28,8 @@ struct BundlePaths {
   // The root's long form in UTF-16, ending with the separator; empty when
   // the current directory could not be read as such.
   std::u16string wideRoot;
+  // The same as the comparison key, made once for the run's comparisons.
+  PathKey rootKey;
   // Whether the code page holds the root's name: always on POSIX, where a
   // path is bytes.
   bool rootHeld = true;
@@ -37,13 +41,19 @@ struct BundlePaths {
   bool RootKnown() const { return !rootDir.empty() || !wideRoot.empty(); }
 };
 
+// The root as PHP is given it: its bytes when the code page holds it, else
+// its short form (empty when it has none), which PHP 5 and PHP 7 read alike.
+inline const std::string& PhpRootOf(const BundlePaths& paths) {
+  return paths.rootHeld ? paths.rootDir : paths.shortRoot;
+}
+
 // The paths of the bundle whose root is the current directory.
 BundlePaths ComposeBundlePaths();
 // The same for a given root (the separator is appended when missing); its
 // wide form is left empty.
 BundlePaths BundlePathsFor(std::string root);
-// The same paths in the form the tidy-up compares (PathKey of the root's
-// long form), for the programs' paths to be matched against them; the
+// The same paths in the form the tidy-up compares (the text of the root's
+// key, `rootKey`), for the programs' paths to be matched against them; the
 // root empty when its wide form is unknown.
 BundlePaths ComparablePaths(const BundlePaths& paths);
 

@@ -25,7 +25,7 @@ std::string ProcessImagePath(Handle process) {
       size >= sizeof buffer / sizeof buffer[0]) {
     return {};
   }
-  return PathKey(LongPathOf(std::u16string(buffer, size)));
+  return PathKey(LongPathOf(std::u16string(buffer, size))).Text();
 }
 
 // Windows paths compare without regard to ASCII letter case, POSIX ones

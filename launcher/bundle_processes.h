@@ -81,7 +81,7 @@ class BundleProcesses {
 bool IsBundleCommandWindow(Window window, const BundleProcesses& owned);
 
 // The full path of the program of an open process (opened with
-// PROCESS_QUERY_LIMITED_INFORMATION), long form, as PathKey gives it;
+// PROCESS_QUERY_LIMITED_INFORMATION), long form, as the text of its PathKey;
 // empty when it cannot be read. Every path the tidy-up compares is in this
 // form, the bundle's root too (ComparablePaths).
 std::string ProcessImagePath(Handle process);

@@ -1,5 +1,7 @@
 #include "launcher/moved_paths.h"
 
+#include <cstring>
+
 #include "system/platform.h"
 #include "xml/attribute_markup.h"
 #include "xml/xml_document.h"
@@ -34,11 +36,11 @@ std::u32string_view Bare(std::u32string_view root) {
   return bare;
 }
 
-}  // namespace
-
-bool RootMove::Applies() const { return !oldRoot.empty() && oldRoot != U"/"; }
-
-bool MovePathValue(std::u32string_view value, const RootMove& move, std::u32string* moved) {
+// How `value` starts inside the old root: true, with the length of the old
+// root's text there and the new root's text that takes its place, as
+// MovePathValue tells.
+bool MatchOldRoot(std::u32string_view value, const RootMove& move, std::size_t* oldLength,
+                  std::u32string_view* newText) {
   if (!move.Applies() || move.newRoot.empty()) return false;
   const bool fold = move.ignoreAsciiCase;
   // Already inside the new root, which may itself lie inside the old one.
@@ -46,17 +48,53 @@ bool MovePathValue(std::u32string_view value, const RootMove& move, std::u32stri
   if (StartsWith(value, move.newRoot, fold) || (!newBare.empty() && Same(value, newBare, fold)))
     return false;
   if (StartsWith(value, move.oldRoot, fold)) {
-    *moved = move.newRoot;
-    moved->append(value.substr(move.oldRoot.size()));
+    *oldLength = move.oldRoot.size();
+    *newText = move.newRoot;
     return true;
   }
   std::u32string_view oldBare = Bare(move.oldRoot);
   if (!oldBare.empty() && Same(value, oldBare, fold)) {
     // A drive root has no bare form of its own: it keeps its separator.
-    *moved = newBare.empty() ? move.newRoot : std::u32string(newBare);
+    *oldLength = oldBare.size();
+    *newText = newBare.empty() ? std::u32string_view(move.newRoot) : newBare;
     return true;
   }
   return false;
+}
+
+}  // namespace
+
+bool RootMove::Applies() const { return !oldRoot.empty() && oldRoot != U"/"; }
+
+bool MovePathValue(std::u32string_view value, const RootMove& move, std::u32string* moved) {
+  std::size_t oldLength = 0;
+  std::u32string_view newText;
+  if (!MatchOldRoot(value, move, &oldLength, &newText)) return false;
+  *moved = newText;
+  moved->append(value.substr(oldLength));
+  return true;
+}
+
+bool MovePathsInText(std::u32string_view text, const RootMove& move, bool command,
+                     std::u32string* moved) {
+  std::u32string out;
+  std::size_t copied = 0;  // text before this is in `out`
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    bool starts =
+        at == 0 ||
+        (command && (text[at - 1] == U'"' || text[at - 1] == U' ' || text[at - 1] == U'\t'));
+    std::size_t oldLength = 0;
+    std::u32string_view newText;
+    if (!starts || !MatchOldRoot(text.substr(at), move, &oldLength, &newText)) continue;
+    out.append(text.substr(copied, at - copied));
+    out.append(newText);
+    copied = at + oldLength;
+    at = copied - 1;  // the next path may start right after the old root's text
+  }
+  if (copied == 0) return false;
+  out.append(text.substr(copied));
+  *moved = std::move(out);
+  return true;
 }
 
 namespace {
@@ -87,6 +125,26 @@ int MovePathValues(XmlNode* top, const RootMove& move, std::uint32_t* error) {
       }
       ++changed;
     }
+  }
+  return changed;
+}
+
+int MovePathTexts(XmlNode* top, const RootMove& move, std::uint32_t* error) {
+  if (!move.Applies()) return 0;
+  int changed = 0;
+  std::u32string text, moved;
+  for (XmlNode* node = top; node; node = NextNode(node, top)) {
+    if (node->kind != ElementNode || node->firstChild || !node->text || !*node->text) continue;
+    text = TextCharacters(node);
+    if (text.find(U'\n') != std::u32string::npos) continue;
+    bool command = node->name && std::strcmp(node->name, kCommandElement) == 0;
+    if (!MovePathsInText(text, move, command, &moved)) continue;
+    Sys().SetLastError(NO_ERROR_CODE);
+    if (!SetNodeTextCharacters(node, moved)) {
+      *error = Sys().GetLastError();
+      return -1;
+    }
+    ++changed;
   }
   return changed;
 }

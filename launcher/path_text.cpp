@@ -6,9 +6,15 @@
 
 namespace qg {
 
-std::string PathKey(std::u16string_view path) { return GeneralizedUtf8FromWide(path); }
+PathKey::PathKey(std::u16string_view path) : text_(GeneralizedUtf8FromWide(path)) {}
 
-std::u16string WideFromPathKey(std::string_view key) { return WideFromGeneralizedUtf8(key); }
+PathKey PathKey::FromText(std::string_view text) {
+  PathKey key;
+  key.text_ = text;
+  return key;
+}
+
+std::u16string PathKey::Wide() const { return WideFromGeneralizedUtf8(text_); }
 
 std::u16string LongPathOf(const std::u16string& path) {
   std::uint32_t needed = Sys().GetLongPathNameW(path.c_str(), nullptr, 0);

@@ -11,10 +11,24 @@ namespace qg {
 // unpaired unit in a Windows name, a POSIX byte outside UTF-8) as the three
 // bytes its code point would take. ASCII stays ASCII, so ASCII letter case is
 // ignored in it as in a narrow path, and two paths share a form only when
-// they are the same text.
-std::string PathKey(std::u16string_view path);
-// The wide path whose comparison form `key` is.
-std::u16string WideFromPathKey(std::string_view key);
+// they are the same text. state.txt records a root the code page cannot
+// hold in it, and the tidy-up compares programs' paths in its text.
+class PathKey {
+ public:
+  PathKey() = default;
+  explicit PathKey(std::u16string_view path);
+  // The key whose text is `text` (as Text gives it).
+  static PathKey FromText(std::string_view text);
+
+  const std::string& Text() const { return text_; }
+  // The wide path the key is of.
+  std::u16string Wide() const;
+  bool Empty() const { return text_.empty(); }
+  bool operator==(const PathKey&) const = default;
+
+ private:
+  std::string text_;
+};
 
 // The long form of an existing path, every short (8.3) name in it expanded;
 // the path as it is when it cannot be expanded (it is gone, or the system

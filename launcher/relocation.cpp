@@ -7,6 +7,7 @@
 #include "launcher/library_lifecycle.h"
 #include "launcher/moved_paths.h"
 #include "launcher/path_text.h"
+#include "launcher/php_ini_paths.h"
 #include "launcher/run_log.h"
 #include "prefs/ini_file.h"
 #include "system/platform.h"
@@ -37,29 +38,69 @@ FileOutcome FailedNow(const char* reason = nullptr) {
   return FailedWith(Sys().GetLastError(), reason);
 }
 
-// auto_prepend_file in group PHP: the quoted path of the bundle's header
+// The root state.txt holds, in the forms it was recorded in: its bytes for
+// a root the code page held, else its long form and its short form (see
+// kUtf8Mark); read once, each other form made from these.
+struct RecordedRoot {
+  std::string ansi;
+  std::u16string wide;
+  std::string shortForm;
+
+  // Its characters, decoded as the platform decodes a root.
+  std::u32string Characters() const {
+    return wide.empty() ? CodePointsFromNarrow(ansi.c_str()) : CodePointsFromWide(wide);
+  }
+  // As the run's record shows it.
+  std::string RecordText() const { return wide.empty() ? ansi : RecordTextOf(wide); }
+};
+
+// The moves of php.ini's places, in its bytes (php_ini_paths.h): from the
+// recorded root's bytes where the code page held it, or its long form where
+// the code page holds it now, and from its recorded short form; to the
+// present root's bytes, or its short form when the code page cannot hold it.
+std::vector<RootMove> PhpIniMoves(const RecordedRoot& recorded, const BundlePaths& paths) {
+  const std::u32string present = CharactersOfBytes(PhpRootOf(paths));
+  std::string longForm = recorded.ansi;
+  if (!recorded.wide.empty() && !AnsiPathOf(recorded.wide, &longForm)) longForm.clear();
+  std::vector<RootMove> moves;
+  const std::string* forms[] = {&longForm, &recorded.shortForm};
+  for (const std::string* old : forms) {
+    if (!old->empty())
+      moves.push_back(RootMove{CharactersOfBytes(*old), present, Sys().FileNamesIgnoreCase()});
+  }
+  return moves;
+}
+
+// The places inside the old root in every value follow the move, and
+// auto_prepend_file in group PHP gets the quoted path of the bundle's header
 // script. A missing php.ini is created.
-FileOutcome UpdatePhpSettings(const BundlePaths& paths) {
+FileOutcome UpdatePhpSettings(const BundlePaths& paths, const RecordedRoot& recorded) {
   // PHP 5 reads the value in the ANSI code page, PHP 7.1 and later in
   // UTF-8: a root the code page cannot hold is given by its short form,
   // plain ASCII, which reads the same in both.
-  std::string phpDir = paths.phpDir;
-  if (!paths.rootHeld) {
-    if (paths.shortRoot.empty())
-      return Outcome(FileOutcome::LeftAlone,
-                     "the folder has no short (8.3) name to give PHP in place of its own; the "
-                     "next start tries again");
-    phpDir = paths.shortRoot + paths.phpDir;
-  }
+  if (PhpRootOf(paths).empty())
+    return Outcome(FileOutcome::LeftAlone,
+                   "the folder has no short (8.3) name to give PHP in place of its own; the "
+                   "next start tries again");
+  // The folders of a root the code page cannot hold are relative ones
+  // (bundle_paths.h): PHP gets them below the short form.
+  const std::string phpDir = paths.rootHeld ? paths.phpDir : paths.shortRoot + paths.phpDir;
   Sys().SetLastError(NO_ERROR_CODE);
   bool found = OpenIniFile((paths.phpDir + "php.ini").c_str(), 0) != 0;
   bool missing = !found && Sys().GetLastError() == ERROR_FILE_NOT_FOUND_CODE;
+  FileOutcome outcome = Outcome(missing ? FileOutcome::Created : FileOutcome::Updated);
+  // A file that could not be read has no places to move; the write says why.
+  if (found) {
+    outcome.movedValues = MoveIniPathValues(PhpIniMoves(recorded, paths), ThisPlatformsIniPaths(),
+                                            kPhpGroup, kPrependKey);
+    if (outcome.movedValues < 0) outcome = FailedNow();
+  }
   SelectIniGroup(kPhpGroup);
   std::string value = "\"" + phpDir + kHeaderScript + "\"";
-  FileOutcome outcome = Outcome(missing ? FileOutcome::Created : FileOutcome::Updated);
-  if (!WriteIniString(kPrependKey, value.c_str())) outcome = FailedNow();
-  // The file is released either way; its write-back counts only when the
-  // value was set.
+  if (outcome.Done() && !WriteIniString(kPrependKey, value.c_str())) outcome = FailedNow();
+  // The file is released either way, and written back only when every value
+  // was set: it holds either its old bytes or all of the new ones.
+  if (!outcome.Done()) DiscardIniChanges();
   if (!CloseIniFile() && outcome.Done()) outcome = FailedNow();
   return outcome;
 }
@@ -92,16 +133,18 @@ bool LoadEditorFile(int number, const std::string& path, FileOutcome* outcome) {
   return false;
 }
 
-// Loads one of the editor's files and moves its paths (MovePathValues):
-// true with `moved` the number of values moved, else `outcome` says what
-// became of the file.
+// Loads one of the editor's files and moves its paths (MovePathValues,
+// MovePathTexts): true with `moved` the number of values and texts moved,
+// else `outcome` says what became of the file.
 bool LoadAndMovePaths(int number, const std::string& path, const RootMove& move, int* moved,
                       FileOutcome* outcome) {
   if (!LoadEditorFile(number, path, outcome)) return false;
   std::uint32_t error = NO_ERROR_CODE;
-  *moved = MovePathValues(GetMainNode(number), move, &error);
-  if (*moved < 0) *outcome = FailedWith(error);
-  return *moved >= 0;
+  int values = MovePathValues(GetMainNode(number), move, &error);
+  int texts = values < 0 ? -1 : MovePathTexts(GetMainNode(number), move, &error);
+  *moved = values + texts;
+  if (texts < 0) *outcome = FailedWith(error);
+  return texts >= 0;
 }
 
 // Saves a document whose values changed; Updated with the number of moved
@@ -147,32 +190,32 @@ FileOutcome UpdateEditorSettings(const BundlePaths& paths, const RootMove& move)
   return SaveEditorFile(kEditorSettingsDocument, config, moved);
 }
 
-// The editor's session: its files, and the backups of unsaved ones, follow
-// the move. Done as config.xml is.
-FileOutcome UpdateEditorSession(const BundlePaths& paths, const RootMove& move) {
+// One of the editor's files whose paths only follow the move: its session
+// (its files, and the backups of unsaved ones) and its shortcuts (the Run
+// menu's commands). Saved only when something moved; done as config.xml is.
+FileOutcome UpdateEditorPaths(int number, const std::string& path, const RootMove& move) {
   if (!move.Applies()) return Outcome(FileOutcome::Unchanged, "unchanged, no earlier root");
-  std::string session = paths.editorDir + "session.xml";
   FileOutcome outcome;
   int moved = 0;
-  if (!LoadAndMovePaths(kEditorSessionDocument, session, move, &moved, &outcome)) return outcome;
+  if (!LoadAndMovePaths(number, path, move, &moved, &outcome)) return outcome;
   if (moved == 0) return Outcome(FileOutcome::Unchanged);
-  return SaveEditorFile(kEditorSessionDocument, session, moved);
+  return SaveEditorFile(number, path, moved);
 }
 
-// A recorded root in the form for roots the code page cannot hold (see
-// kUtf8Mark): true, with its wide form.
+// Whether state.txt's first line holds a root in the form for roots the
+// code page cannot hold (see kUtf8Mark); true, with its wide form.
 bool RecordedWideRoot(std::string_view firstLine, std::u16string* wide) {
   std::string_view mark(kUtf8Mark);
   if (firstLine.substr(0, mark.size()) != mark) return false;
-  *wide = WideFromPathKey(firstLine.substr(mark.size()));
+  *wide = PathKey::FromText(firstLine.substr(mark.size())).Wide();
   return true;
 }
 
 // The move from the recorded root, in characters, to the present one,
 // decoded as the platform decodes the root.
-RootMove MoveFrom(std::u32string oldRoot, const BundlePaths& paths) {
+RootMove MoveFrom(const RecordedRoot& recorded, const BundlePaths& paths) {
   RootMove move;
-  move.oldRoot = std::move(oldRoot);
+  move.oldRoot = recorded.Characters();
   move.newRoot = paths.rootHeld ? CodePointsFromNarrow(paths.rootDir.c_str())
                                 : CodePointsFromWide(paths.wideRoot);
   move.ignoreAsciiCase = Sys().FileNamesIgnoreCase();
@@ -194,7 +237,7 @@ FileOutcome RecordRoot(const std::string& record, const std::string& statePath) 
 // What state.txt holds for the present root (see kUtf8Mark).
 std::string StateRecordOf(const BundlePaths& paths) {
   if (paths.rootHeld) return paths.rootDir;
-  return kUtf8Mark + PathKey(paths.wideRoot) + kStateLineBreak + paths.shortRoot;
+  return kUtf8Mark + paths.rootKey.Text() + kStateLineBreak + paths.shortRoot;
 }
 
 RelocationReport UpdateIfMoved(const BundlePaths& paths) {
@@ -237,10 +280,12 @@ RelocationReport UpdateIfMoved(const BundlePaths& paths) {
     CloseNumberedFile(kStateFileNumber);
     return report;
   }
-  std::u16string recordedWide;
-  const bool wideForm = RecordedWideRoot(firstLine, &recordedWide);
+  RecordedRoot recorded;
+  const bool wideForm = RecordedWideRoot(firstLine, &recorded.wide);
   std::string secondLine = wideForm ? ReadLine(kStateFileNumber, Ascii) : "";
-  report.recordedRoot = wideForm ? RecordTextOf(recordedWide) : firstLine;
+  if (!wideForm) recorded.ansi = firstLine;
+  recorded.shortForm = secondLine;
+  report.recordedRoot = recorded.RecordText();
   report.recordedShortRoot = secondLine;
   std::string record = StateRecordOf(paths);
   bool same = paths.rootHeld
@@ -254,12 +299,15 @@ RelocationReport UpdateIfMoved(const BundlePaths& paths) {
   report.status = RelocationReport::Moved;
   // Both settings are brought up to date on every start until both are
   // done; only then is the new root recorded.
-  RootMove move = MoveFrom(
-      wideForm ? CodePointsFromWide(recordedWide) : CodePointsFromNarrow(firstLine.c_str()), paths);
-  report.phpIni = UpdatePhpSettings(paths);
+  RootMove move = MoveFrom(recorded, paths);
+  report.phpIni = UpdatePhpSettings(paths, recorded);
   report.configXml = UpdateEditorSettings(paths, move);
-  report.sessionXml = UpdateEditorSession(paths, move);
-  if (report.phpIni.Done() && report.configXml.Done() && report.sessionXml.Done()) {
+  report.sessionXml =
+      UpdateEditorPaths(kEditorSessionDocument, paths.editorDir + "session.xml", move);
+  report.shortcutsXml =
+      UpdateEditorPaths(kEditorShortcutsDocument, paths.editorDir + "shortcuts.xml", move);
+  if (report.phpIni.Done() && report.configXml.Done() && report.sessionXml.Done() &&
+      report.shortcutsXml.Done()) {
     report.stateTxt = RecordRoot(record, statePath);
   } else {
     CloseNumberedFile(kStateFileNumber);
@@ -341,6 +389,7 @@ void NoteRelocation(const RelocationReport& report) {
   NoteFileOutcome("php.ini", report.phpIni);
   NoteFileOutcome("config.xml", report.configXml);
   NoteFileOutcome("session.xml", report.sessionXml);
+  NoteFileOutcome("shortcuts.xml", report.shortcutsXml);
   if (report.stateTxt.kind == FileOutcome::Failed) NoteFileOutcome("state.txt", report.stateTxt);
   if (report.stateTxt.kind == FileOutcome::Unchanged)
     NoteRunEvent("state.txt: the recorded root is kept, the next start tries again");

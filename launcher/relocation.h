@@ -1,9 +1,10 @@
 // Keeping the bundle's settings pointed at where the bundle now lives: when
 // the root recorded in the editor folder's state.txt differs from the
-// present one, php.ini's auto_prepend_file is pointed at the bundle's header
-// script, the editor's file-browser root at the site folder, the editor's
-// own paths (its session, recent files, find folders, theme) follow the
-// move, and the present root is recorded once all of that is done.
+// present one, php.ini's own places follow the move and its
+// auto_prepend_file is pointed at the bundle's header script, the editor's
+// file-browser root at the site folder, the editor's own paths (its session,
+// recent files, find folders, theme, Run commands) follow the move, and the
+// present root is recorded once all of that is done.
 #pragma once
 
 #include <cstdint>
@@ -29,10 +30,11 @@ inline constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
 inline constexpr char kStateLineBreak[] = "\r\n";
 
 // The state file is numbered file 1; the editor's settings are document 0,
-// its session document 1.
+// its session document 1, its shortcuts document 2.
 inline constexpr int kStateFileNumber = 1;
 inline constexpr int kEditorSettingsDocument = 0;
 inline constexpr int kEditorSessionDocument = 1;
+inline constexpr int kEditorShortcutsDocument = 2;
 
 // What became of one file of the update.
 struct FileOutcome {
@@ -45,7 +47,7 @@ struct FileOutcome {
   // In the record's words: for Unchanged the whole state ("empty,
   // unchanged"), for Failed what went wrong beyond the error's own text.
   const char* reason = nullptr;
-  // Updated: how many of the editor's paths in it followed the move.
+  // Updated: how many of its values naming places followed the move.
   int movedValues = 0;
   // Whether the file needs nothing more from this start.
   bool Done() const { return kind != Failed && kind != LeftAlone; }
@@ -76,17 +78,20 @@ struct RelocationReport {
   FileOutcome phpIni;
   FileOutcome configXml;
   FileOutcome sessionXml;
+  FileOutcome shortcutsXml;
   // Moved: Updated when the present root was recorded, Unchanged when the
   // old one was kept because a settings file is not done, Failed when
   // recording it failed.
   FileOutcome stateTxt;
 };
 
-// Reads the recorded root and, when the bundle has moved, updates php.ini
-// and config.xml, moves the editor's own paths in config.xml and
-// session.xml (moved_paths.h), and records the present root when all three
-// are done, so that a start that could not update them tries again. Does nothing, not even
-// reading state.txt, without a root or once the end routine has begun.
+// Reads the recorded root and, when the bundle has moved, moves php.ini's
+// places (php_ini_paths.h) and updates it and config.xml, moves the editor's
+// own paths in the values and texts of config.xml, session.xml and
+// shortcuts.xml (moved_paths.h), and records the present root when all four
+// are done, so that a start that could not update them tries again. Does
+// nothing, not even reading state.txt, without a root or once the end
+// routine has begun.
 RelocationReport UpdateBundleIfMoved(const BundlePaths& paths);
 // Notes in the run's record what the update found and did; a bundle that
 // has not moved notes nothing.

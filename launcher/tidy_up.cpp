@@ -83,8 +83,8 @@ EditorRestartWait WaitOutEditorRestart(const BundlePaths& paths, std::uint32_t e
 
 void NoteEditorRestartWait(const EditorRestartWait& wait) {
   for (const EditorRestartWait::Program& program : wait.waitedFor)
-    NoteRunEvent("editor: waited for ", RecordTextOf(WideFromPathKey(program.path)), " (process ",
-                 NumberText(program.pid), ") to end before the tidy-up");
+    NoteRunEvent("editor: waited for ", RecordTextOf(PathKey::FromText(program.path).Wide()),
+                 " (process ", NumberText(program.pid), ") to end before the tidy-up");
 }
 
 bool PrepareTidyUp() { return Sys().BecomeChildSubreaper(); }

@@ -1,5 +1,6 @@
 // Preference files: an INI-style file loaded into an ordered list of lines,
-// one key set in one group, and the file written back in a normalised form.
+// one key set in one group or every value edited in place, and the file
+// written back in a normalised form.
 // The library holds one file at a time.
 #pragma once
 
@@ -24,6 +25,26 @@ int OpenIniFile(const char* path, std::uint32_t flags);
 int SelectIniGroup(const char* name);
 // Sets `key` in the selected group; the stored value, or null on failure.
 const char* WriteIniString(const char* key, const char* value);
+
+// One key line as EditIniValues hands it over, in the file's own bytes: the
+// name of its group as its header spells it (empty above the first header),
+// its key and its value.
+struct IniKeyLine {
+  const char* group;
+  const char* key;
+  const char* value;
+};
+// The new value of a key line, in the file's own bytes, or null to leave the
+// line as it is. The text need only last until the next call.
+using IniValueEdit = const char* (*)(const IniKeyLine& line, void* context);
+// Hands every key line of the loaded file to `edit`, in file order, and sets
+// each new value it gives in place (the line keeps its key, group and
+// place). All or nothing: the number of values changed, or -1, with nothing
+// changed, when memory for one of them ran out (the platform's last error
+// then ERROR_NOT_ENOUGH_MEMORY_CODE) or no file is loaded.
+int EditIniValues(IniValueEdit edit, void* context);
+// Forgets the changes made to the loaded file: CloseIniFile writes nothing.
+void DiscardIniChanges();
 // Writes the file back if modified, then releases it. Non-zero when nothing
 // needed writing or the file was written back; 0 when the changes could not
 // be written (the platform's last error says why: for a file that could not

@@ -111,6 +111,8 @@ bool WriteBack(IniFile& file) {
 
 }  // namespace
 
+void DiscardIniChanges() { TheIniFile().modified = false; }
+
 int CloseIniFile() {
   IniFile& file = TheIniFile();
   bool written = true;

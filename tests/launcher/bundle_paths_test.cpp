@@ -54,8 +54,11 @@ TEST(PathText, ComparisonFormRoundTripsAndRecordFormUsesReferences) {
       u"E:\\\U0001F600\\",    u"E:\\lone \xD800 high",
       u"E:\\lone \xDCE9 low",
   };
-  for (const std::u16string& path : paths) EXPECT_EQ(WideFromPathKey(PathKey(path)), path);
-  EXPECT_EQ(PathKey(u"C:\\web\\"), "C:\\web\\");
+  for (const std::u16string& path : paths) {
+    EXPECT_EQ(PathKey(path).Wide(), path);
+    EXPECT_EQ(PathKey::FromText(PathKey(path).Text()), PathKey(path));
+  }
+  EXPECT_EQ(PathKey(u"C:\\web\\").Text(), "C:\\web\\");
 
   testing::SimulatedPlatform sim;
   testing::PlatformScope scope(sim);

@@ -27,7 +27,7 @@ using testing::WriteWholeFile;
 const char kOldRoot[] = "/the/old/place/";
 const char kPhpIni[] =
     "[PHP]\r\nengine = On\r\nauto_prepend_file = \"/the/old/place/header.php\"\r\n"
-    "[Date]\r\ndate.timezone = UTC\r\n";
+    "include_path = \".:/the/old/place/PEAR\"\r\n[Date]\r\ndate.timezone = UTC\r\n";
 
 // The project's own configuration and session, whose paths follow the move.
 std::string ConfigXml() { return testing::BundleFixture("config.xml", kOldRoot); }

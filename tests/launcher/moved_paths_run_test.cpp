@@ -1,8 +1,11 @@
 // The launcher run for real on a moved bundle whose folder goes beyond
 // ASCII: the editor's session and settings, read back by Python's reader,
 // name the new place wherever they named the old one, and nothing else
-// changed.
+// changed. And PHP itself, given the bundle's php.ini, finds its
+// extensions, includes and sessions in the new place.
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 #include "tests/launcher/bundle_fixture.h"
 #include "tests/support/fixtures.h"
@@ -65,7 +68,26 @@ std::string Config() {
          "server/domains/mysite.local/&#x6587;&#x672C;.txt\" />\n"
          "    </History>\n"
          "    <GUIConfigs>\n        <GUIConfig name=\"stylerTheme\" path=\"" +
-         o + "server/notepad/themes/Obsidian.xml\" />\n    </GUIConfigs>\n</NotepadPlus>\n";
+         o + "server/notepad/themes/Obsidian.xml\" />\n" +
+         "        <GUIConfig name=\"commandLineInterpreter\">" + o +
+         "server/bin/cmd.exe</GUIConfig>\n    </GUIConfigs>\n</NotepadPlus>\n";
+}
+
+// The Run menu as the editor writes it: no declaration, raw quotes in the
+// texts; a command into the bundle, one outside it, one with the bundle's
+// page after a blank.
+std::string Shortcuts() {
+  const std::string& o = kOldRoot;
+  return "<NotepadPlus>\r\n    <InternalCommands />\r\n    <UserDefinedCommands>\r\n"
+         "        <Command name=\"PHP lint\" Ctrl=\"no\" Alt=\"no\" Shift=\"no\" Key=\"0\">\"" +
+         o +
+         "server/modules/php/PHP-5.6-5.7/php\" -l \"$(FULL_CURRENT_PATH)\"</Command>\r\n"
+         "        <Command name=\"Browser\" Ctrl=\"no\" Alt=\"no\" Shift=\"no\" Key=\"0\">"
+         "firefox \"$(FULL_CURRENT_PATH)\"</Command>\r\n"
+         "        <Command name=\"Site\" Ctrl=\"no\" Alt=\"no\" Shift=\"no\" Key=\"0\">xdg-open " +
+         o +
+         "server/domains/mysite.local/index.html</Command>\r\n"
+         "    </UserDefinedCommands>\r\n</NotepadPlus>\r\n";
 }
 
 TEST(MovedPathsRun, TheEditorsPathsFollowTheBundle) {
@@ -77,6 +99,9 @@ TEST(MovedPathsRun, TheEditorsPathsFollowTheBundle) {
   WriteWholeFile(bundle.State(), kOldRoot);
   WriteWholeFile(originals.Path("session.xml"), Session());
   WriteWholeFile(originals.Path("config.xml"), Config());
+  WriteWholeFile(originals.Path("shortcuts.xml"), Shortcuts());
+  const std::string shortcuts = bundle.EditorDir() + "shortcuts.xml";
+  WriteWholeFile(shortcuts, Shortcuts());
   // First a session that does not parse: nothing is recorded, and the next
   // start, with the session mended, finishes the job.
   WriteWholeFile(session, Session().substr(0, 300));
@@ -93,14 +118,104 @@ TEST(MovedPathsRun, TheEditorsPathsFollowTheBundle) {
             "moved 2");
   EXPECT_EQ(
       CheckMovedValues(originals.Path("config.xml"), bundle.Config(), kOldRoot, bundle.Root()),
-      "moved 4");
+      "moved 5");
+  EXPECT_EQ(CheckMovedValues(originals.Path("shortcuts.xml"), shortcuts, kOldRoot, bundle.Root()),
+            "moved 2");
+  EXPECT_NE(ReadWholeFile(shortcuts).find("/php\" -l \"$(FULL_CURRENT_PATH)\"</Command>"),
+            std::string::npos)
+      << ReadWholeFile(shortcuts);
   const std::string record = ReadWholeFile(bundle.Log());
   EXPECT_NE(record.find("session.xml: updated, 2 value(s)"), std::string::npos) << record;
+  EXPECT_NE(record.find("shortcuts.xml: updated, 2 value(s)"), std::string::npos) << record;
 
   // A start in the same place changes nothing more.
   auto before = bundle.Snapshot(session);
+  auto shortcutsBefore = bundle.Snapshot(shortcuts);
   ASSERT_TRUE(bundle.Run());
   EXPECT_EQ(bundle.Snapshot(session), before);
+  EXPECT_EQ(bundle.Snapshot(shortcuts), shortcutsBefore);
+}
+
+// Runs a shell command; its standard output and error together.
+std::string CommandOutput(const std::string& command) {
+  std::string output;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) return "popen failed";
+  char buffer[4096];
+  std::size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, got);
+  pclose(pipe);
+  return output;
+}
+
+// Starts a session before any output, then reports what PHP found.
+const char kPhpProbe[] = R"(<?php
+session_id('qgprobe');
+$started = @session_start();
+session_write_close();
+echo defined('QG_HEADER') ? "header\n" : "no header\n";
+echo extension_loaded('calendar') ? "calendar loaded\n" : "calendar missing\n";
+echo (@include 'probe_pear.php') ? '' : "PEAR missing\n";
+echo $started && file_exists(session_save_path() . '/sess_qgprobe') ? "session saved\n"
+                                                                   : "session not saved\n";
+echo ini_get('include_path'), "\n", session_save_path(), "\n";
+error_log('probe');
+)";
+
+TEST(MovedPathsRun, PhpFindsItsOwnPlacesInTheNewRoot) {
+  QG_REQUIRE_OWN_PROCESSES();
+  const std::string phpExtensions = CommandOutput("php -n -r 'echo PHP_EXTENSION_DIR;'");
+  if (!fs::is_regular_file(phpExtensions + "/calendar.so"))
+    GTEST_SKIP() << "no php with calendar.so (tools/install-deps.sh installs it): "
+                 << phpExtensions;
+  Bundle bundle;
+  testing::TempDir elsewhere;
+  const std::string oldRoot = elsewhere.Path("old place") + "/";
+  const std::string php = "server/modules/php/PHP-5.6-5.7/";
+  const std::string phpDir = bundle.Root() + php;
+  fs::create_directories(phpDir + "ext");
+  fs::create_directories(phpDir + "PEAR");
+  fs::copy_file(phpExtensions + "/calendar.so", phpDir + "ext/calendar.so");
+  WriteWholeFile(phpDir + "PEAR/probe_pear.php", "<?php echo \"PEAR found\\n\";");
+  WriteWholeFile(phpDir + "header.php", "<?php define('QG_HEADER', 1);");
+  fs::create_directories(bundle.Root() + "server/userdata/temp");
+  fs::create_directories(bundle.Root() + "server/userdata/logs");
+  WriteWholeFile(bundle.PhpIni(), "[PHP]\r\nextension_dir = \"" + oldRoot + php +
+                                      "ext\"\r\nextension = calendar\r\n"
+                                      "include_path = \".:" +
+                                      oldRoot + php +
+                                      "PEAR\"\r\n"
+                                      "error_log = \"" +
+                                      oldRoot +
+                                      "server/userdata/logs/php.log\"\r\n"
+                                      "auto_prepend_file = \"" +
+                                      oldRoot + php +
+                                      "header.php\"\r\n"
+                                      "[Session]\r\nsession.save_path = \"" +
+                                      oldRoot + "server/userdata/temp\"\r\n");
+  WriteWholeFile(bundle.State(), oldRoot);
+  const std::string probe = elsewhere.Write("probe.php", kPhpProbe);
+  const std::string run =
+      "cd '" + elsewhere.Root().string() + "' && php -n -c '" + bundle.PhpIni() + "' ";
+
+  // Before the move (the header left out, which would end PHP at once):
+  // nothing of the bundle's is found.
+  std::string before = CommandOutput(run + "-d auto_prepend_file= '" + probe + "'");
+  EXPECT_NE(before.find("no header\ncalendar missing"), std::string::npos) << before;
+  EXPECT_NE(before.find("PEAR missing"), std::string::npos) << before;
+  EXPECT_NE(before.find("session not saved"), std::string::npos) << before;
+
+  ASSERT_TRUE(bundle.Run());
+  EXPECT_EQ(ReadWholeFile(bundle.State()), bundle.Root());
+  const std::string record = ReadWholeFile(bundle.Log());
+  EXPECT_NE(record.find("php.ini: updated, 4 value(s) naming places in the old root moved"),
+            std::string::npos)
+      << record;
+  std::string after = CommandOutput(run + "'" + probe + "'");
+  EXPECT_EQ(after, "header\ncalendar loaded\nPEAR found\nsession saved\n.:" + phpDir + "PEAR\n" +
+                       bundle.Root() + "server/userdata/temp\n");
+  EXPECT_NE(ReadWholeFile(bundle.Root() + "server/userdata/logs/php.log").find("probe"),
+            std::string::npos);
 }
 
 // The project's own settings and session, whose find folders, recent files

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include "launcher/php_ini_paths.h"
+#include "prefs/ini_file.h"
+#include "tests/support/temp_dir.h"
+
 namespace qg {
 namespace {
 
@@ -64,6 +68,135 @@ INSTANTIATE_TEST_SUITE_P(
              U""},
         Case{"EmptyValue", kOld, kNew, true, U"", U""}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+// The editor's texts: a path at the start; in a command line also after a
+// double quote or a blank.
+struct TextCase {
+  const char* name;
+  bool command;
+  std::u32string text;
+  std::u32string expected;  // empty: the text is left as it is
+};
+void PrintTo(const TextCase& c, std::ostream* out) { *out << c.name; }
+
+class MovePathsInTextTable : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(MovePathsInTextTable, MovesPathsWhereTheyStart) {
+  const TextCase& c = GetParam();
+  RootMove move{U"D:\\my web\\", U"E:\\new\\", true};
+  std::u32string moved = U"untouched";
+  bool changed = MovePathsInText(c.text, move, c.command, &moved);
+  EXPECT_EQ(changed, !c.expected.empty());
+  EXPECT_TRUE(moved == (changed ? c.expected : U"untouched"));
+  if (changed) {
+    std::u32string again;
+    EXPECT_FALSE(MovePathsInText(moved, move, c.command, &again));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, MovePathsInTextTable,
+    ::testing::Values(
+        TextCase{"RecentFile", false, U"D:\\my web\\a.php", U"E:\\new\\a.php"},
+        TextCase{"OnlyAtTheStartOfOtherTexts", false, U"cmd /k D:\\my web\\a.bat", U""},
+        TextCase{"QuotedProgramAndArgument", true,
+                 U"\"D:\\my web\\php\\php.exe\" -l \"$(FULL_CURRENT_PATH)\"",
+                 U"\"E:\\new\\php\\php.exe\" -l \"$(FULL_CURRENT_PATH)\""},
+        TextCase{"AfterABlank", true, U"cmd /k d:\\MY WEB\\a.bat D:\\my web\\b",
+                 U"cmd /k E:\\new\\a.bat E:\\new\\b"},
+        TextCase{"NotInsideAWord", true, U"x=D:\\my web\\a", U""},
+        TextCase{"OutsideTheBundle", true,
+                 U"\"C:\\Program Files\\Firefox\\firefox.exe\" \"$(FULL_CURRENT_PATH)\"", U""},
+        TextCase{"SharesOnlyTheRootsText", true, U"\"D:\\my web2\\a.exe\"", U""},
+        TextCase{"InsideTheNewRoot", true, U"\"E:\\new\\a.exe\"", U""},
+        TextCase{"EmptyText", true, U"", U""}),
+    [](const ::testing::TestParamInfo<TextCase>& info) { return std::string(info.param.name); });
+
+// php.ini's values, read as lists of places in the file's bytes.
+struct IniCase {
+  const char* name;
+  IniPathRules rules;
+  std::string value;
+  std::string expected;  // empty: the value is left as it is
+};
+void PrintTo(const IniCase& c, std::ostream* out) { *out << c.name; }
+
+class MoveIniPathListTable : public ::testing::TestWithParam<IniCase> {};
+
+// Windows: D:\web\ (its recorded short form D:\WEB~1\ too) to E:\new place\;
+// POSIX: /old/place/ to /new/place/.
+std::vector<RootMove> MovesFor(const IniPathRules& rules) {
+  auto move = [](const char* from, const char* to, bool fold) {
+    return RootMove{CharactersOfBytes(from), CharactersOfBytes(to), fold};
+  };
+  if (rules.slashSeparates)
+    return {move("D:\\web\\", "E:\\new place\\", true),
+            move("D:\\WEB~1\\", "E:\\new place\\", true)};
+  return {move("/old/place/", "/new/place/", false)};
+}
+
+TEST_P(MoveIniPathListTable, MovesEachPlaceInsideTheOldRoot) {
+  const IniCase& c = GetParam();
+  std::string moved = "untouched";
+  bool changed = MoveIniPathList(c.value, MovesFor(c.rules), c.rules, &moved);
+  EXPECT_EQ(changed, !c.expected.empty());
+  EXPECT_EQ(moved, changed ? c.expected : "untouched");
+  if (changed) {
+    std::string again;
+    EXPECT_FALSE(MoveIniPathList(moved, MovesFor(c.rules), c.rules, &again)) << again;
+  }
+}
+
+const IniPathRules kWin = kWindowsIniPaths, kPosix = kPosixIniPaths;
+INSTANTIATE_TEST_SUITE_P(
+    Values, MoveIniPathListTable,
+    ::testing::Values(
+        IniCase{"Quoted", kWin, "\"D:\\web\\server\\ext\"", "\"E:\\new place\\server\\ext\""},
+        IniCase{"Bare", kWin, "D:\\web\\logs\\php.log", "E:\\new place\\logs\\php.log"},
+        IniCase{"BareWithComment", kPosix, "/old/place/logs/php.log ; the log",
+                "/new/place/logs/php.log ; the log"},
+        IniCase{"ListWithTheOldRootInTheMiddle", kWin, "\".;C:\\php\\pear;D:\\web\\PEAR;D:\\web\"",
+                "\".;C:\\php\\pear;E:\\new place\\PEAR;E:\\new place\""},
+        IniCase{"PosixList", kPosix, "\".:/old/place/PEAR:/usr/share/php:/old/place\"",
+                "\".:/new/place/PEAR:/usr/share/php:/new/place\""},
+        IniCase{"SavePathDepth", kPosix, "\"2;/old/place/temp\"", "\"2;/new/place/temp\""},
+        IniCase{"SavePathDepthAndMode", kPosix, "\"2;0700;/old/place/temp\"",
+                "\"2;0700;/new/place/temp\""},
+        IniCase{"SavePathDepthOnWindows", kWin, "\"2;D:\\web\\temp\"", "\"2;E:\\new place\\temp\""},
+        IniCase{"OtherLetterCase", kWin, "d:\\WEB\\ext", "E:\\new place\\ext"},
+        IniCase{"SlashSeparators", kWin, "\"D:/web/server/ext\"", "\"E:/new place/server/ext\""},
+        IniCase{"SlashesInOtherCase", kWin, "d:/Web/ext;D:/web", "E:/new place/ext;E:/new place"},
+        IniCase{"SlashesAreNotWindowsOnPosix", kPosix, "D:/web/ext", ""},
+        IniCase{"OtherCaseOnPosix", kPosix, "/OLD/place/ext", ""},
+        IniCase{"RecordedShortForm", kWin, "\"D:\\WEB~1\\ext\"", "\"E:\\new place\\ext\""},
+        IniCase{"SharesOnlyTheRootsText", kWin, "D:\\web2\\ext;D:\\webx", ""},
+        IniCase{"InsideTheNewRoot", kWin, "\"E:\\new place\\ext\"", ""},
+        IniCase{"OutsideTheRoot", kWin, "\"C:\\php\\ext\";On", ""},
+        IniCase{"BytesBeyondAsciiKept", kWin, "D:\\web\\Caf\xE9\\\x8A.txt",
+                "E:\\new place\\Caf\xE9\\\x8A.txt"},
+        IniCase{"EmptyValue", kPosix, "", ""}),
+    [](const ::testing::TestParamInfo<IniCase>& info) { return std::string(info.param.name); });
+
+// Every group's values, but the one the launcher sets itself; comments and
+// keys stay.
+TEST(MoveIniPathValues, EveryGroupButTheValueSetApart) {
+  testing::TempDir dir;
+  std::string path = dir.Write("php.ini",
+                               "[PHP]\n;extension_dir = \"/old/place/ext\"\n"
+                               "extension_dir = \"/old/place/ext\"\n"
+                               "auto_prepend_file = /old/place/h.php\nengine = On\n"
+                               "[Session]\nsession.save_path = \"3;/old/place/temp\"\n"
+                               "[curl]\ncurl.cainfo = /old/place/ca.pem\n");
+  ASSERT_NE(OpenIniFile(path.c_str(), 0), 0);
+  EXPECT_EQ(MoveIniPathValues(MovesFor(kPosix), kPosix, "php", "AUTO_PREPEND_FILE"), 3);
+  ASSERT_NE(CloseIniFile(), 0);
+  EXPECT_EQ(dir.Read("php.ini"),
+            "[PHP]\r\n; extension_dir = \"/old/place/ext\"\r\n"
+            "extension_dir = \"/new/place/ext\"\r\n"
+            "auto_prepend_file = /old/place/h.php\r\nengine = On\r\n"
+            "[Session]\r\nsession.save_path = \"3;/new/place/temp\"\r\n"
+            "[curl]\r\ncurl.cainfo = /new/place/ca.pem\r\n");
+}
 
 }  // namespace
 }  // namespace qg

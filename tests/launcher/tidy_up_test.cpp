@@ -200,7 +200,8 @@ TEST(TidyUpTest, ProgramsAreToldByTheirWideLongPaths) {
     sim.SetCurrentProcessId(kLauncher);
     sim.AddProcess(kLauncher, 90, "C:\\PROJEK~1\\bundle\\quillgate.exe", 10);
     sim.AddProcess(300, 80, c.path, 20);
-    TidyUpSummary summary = TidyUpBundle(PathKey(u"C:\\\u041F\u0440\u043E\\bundle\\"), kEditor);
+    TidyUpSummary summary =
+        TidyUpBundle(PathKey(u"C:\\\u041F\u0440\u043E\\bundle\\").Text(), kEditor);
     EXPECT_EQ(summary.stoppedCount, c.stopped ? 1 : 0);
     EXPECT_EQ(sim.Terminations().size(), c.stopped ? 1u : 0u);
   }

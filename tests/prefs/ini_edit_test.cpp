@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -21,7 +22,9 @@ namespace fs = std::filesystem;
 using namespace std::string_literals;
 
 // One call: 'S' SelectIniGroup(a) expecting `result`; 'W' WriteIniString(a, b)
-// expecting success.
+// expecting success; 'E' EditIniValues giving every value that starts with a
+// the text b in place of a, and value "group/key" to a value "?", expecting
+// `result` values changed.
 struct Op {
   char call;
   const char* a;
@@ -147,6 +150,27 @@ const EditCase kEditCases[] = {
      0,
      {{'S', "PHP"}, {'W', "v", "caf\xE9"}},
      "[PHP]\r\nv = caf\xE9\r\n"},
+    {"EveryValueEditedInPlace",
+     "top=/old/t\n[A]\n;k=/old/comment\nk = /old/a  \nn=/older\n[B]\nK=\"/old/b\"\n",
+     0,
+     {{'E', "/old/", "/new/", 2}},
+     "top = /new/t\r\n[A]\r\n; k=/old/comment\r\nk = /new/a  \r\nn = /older\r\n[B]\r\n"
+     "K = \"/old/b\"\r\n"},
+    {"EditedValuesOutgrowAndShrink",
+     "[A]\nk=ab\nn=ab\n",
+     0,
+     {{'E', "a", "a much longer value than before ", 2}, {'E', "a much", "x", 2}},
+     "[A]\r\nk = x longer value than before b\r\nn = x longer value than before b\r\n"},
+    {"EditSeesGroupAndKey",
+     "k=?\n[A]\nk=?\n[b]\nk=?\n",
+     0,
+     {{'E', "-", "-", 3}},
+     "k = /k\r\n[A]\r\nk = A/k\r\n[b]\r\nk = b/k\r\n"},
+    {"EditThenWrite",
+     "[PHP]\nauto_prepend_file=/old/h.php\n",
+     0,
+     {{'E', "/old/", "/new/", 1}, {'S', "PHP"}, {'W', "auto_prepend_file", "/x.php"}},
+     "[PHP]\r\nauto_prepend_file = /x.php\r\n"},
     {"CompactSeparator",
      "[A]\nk = v\nn=1\n[B]\n",
      CompactSeparator,
@@ -184,9 +208,25 @@ std::string Printable(const std::string& bytes) {
   return out;
 }
 
+// The 'E' op's edit: `context` is the op.
+const char* ReplacePrefix(const IniKeyLine& line, void* context) {
+  static std::string value;
+  const Op& op = *static_cast<const Op*>(context);
+  std::string_view old = line.value;
+  if (old == "?") {
+    value = std::string(line.group) + "/" + line.key;
+    return value.c_str();
+  }
+  if (old.substr(0, std::strlen(op.a)) != op.a) return nullptr;
+  value = op.b + std::string(old.substr(std::strlen(op.a)));
+  return value.c_str();
+}
+
 void RunOps(const std::vector<Op>& ops) {
   for (const Op& op : ops) {
-    if (op.call == 'S') {
+    if (op.call == 'E') {
+      EXPECT_EQ(EditIniValues(ReplacePrefix, const_cast<Op*>(&op)), op.result);
+    } else if (op.call == 'S') {
       EXPECT_EQ(SelectIniGroup(op.a), op.result) << "select " << (op.a ? op.a : "(null)");
     } else {
       const char* stored = WriteIniString(op.a, op.b);

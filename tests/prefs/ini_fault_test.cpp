@@ -239,5 +239,42 @@ TEST_P(OutOfMemoryTest, FailedStepChangesNothing) {
 INSTANTIATE_TEST_SUITE_P(Edits, OutOfMemoryTest, ::testing::ValuesIn(kOutOfMemoryCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// An edit of every value that runs out of memory at any of its blocks
+// changes none of them.
+TEST(EditIniValuesOutOfMemory, ChangesAllOrNothing) {
+  testing::TempDir dir;
+  std::string path = dir.Write("php.ini", "[A]\nk=ab\nn=a\n[B]\nm=ab\n");
+  auto edit = [](const IniKeyLine& line, void*) -> const char* {
+    return line.value[0] == 'a' ? "a value longer than every stored one" : nullptr;
+  };
+  for (std::int64_t n = 1;; ++n) {
+    SCOPED_TRACE("heap fault " + std::to_string(n));
+    ASSERT_NE(OpenIniFile(path.c_str(), 0), 0);
+    std::vector<std::string> before = testing::EntryTexts();
+    FaultyPlatform faulty(NativePlatform());
+    int changed;
+    std::uint32_t error;
+    {
+      PlatformScope scope(faulty);
+      faulty.FailAt(n, FaultyPlatform::Fault::Fail, FaultyPlatform::HeapCalls);
+      changed = EditIniValues(edit, nullptr);
+      error = Sys().GetLastError();
+    }
+    bool fired = faulty.Fired();
+    if (fired) {
+      EXPECT_EQ(changed, -1);
+      EXPECT_EQ(error, ERROR_NOT_ENOUGH_MEMORY_CODE);
+      EXPECT_EQ(testing::EntryTexts(), before);
+      EXPECT_FALSE(TheIniFile().modified);
+    } else {
+      EXPECT_EQ(changed, 3);
+    }
+    CloseIniFile();
+    testing::WriteWholeFile(path, "[A]\nk=ab\nn=a\n[B]\nm=ab\n");
+    if (!fired) break;
+    ASSERT_LT(n, 100);
+  }
+}
+
 }  // namespace
 }  // namespace qg

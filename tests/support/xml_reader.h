@@ -91,9 +91,11 @@ inline std::string ReadXmlAttribute(const std::string& file, const std::string& 
 
 // Checks, through Python's reader, that `after` is `before` with every
 // attribute value that names a place inside `oldRoot` (a prefix ending at
-// its separator, or the root without it) moved into `newRoot`, and nothing
-// else changed: "moved N" with the number of values moved, else what
-// differs. Both roots end with the separator; `ignoreCase` folds ASCII.
+// its separator, or the root without it) moved into `newRoot`, and so the
+// text of an element without children (at its start; in a Command also
+// after a double quote or a blank), and nothing else changed: "moved N"
+// with the number of values and texts moved, else what differs. Both roots
+// end with the separator; `ignoreCase` folds ASCII.
 inline std::string CheckMovedValues(const std::string& before, const std::string& after,
                                     const std::string& oldRoot, const std::string& newRoot,
                                     bool ignoreCase = false) {
@@ -110,11 +112,28 @@ inline std::string CheckMovedValues(const std::string& before, const std::string
       "  if low(v).startswith(low(old)): return new + v[len(old):]\n"
       "  if bare(old) and low(v) == low(bare(old)): return bare(new) or new\n"
       "  return v\n"
+      "def moved_text(x):\n"
+      "  t = x.text\n"
+      "  if len(x) or not t or '\\n' in t: return t\n"
+      "  if x.tag != 'Command': return moved(t)\n"
+      "  out, i = '', 0\n"
+      "  while i < len(t):\n"
+      "    r = t[i:]\n"
+      "    if (i == 0 or t[i - 1] in '\" \\t') and moved(r) != r:\n"
+      "      if not low(r).startswith(low(old)): return out + moved(r)\n"
+      "      out, i = out + new, i + len(old)\n"
+      "      continue\n"
+      "    out += t[i]\n"
+      "    i += 1\n"
+      "  return out\n"
       "count, bad = 0, []\n"
       "def walk(x, y):\n"
       "  global count\n"
-      "  if (x.tag, x.text, x.tail, list(x.attrib), len(x)) != (y.tag, y.text, y.tail, "
+      "  if (x.tag, x.tail, list(x.attrib), len(x)) != (y.tag, y.tail, "
       "list(y.attrib), len(y)): bad.append((x.tag, 'shape'))\n"
+      "  t = moved_text(x)\n"
+      "  if y.text != t: bad.append((x.tag, 'text', x.text, y.text))\n"
+      "  count += t != x.text\n"
       "  for k, v in x.attrib.items():\n"
       "    w = moved(v)\n"
       "    if y.attrib.get(k) != w: bad.append((x.tag, k, v, y.attrib.get(k)))\n"

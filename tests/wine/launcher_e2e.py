@@ -746,6 +746,77 @@ def case_second_start_other_editor(build, work):
     check_second_start_changed_nothing(bundle, before, report)
 
 
+# The Run menu as the editor writes it (no declaration, raw quotes): a PHP
+# lint from the bundle and a browser from elsewhere.
+SHORTCUTS = (
+    '<NotepadPlus>\r\n    <InternalCommands />\r\n    <UserDefinedCommands>\r\n'
+    '        <Command name="PHP lint" Ctrl="no" Alt="no" Shift="no" Key="0">"' + OLD_ROOT +
+    'server\\modules\\php\\PHP-5.6-5.7\\php.exe" -l "$(FULL_CURRENT_PATH)"</Command>\r\n'
+    '        <Command name="Browser" Ctrl="no" Alt="no" Shift="no" Key="0">"C:\\Program Files'
+    '\\Mozilla Firefox\\firefox.exe" "$(FULL_CURRENT_PATH)"</Command>\r\n'
+    '    </UserDefinedCommands>\r\n</NotepadPlus>\r\n').encode("ascii")
+
+
+def case_shortcuts_moved(build, work):
+    """The bundle moved: the Run command into the bundle names the bundle's
+    php.exe, the one outside it stays, the quotes stay raw."""
+    bundle = make_bundle(work)
+    shortcuts = bundle.notepad / "shortcuts.xml"
+    shortcuts.write_bytes(SHORTCUTS)
+    report, runs, _ = run_harness(build, work, bundle, ["--php", "1"])
+    check_launcher_ended(report)
+    check_editor_run(bundle, runs, report)
+    check_updated(bundle, bundle.snapshot())
+    written = shortcuts.read_bytes()
+    commands = [c.text for c in parse_xml(written).iter("Command")]
+    expected = [c.text.replace(OLD_ROOT, bundle.root)
+                for c in parse_xml(SHORTCUTS).iter("Command")]
+    check(commands == expected and expected[0] != parse_xml(SHORTCUTS)[1][0].text,
+          f"the commands read {commands}, expected {expected}")
+    check(b'php.exe" -l "$(FULL_CURRENT_PATH)"</Command>' in written,
+          f"the command's quotes are no longer raw: {written!r}")
+    check_record(bundle, "shortcuts.xml: updated, 1 value(s) naming places in the old root moved")
+    check_cleanup(report, 1, conemu=False, cmd_window=False)
+
+
+# php.ini's own places, in several groups, typed in several ways.
+PHP_INI_PATHS = PHP_INI + (
+    '[Session]\r\nsession.save_path = "2;' + OLD_ROOT + 'server\\userdata\\temp"\r\n'
+    '[custom]\r\ninclude_path = ".;' + OLD_ROOT.replace("\\", "/") +
+    'server/PEAR;C:\\php\\pear"\r\nerror_log = ' + OLD_ROOT.upper() + 'logs\\php.log\r\n'
+    'extension_dir = "D:\\old place\\bundle2\\ext"\r\n').encode("ascii")
+
+
+def case_php_paths_cp1252(build, work):
+    """A bundle in E:\\Проекты under code page 1252, moved: php.ini's places
+    inside the old root name the bundle by its short form, as
+    auto_prepend_file does (which opens through the ANSI API), with each
+    place's own separators; the rest stays."""
+    bundle = make_bundle(work, name="Проекты")
+    bundle.php_ini.write_bytes(PHP_INI_PATHS)
+    (bundle.php_dir / "header.php").write_bytes(b"<?php\r\n")
+    template = TEMPLATE.with_name(TEMPLATE.name + "-cp1252")
+    report, _, _ = run_harness(build, work, bundle, ["--php", "1", "--open-php-ini-value"],
+                               template=template, env_extra={"LC_ALL": "C.UTF-8"})
+    check_launcher_ended(report)
+    groups = ini_groups(bundle.php_ini.read_bytes())
+    tail = "server\\modules\\php\\PHP-5.6-5.7\\header.php"
+    value = dict(groups.get("PHP", [])).get("auto_prepend_file", "")
+    short = value[1:-len(tail) - 1]
+    check(short.isascii() and short.startswith("E:\\") and short != bundle.root and
+          report.get("php_ini_value_opens") == "1",
+          f"auto_prepend_file is {value!r}, not an opening short form")
+    expected = ini_groups(PHP_INI_PATHS)
+    expected["PHP"] = [(k, value if k == "auto_prepend_file" else v) for k, v in expected["PHP"]]
+    expected["Session"] = [("session.save_path", '"2;' + short + 'server\\userdata\\temp"')]
+    expected["custom"] = [
+        ("include_path", '".;' + short.replace("\\", "/") + 'server/PEAR;C:\\php\\pear"'),
+        ("error_log", short + "logs\\php.log"),
+        ("extension_dir", '"D:\\old place\\bundle2\\ext"')]
+    check(groups == expected, f"php.ini holds {groups}, expected {expected}")
+    check_record(bundle, "php.ini: updated, 3 value(s) naming places in the old root moved")
+    check_cleanup(report, 1, conemu=False, cmd_window=False)
+
 CASES = {
     "moved": case_moved,
     "not_moved": case_not_moved,
@@ -774,6 +845,8 @@ CASES = {
         expected=(30, 4)),
     "second_start_own_editor": case_second_start_own_editor,
     "second_start_other_editor": case_second_start_other_editor,
+    "shortcuts_moved": case_shortcuts_moved,
+    "php_paths_cp1252": case_php_paths_cp1252,
 }
 
 
