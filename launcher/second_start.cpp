@@ -28,7 +28,7 @@ SecondStartAnswer FindRunningEditor(const BundlePaths& comparable) {
       answer.window = FindMainWindowOf(record.pid);
       if (answer.window) return answer;
     } else if (answer.found == SecondStartAnswer::Found::NotToldApart) {
-      std::u16string wide = WideFromPathKey(path);
+      std::u16string wide = PathKey::FromText(path).Wide();
       answer.found = SecondStartAnswer::Found::OtherEditor;
       answer.folder = wide.substr(0, wide.find_last_of(u"\\/") + 1);
     }
