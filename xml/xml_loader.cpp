@@ -4,6 +4,7 @@
 
 #include <expat.h>
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -64,9 +65,7 @@ LoadContext* ContextOf(void* userData) { return static_cast<LoadContext*>(userDa
 std::size_t ReservedFor(std::size_t used) {
   if (used <= 32) return 32;
   if (used > (SIZE_MAX >> 2)) return used;
-  std::size_t size = 64;
-  while (size < used) size <<= 1;
-  return size;
+  return std::bit_ceil(used);
 }
 
 // Blocks of 32 << k bytes whose text has moved into the pool, linked
@@ -101,13 +100,9 @@ void ReleaseSpares(LoadContext* context) {
   }
 }
 
-// Makes room for a text of `needed` bytes (terminator included) in the
-// node's individual block; false when memory runs out or the length would
-// not fit the node's 32-bit length.
-bool ReserveText(LoadContext* context, XmlNode* node, std::size_t needed) {
+// Gives the node's text a block for `needed` bytes; see ReserveText.
+bool GrowText(LoadContext* context, XmlNode* node, std::size_t needed) {
   if (needed > UINT32_MAX) return false;
-  std::size_t have = node->text ? ReservedFor(std::size_t{node->textLength} + 1) : 0;
-  if (needed <= have) return true;
   std::size_t size = ReservedFor(needed);
   void* block = nullptr;
   if (node->text) {
@@ -121,6 +116,14 @@ bool ReserveText(LoadContext* context, XmlNode* node, std::size_t needed) {
   if (!block) return false;
   node->text = static_cast<char*>(block);
   return true;
+}
+
+// Makes room for a text of `needed` bytes (terminator included) in the
+// node's individual block; false when memory runs out or the length would
+// not fit the node's 32-bit length.
+inline bool ReserveText(LoadContext* context, XmlNode* node, std::size_t needed) {
+  if (node->text && needed <= ReservedFor(std::size_t{node->textLength} + 1)) return true;
+  return GrowText(context, node, needed);
 }
 
 // Whether the tree can hold the character as a byte: in a tree of a file's
@@ -222,21 +225,12 @@ bool HasHighByte(const unsigned char* bytes, std::size_t length) {
   return false;
 }
 
-// Whether every byte is ASCII and none a CR; eight at a time.
-bool PlainAscii(const char* bytes, std::size_t length) {
-  std::size_t i = 0;
-  for (; i + 8 <= length; i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, bytes + i, 8);
-    // A CR byte becomes zero by the XOR; the high bit of any zero byte after
-    // the subtraction (the classic test) flags it.
-    std::uint64_t cr = word ^ 0x0D0D0D0D0D0D0D0Du;
-    if ((word & 0x8080808080808080u) || ((cr - 0x0101010101010101u) & ~cr & 0x8080808080808080u))
-      return false;
-  }
-  for (; i < length; ++i)
-    if ((bytes[i] & 0x80) || bytes[i] == '\r') return false;
-  return true;
+// Whether each of the eight bytes is ASCII and none a CR.
+inline bool AsciiWithoutCr(std::uint64_t word) {
+  // A CR byte becomes zero by the XOR; the high bit of any zero byte after
+  // the subtraction (the classic test) flags it.
+  std::uint64_t cr = word ^ 0x0D0D0D0D0D0D0D0Du;
+  return !((word & 0x8080808080808080u) | ((cr - 0x0101010101010101u) & ~cr & 0x8080808080808080u));
 }
 
 // Stores in `out` the longest start of a plain text's `bytes` that the
@@ -252,8 +246,9 @@ std::size_t AppendPlainPrefix(const LoadContext* context, const char* bytes, std
   char* const begin = out;
   std::size_t i = 0;
   while (i < length) {
-    if (i + 8 <= length && PlainAscii(bytes + i, 8)) {
-      std::memcpy(out, bytes + i, 8);
+    std::uint64_t word;
+    if (i + 8 <= length && (std::memcpy(&word, bytes + i, 8), AsciiWithoutCr(word))) {
+      std::memcpy(out, &word, 8);
       out += 8;
       i += 8;
       continue;
@@ -290,12 +285,8 @@ void AppendText(LoadContext* context, const char* bytes, std::size_t length) {
       context->contentLost = true;
       return;
     }
-    std::size_t read = length, stored = length;
-    if (PlainAscii(bytes, length)) {
-      std::memcpy(node->text + old, bytes, length);
-    } else {
-      read = AppendPlainPrefix(context, bytes, length, node->text + old, &stored);
-    }
+    std::size_t stored = 0;
+    std::size_t read = AppendPlainPrefix(context, bytes, length, node->text + old, &stored);
     node->text[old + stored] = '\0';
     node->textLength = static_cast<std::uint32_t>(old + stored);
     context->pendingTextLength += static_cast<std::int32_t>(stored);
