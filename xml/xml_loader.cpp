@@ -725,8 +725,13 @@ bool IsUtf16Start(const unsigned char* start, std::size_t length) {
 
 LineEndingStyle DetectLineEnding(const void* chunk, std::size_t length) {
   const auto* bytes = static_cast<const unsigned char*>(chunk);
+  // More than four zero bytes make the chunk UTF-16; the count stops there.
   std::size_t zeros = 0;
-  for (std::size_t i = 0; i < length; ++i) zeros += bytes[i] == 0;
+  for (const unsigned char *at = bytes, *end = bytes + length; zeros <= 4 && at < end; ++zeros) {
+    const void* zero = std::memchr(at, 0, static_cast<std::size_t>(end - at));
+    if (!zero) break;
+    at = static_cast<const unsigned char*>(zero) + 1;
+  }
   bool wide = zeros > 4;
   std::size_t count = wide ? length / 2 : length;
   auto unit = [&](std::size_t i) -> unsigned {
