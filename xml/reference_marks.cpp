@@ -224,7 +224,9 @@ std::size_t ReferenceRewriter::Scan(const char* data, std::size_t n, bool last, 
       // Only "<!" starts can be told apart by more than two bytes.
       if (!last && (p + 1 == n || (data[p + 1] == '!' && n - p < 9))) return finish(p);
       const char* at = data + p;
-      if (StartsWith(at, n - p, "<!--")) {
+      if (p + 1 < n && data[p + 1] != '!' && data[p + 1] != '?') {
+        i = p + 1;  // a start or end tag
+      } else if (StartsWith(at, n - p, "<!--")) {
         state_ = State::Comment;
         i = p + 4;
       } else if (StartsWith(at, n - p, "<![CDATA[")) {

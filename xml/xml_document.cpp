@@ -147,7 +147,7 @@ bool AddPoolBlock(XmlDocument* document, std::size_t size) {
   return true;
 }
 
-char* PoolAlloc(XmlDocument* document, std::size_t size) {
+char* PoolAllocSlow(XmlDocument* document, std::size_t size) {
   if (size > kPoolLargestRequest) return static_cast<char*>(Sys().HeapAlloc(size, false));
   if (!Fits(document, document->poolNext, size) && !AddPoolBlock(document, kStringPoolBlockSize)) {
     return static_cast<char*>(Sys().HeapAlloc(size, false));

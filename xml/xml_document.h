@@ -137,7 +137,22 @@ inline bool IsIndividual(const void* p) {
 // Bytes from the document's pool (never at a multiple of 8), or an individual
 // allocation for large requests and when no pool block can be had; null when
 // memory runs out.
-char* PoolAlloc(XmlDocument* document, std::size_t size);
+char* PoolAllocSlow(XmlDocument* document, std::size_t size);
+inline char* PoolAlloc(XmlDocument* document, std::size_t size) {
+  // Carved from the newest block when the request and the one byte the
+  // parity step may take fit; anything else the slow way.
+  char* at = document->poolNext;
+  if (at && size <= kPoolLargestRequest) {
+    const char* end =
+        reinterpret_cast<const char*>(document->stringPool) + document->stringPool->size;
+    if (at<end&& static_cast<std::size_t>(end - at)> size + 1) {
+      if (reinterpret_cast<std::uintptr_t>(at) % 8 == 0) ++at;
+      document->poolNext = at + size;
+      return at;
+    }
+  }
+  return PoolAllocSlow(document, size);
+}
 // Chains a new block of `size` bytes (header included) in front of the pool;
 // false, with `poolNext` null, when it cannot be had.
 bool AddPoolBlock(XmlDocument* document, std::size_t size);

@@ -4,6 +4,7 @@
 
 #include <expat.h>
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -64,9 +65,7 @@ LoadContext* ContextOf(void* userData) { return static_cast<LoadContext*>(userDa
 std::size_t ReservedFor(std::size_t used) {
   if (used <= 32) return 32;
   if (used > (SIZE_MAX >> 2)) return used;
-  std::size_t size = 64;
-  while (size < used) size <<= 1;
-  return size;
+  return std::bit_ceil(used);
 }
 
 // Blocks of 32 << k bytes whose text has moved into the pool, linked
@@ -101,13 +100,9 @@ void ReleaseSpares(LoadContext* context) {
   }
 }
 
-// Makes room for a text of `needed` bytes (terminator included) in the
-// node's individual block; false when memory runs out or the length would
-// not fit the node's 32-bit length.
-bool ReserveText(LoadContext* context, XmlNode* node, std::size_t needed) {
+// Gives the node's text a block for `needed` bytes; see ReserveText.
+bool GrowText(LoadContext* context, XmlNode* node, std::size_t needed) {
   if (needed > UINT32_MAX) return false;
-  std::size_t have = node->text ? ReservedFor(std::size_t{node->textLength} + 1) : 0;
-  if (needed <= have) return true;
   std::size_t size = ReservedFor(needed);
   void* block = nullptr;
   if (node->text) {
@@ -121,6 +116,14 @@ bool ReserveText(LoadContext* context, XmlNode* node, std::size_t needed) {
   if (!block) return false;
   node->text = static_cast<char*>(block);
   return true;
+}
+
+// Makes room for a text of `needed` bytes (terminator included) in the
+// node's individual block; false when memory runs out or the length would
+// not fit the node's 32-bit length.
+inline bool ReserveText(LoadContext* context, XmlNode* node, std::size_t needed) {
+  if (node->text && needed <= ReservedFor(std::size_t{node->textLength} + 1)) return true;
+  return GrowText(context, node, needed);
 }
 
 // Whether the tree can hold the character as a byte: in a tree of a file's
@@ -209,21 +212,61 @@ std::size_t PutSpelled(const LoadContext* context, char32_t code, Spelling spell
   return PutReference(code, out);
 }
 
-// Whether every byte is ASCII and none a CR; eight at a time.
-bool PlainAscii(const char* bytes, std::size_t length) {
+// Whether any of the bytes is 0x80 or above; eight at a time.
+bool HasHighByte(const unsigned char* bytes, std::size_t length) {
   std::size_t i = 0;
   for (; i + 8 <= length; i += 8) {
     std::uint64_t word;
     std::memcpy(&word, bytes + i, 8);
-    // A CR byte becomes zero by the XOR; the high bit of any zero byte after
-    // the subtraction (the classic test) flags it.
-    std::uint64_t cr = word ^ 0x0D0D0D0D0D0D0D0Du;
-    if ((word & 0x8080808080808080u) || ((cr - 0x0101010101010101u) & ~cr & 0x8080808080808080u))
-      return false;
+    if (word & 0x8080808080808080u) return true;
   }
   for (; i < length; ++i)
-    if ((bytes[i] & 0x80) || bytes[i] == '\r') return false;
-  return true;
+    if (bytes[i] & 0x80) return true;
+  return false;
+}
+
+// Whether each of the eight bytes is ASCII and none a CR.
+inline bool AsciiWithoutCr(std::uint64_t word) {
+  // A CR byte becomes zero by the XOR; the high bit of any zero byte after
+  // the subtraction (the classic test) flags it.
+  std::uint64_t cr = word ^ 0x0D0D0D0D0D0D0D0Du;
+  return !((word & 0x8080808080808080u) | ((cr - 0x0101010101010101u) & ~cr & 0x8080808080808080u));
+}
+
+// Stores in `out` the longest start of a plain text's `bytes` that the
+// general way of AppendText would store byte for byte, without making the
+// text markup, in a file whose line end is LF: ASCII other than a CR as it
+// is, and a character 0x80-0xFF the parser gave (the file's byte in a file
+// read as 8-bit text) as its byte, where the tree keeps it as a byte. Returns
+// the bytes read; `*stored` receives the bytes stored.
+std::size_t AppendPlainPrefix(const LoadContext* context, const char* bytes, std::size_t length,
+                              char* out, std::size_t* stored) {
+  const bool latinKept = !context->document->keepsFileBytes || context->highBytesSeen;
+  const auto* in = reinterpret_cast<const unsigned char*>(bytes);
+  char* const begin = out;
+  std::size_t i = 0;
+  while (i < length) {
+    std::uint64_t word;
+    if (i + 8 <= length && (std::memcpy(&word, bytes + i, 8), AsciiWithoutCr(word))) {
+      std::memcpy(out, &word, 8);
+      out += 8;
+      i += 8;
+      continue;
+    }
+    unsigned char c = in[i];
+    if (c < 0x80 && c != '\r') {
+      *out++ = static_cast<char>(c);
+      ++i;
+    } else if (latinKept && (c == 0xC2 || c == 0xC3) && i + 1 < length &&
+               (in[i + 1] & 0xC0) == 0x80) {
+      *out++ = static_cast<char>(((c & 0x1F) << 6) | (in[i + 1] & 0x3F));
+      i += 2;
+    } else {
+      break;
+    }
+  }
+  *stored = static_cast<std::size_t>(out - begin);
+  return i;
 }
 
 // Character data, comment content and instruction data: the parser's LF is
@@ -236,18 +279,21 @@ void AppendText(LoadContext* context, const char* bytes, std::size_t length) {
   XmlDocument* document = context->document;
   XmlNode* node = context->currentNode;
   // Most text is ASCII in a file whose line end is LF: copied as it is.
-  if (!(node->flags & kMarkupText) && document->lineEnding != CrLf && document->lineEnding != Cr &&
-      PlainAscii(bytes, length)) {
+  if (!(node->flags & kMarkupText) && document->lineEnding != CrLf && document->lineEnding != Cr) {
     std::size_t old = node->text ? node->textLength : 0;
     if (!ReserveText(context, node, old + length + 1)) {
       context->contentLost = true;
       return;
     }
-    std::memcpy(node->text + old, bytes, length);
-    node->text[old + length] = '\0';
-    node->textLength = static_cast<std::uint32_t>(old + length);
-    context->pendingTextLength += static_cast<std::int32_t>(length);
-    return;
+    std::size_t stored = 0;
+    std::size_t read = AppendPlainPrefix(context, bytes, length, node->text + old, &stored);
+    node->text[old + stored] = '\0';
+    node->textLength = static_cast<std::uint32_t>(old + stored);
+    context->pendingTextLength += static_cast<std::int32_t>(stored);
+    if (read == length) return;
+    // The rest holds what the general way below must decide on.
+    bytes += read;
+    length -= read;
   }
   if (!(node->flags & kMarkupText) && TextNeedsMarkup(context, bytes, length) &&
       !MakeTextMarkup(context, node)) {
@@ -331,13 +377,23 @@ void AppendRawText(LoadContext* context, const char* bytes, std::size_t length) 
   context->pendingTextLength += static_cast<std::int32_t>(stored);
 }
 
-// A UTF-8 string as 8-bit text carved from the pool, or null.
-char* PoolString(XmlDocument* document, const char* utf8) {
-  std::size_t length = std::strlen(utf8);
+// A UTF-8 string of `length` bytes as 8-bit text carved from the pool, or
+// null; `wide` tells whether it has a byte from 0x80 on (ASCII is copied).
+char* PoolString(XmlDocument* document, const char* utf8, std::size_t length, bool wide) {
   char* copy = PoolAlloc(document, length + 1);
   if (!copy) return nullptr;
+  if (!wide) {
+    std::memcpy(copy, utf8, length + 1);
+    return copy;
+  }
   copy[NarrowFromUtf8(utf8, length, copy, length)] = '\0';
   return copy;
+}
+
+char* PoolString(XmlDocument* document, const char* utf8) {
+  std::size_t length = std::strlen(utf8);
+  return PoolString(document, utf8, length,
+                    HasHighByte(reinterpret_cast<const unsigned char*>(utf8), length));
 }
 
 void ReleaseIfIndividual(char* text) {
@@ -420,9 +476,10 @@ void CloseOrUndrop(LoadContext* context) {
 // null): every character as the file wrote it, a reference as a reference,
 // in markup. Its length, or SIZE_MAX when the value holds no character that
 // needs one (it is then stored plain).
-std::size_t SpellValue(const LoadContext* context, const char* utf8, char* out) {
+std::size_t SpellValue(const LoadContext* context, const char* utf8, std::size_t length,
+                       char* out) {
   MarkReader marks;
-  std::size_t made = 0, length = std::strlen(utf8);
+  std::size_t made = 0;
   bool markup = false;
   char spelled[kLongestReference];
   for (std::size_t i = 0; i < length;) {
@@ -443,15 +500,15 @@ std::size_t SpellValue(const LoadContext* context, const char* utf8, char* out) 
 // An attribute value: in a tree of a file's own bytes a value with a
 // character above U+007F is markup when one of them needs a reference.
 char* StoreValue(LoadContext* context, XmlNode* node, int index, const char* utf8) {
-  bool wide = false;
-  if (context->document->keepsFileBytes) {
-    for (const char* p = utf8; *p && !wide; ++p) wide = *p & 0x80;
-  }
-  std::size_t length = wide ? SpellValue(context, utf8, nullptr) : SIZE_MAX;
-  if (length == SIZE_MAX) return PoolString(context->document, utf8);
+  std::size_t size = std::strlen(utf8);
+  bool wide = HasHighByte(reinterpret_cast<const unsigned char*>(utf8), size);
+  std::size_t length = wide && context->document->keepsFileBytes
+                           ? SpellValue(context, utf8, size, nullptr)
+                           : SIZE_MAX;
+  if (length == SIZE_MAX) return PoolString(context->document, utf8, size, wide);
   char* markup = PoolAlloc(context->document, length + 1);
   if (!markup) return nullptr;
-  SpellValue(context, utf8, markup);
+  SpellValue(context, utf8, size, markup);
   markup[length] = '\0';
   if (!MarkMarkupValue(node, index, true)) {
     ReleaseIfIndividual(markup);
@@ -664,25 +721,17 @@ bool IsUtf16Start(const unsigned char* start, std::size_t length) {
   return (length >= 1 && start[0] == 0) || (length >= 2 && start[1] == 0);
 }
 
-// Whether any of the bytes is 0x80 or above; eight at a time.
-bool HasHighByte(const unsigned char* bytes, std::size_t length) {
-  std::size_t i = 0;
-  for (; i + 8 <= length; i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, bytes + i, 8);
-    if (word & 0x8080808080808080u) return true;
-  }
-  for (; i < length; ++i)
-    if (bytes[i] & 0x80) return true;
-  return false;
-}
-
 }  // namespace
 
 LineEndingStyle DetectLineEnding(const void* chunk, std::size_t length) {
   const auto* bytes = static_cast<const unsigned char*>(chunk);
+  // More than four zero bytes make the chunk UTF-16; the count stops there.
   std::size_t zeros = 0;
-  for (std::size_t i = 0; i < length; ++i) zeros += bytes[i] == 0;
+  for (const unsigned char *at = bytes, *end = bytes + length; zeros <= 4 && at < end; ++zeros) {
+    const void* zero = std::memchr(at, 0, static_cast<std::size_t>(end - at));
+    if (!zero) break;
+    at = static_cast<const unsigned char*>(zero) + 1;
+  }
   bool wide = zeros > 4;
   std::size_t count = wide ? length / 2 : length;
   auto unit = [&](std::size_t i) -> unsigned {

@@ -12,7 +12,7 @@ for ((round = 1; round <= rounds; round++)); do
     bench=$base
     [[ $who == ours ]] && bench=$ours
     "$bench" "$@" | awk -v who="$who" -v round="$round" '
-      /^\// { file = $1; sub(/.*\//, "", file) }
-      /^  load/ { printf "%s %d %s floor %s load %s %s\n", who, round, file, $4, $8, $10 }'
+      / KiB, best of / { file = $1; sub(/.*\//, "", file) }
+      /^  load/ { ratio = $10; gsub(/[()]/, "", ratio); printf "%s %d %s floor %s load %s %s\n", who, round, file, $4, $8, ratio }'
   done
 done
