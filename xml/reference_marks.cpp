@@ -1,5 +1,6 @@
 #include "xml/reference_marks.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "system/platform.h"
@@ -179,8 +180,18 @@ std::size_t ReferenceRewriter::ScanDoctype(const char* data, std::size_t i, std:
 // lies beyond is held back.
 std::size_t ReferenceRewriter::Scan(const char* data, std::size_t n, bool last, bool marking) {
   std::size_t i = 0, copied = 0;
-  std::size_t nextAmp = 0, nextTag = 0;  // valid when >= i
-  bool haveAmp = false, haveTag = false;
+  // The next '&', '!' and '?' at or after where each was last looked for
+  // (n when there is none); kUnknown before the first look.
+  constexpr std::size_t kUnknown = SIZE_MAX;
+  std::size_t nextAmp = kUnknown, nextBang = kUnknown, nextQuest = kUnknown;
+  auto next = [&](std::size_t& found, char c, std::size_t from) {
+    if (found != kUnknown && found >= from) return found;
+    const void* hit = std::memchr(data + from, c, n - from);
+    found = hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - data) : n;
+    return found;
+  };
+  // A '!' or '?' before this is known not to follow a '<'.
+  std::size_t markFrom = 1;
   // Without a reference rewritten the output is the input itself.
   auto finish = [&](std::size_t at) {
     if (changed_) Copy(data, copied, at);
@@ -208,25 +219,33 @@ std::size_t ReferenceRewriter::Scan(const char* data, std::size_t n, bool last, 
       case State::Content:
         break;
     }
-    if (!haveAmp || nextAmp < i) {
-      const void* hit = std::memchr(data + i, '&', n - i);
-      nextAmp = hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - data) : n;
-      haveAmp = true;
+    // Start and end tags change nothing here: only a '<' followed by '!' or
+    // '?' does, so those two are looked for rather than every '<'.
+    if (markFrom < i + 1) markFrom = i + 1;
+    std::size_t tag = n;
+    while (markFrom < n) {
+      std::size_t bang = next(nextBang, '!', markFrom);
+      std::size_t quest = next(nextQuest, '?', markFrom);
+      std::size_t q = bang < quest ? bang : quest;
+      if (q >= n) break;
+      if (data[q - 1] == '<') {
+        tag = q - 1;
+        break;
+      }
+      markFrom = q + 1;
     }
-    if (!haveTag || nextTag < i) {
-      const void* hit = std::memchr(data + i, '<', n - i);
-      nextTag = hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - data) : n;
-      haveTag = true;
+    std::size_t amp = next(nextAmp, '&', i);
+    std::size_t p = amp < tag ? amp : tag;
+    if (p == n) {
+      // A '<' that closes the chunk may open a comment or the like.
+      if (!last && data[n - 1] == '<') return finish(n - 1);
+      break;
     }
-    std::size_t p = nextAmp < nextTag ? nextAmp : nextTag;
-    if (p == n) break;
-    if (p == nextTag) {
+    if (p == tag) {
       // Only "<!" starts can be told apart by more than two bytes.
-      if (!last && (p + 1 == n || (data[p + 1] == '!' && n - p < 9))) return finish(p);
+      if (!last && data[p + 1] == '!' && n - p < 9) return finish(p);
       const char* at = data + p;
-      if (p + 1 < n && data[p + 1] != '!' && data[p + 1] != '?') {
-        i = p + 1;  // a start or end tag
-      } else if (StartsWith(at, n - p, "<!--")) {
+      if (StartsWith(at, n - p, "<!--")) {
         state_ = State::Comment;
         i = p + 4;
       } else if (StartsWith(at, n - p, "<![CDATA[")) {

@@ -53,77 +53,67 @@ struct LoadContext {
   bool highBytesSeen;
   // How the characters of the text being read were written.
   MarkReader textMarks;
-  char* spareBlocks[6];  // see KeepSpare
+  // The texts of the open nodes, one after another in one block, the
+  // innermost last: `textsTop` bytes of `textsRoom` in use. A node's text
+  // is the last `textLength` bytes while it is the innermost one, so text
+  // is always added at the top, and a closed node's text leaves the top to
+  // its parent's.
+  char* texts;
+  std::size_t textsTop;
+  std::size_t textsRoom;
+  // Where a markup value is spelled before it goes to the pool.
+  char* spelling;
+  std::size_t spellingRoom;
 };
 
 LoadContext* ContextOf(void* userData) { return static_cast<LoadContext*>(userData); }
 
-// --- growing texts ------------------------------------------------------------
+// --- the open nodes' texts ----------------------------------------------------
 
-// Bytes reserved for a text of `used` bytes (terminator included): a power of
-// two from 32 on, so appending stays linear however many runs a text gets.
-std::size_t ReservedFor(std::size_t used) {
-  if (used <= 32) return 32;
-  if (used > (SIZE_MAX >> 2)) return used;
-  return std::bit_ceil(used);
-}
+// Where the innermost open node's text ends.
+char* TextTop(LoadContext* context) { return context->texts + context->textsTop; }
 
-// Blocks of 32 << k bytes whose text has moved into the pool, linked
-// through their first bytes, taken again before the heap is asked (most
-// texts are short, and a block per node would be most of a load's heap work).
-constexpr int kSpareClasses = 6;  // 32 to 1024 bytes
-
-int SpareClass(std::size_t size) {
-  int k = 0;
-  while (k < kSpareClasses && (std::size_t{32} << k) < size) ++k;
-  return k < kSpareClasses && (std::size_t{32} << k) == size ? k : -1;
-}
-
-void KeepSpare(LoadContext* context, char* block, std::size_t size) {
-  int k = SpareClass(size);
-  if (k < 0) {
-    Sys().HeapFree(block);
-    return;
-  }
-  std::memcpy(block, &context->spareBlocks[k], sizeof(char*));
-  context->spareBlocks[k] = block;
-}
-
-void ReleaseSpares(LoadContext* context) {
-  for (char*& block : context->spareBlocks) {
-    while (block) {
-      char* next = nullptr;
-      std::memcpy(&next, block, sizeof(char*));
-      Sys().HeapFree(block);
-      block = next;
-    }
-  }
-}
-
-// Gives the node's text a block for `needed` bytes; see ReserveText.
-bool GrowText(LoadContext* context, XmlNode* node, std::size_t needed) {
-  if (needed > UINT32_MAX) return false;
-  std::size_t size = ReservedFor(needed);
-  void* block = nullptr;
-  if (node->text) {
-    block = Sys().HeapReAlloc(node->text, size, false);
-  } else if (int k = SpareClass(size); k >= 0 && context->spareBlocks[k]) {
-    block = context->spareBlocks[k];
-    std::memcpy(&context->spareBlocks[k], block, sizeof(char*));
-  } else {
-    block = Sys().HeapAlloc(size, false);
-  }
+bool GrowTexts(LoadContext* context, std::size_t more) {
+  std::size_t needed = context->textsTop + more;
+  // A node's text length is 32-bit.
+  if (more > UINT32_MAX || needed > UINT32_MAX) return false;
+  std::size_t size = needed <= 4096 ? 4096 : std::bit_ceil(needed);
+  void* block = context->texts ? Sys().HeapReAlloc(context->texts, size, false)
+                               : Sys().HeapAlloc(size, false);
   if (!block) return false;
-  node->text = static_cast<char*>(block);
+  context->texts = static_cast<char*>(block);
+  context->textsRoom = size;
   return true;
 }
 
-// Makes room for a text of `needed` bytes (terminator included) in the
-// node's individual block; false when memory runs out or the length would
-// not fit the node's 32-bit length.
-inline bool ReserveText(LoadContext* context, XmlNode* node, std::size_t needed) {
-  if (node->text && needed <= ReservedFor(std::size_t{node->textLength} + 1)) return true;
-  return GrowText(context, node, needed);
+// Makes room for `more` bytes at the top; false when memory runs out or
+// the length would not fit a node's 32-bit length.
+inline bool ReserveText(LoadContext* context, std::size_t more) {
+  return more <= context->textsRoom - context->textsTop || GrowTexts(context, more);
+}
+
+// Counts `stored` bytes just put at the top to the innermost node's text.
+inline void AddToText(LoadContext* context, XmlNode* node, std::size_t stored) {
+  context->textsTop += stored;
+  node->textLength += static_cast<std::uint32_t>(stored);
+  context->pendingTextLength += static_cast<std::int32_t>(stored);
+}
+
+// Gives the innermost open node its text, carved from the pool (or its own
+// block when long), and leaves the top to its parent. An element that got
+// no text keeps none; a comment or instruction always has one.
+void TakeText(LoadContext* context, XmlNode* node) {
+  std::size_t length = node->textLength;
+  if (length == 0 && node->kind != CommentNode && node->kind != InstructionNode) return;
+  context->textsTop -= length;
+  char* copy = PoolAlloc(context->document, length + 1);
+  if (!copy) {
+    context->contentLost = true;
+    return;
+  }
+  std::memcpy(copy, TextTop(context), length);
+  copy[length] = '\0';
+  node->text = copy;
 }
 
 // Whether the tree can hold the character as a byte: in a tree of a file's
@@ -145,18 +135,19 @@ bool EscapedInMarkupText(unsigned char c) { return c == '&' || c == '<' || c == 
 // and the lengths of the pieces in front of its children and of the pending
 // piece counted again. False, with nothing changed, when memory runs out.
 bool MakeTextMarkup(LoadContext* context, XmlNode* node) {
-  std::size_t old = node->text ? node->textLength : 0;
+  std::size_t old = node->textLength;
   auto growth = [&](std::size_t from, std::size_t to) {
+    const char* text = TextTop(context) - old;
     std::size_t extra = 0;
     for (std::size_t i = from; i < to; ++i) {
-      char c = node->text[i];
+      char c = text[i];
       extra += c == '&' ? 4 : c == '<' || c == '>' ? 3 : 0;
     }
     return extra;
   };
   std::size_t total = growth(0, old);
   if (total > 0) {
-    if (!ReserveText(context, node, old + total + 1)) return false;
+    if (!ReserveText(context, total)) return false;
     std::size_t position = 0;
     for (XmlNode* child = node->firstChild; child; child = child->nextSibling) {
       auto piece = static_cast<std::size_t>(child->precedingTextLength);
@@ -166,9 +157,8 @@ bool MakeTextMarkup(LoadContext* context, XmlNode* node) {
     }
     context->pendingTextLength += static_cast<std::int32_t>(growth(position, old));
     // From the end, so that every byte is read before it is overwritten.
-    char* text = node->text;
+    char* text = TextTop(context) - old;
     std::size_t to = old + total;
-    text[to] = '\0';
     for (std::size_t from = old; from-- > 0;) {
       auto c = static_cast<unsigned char>(text[from]);
       if (EscapedInMarkupText(c)) {
@@ -180,25 +170,30 @@ bool MakeTextMarkup(LoadContext* context, XmlNode* node) {
         text[--to] = static_cast<char>(c);
       }
     }
+    context->textsTop += total;
     node->textLength = static_cast<std::uint32_t>(old + total);
   }
   node->flags |= kMarkupText;
   return true;
 }
 
+// Whether a value or text the parser gave, in a tree of a file's own bytes,
+// holds a character the tree cannot keep as a byte: one above U+00FF (a
+// reference or a mark; lead bytes from 0xC4 on), or one 0x80-0xFF before
+// the file showed a byte of its own from 0x80 on (lead bytes 0xC2, 0xC3).
+bool HoldsLostCharacter(const LoadContext* context, const char* bytes, std::size_t length) {
+  const unsigned char firstLost = context->highBytesSeen ? 0xC4 : 0xC2;
+  for (std::size_t i = 0; i < length; ++i)
+    if (static_cast<unsigned char>(bytes[i]) >= firstLost) return true;
+  return false;
+}
+
 // Whether text the parser gave needs markup: a CR (the parser turns every
 // line end of the file into LF, so only a reference gives one), or in a
-// tree of a file's own bytes a character above U+00FF (a reference or a
-// mark) or one 0x80-0xFF the tree cannot keep as a byte. Lead bytes from
-// 0xC4 on start characters above U+00FF, 0xC2 and 0xC3 those up to it.
+// tree of a file's own bytes a character it cannot keep as a byte.
 bool TextNeedsMarkup(const LoadContext* context, const char* bytes, std::size_t length) {
-  const bool ownBytes = context->document->keepsFileBytes != 0;
-  const unsigned char firstLost = !ownBytes ? 0xFF : context->highBytesSeen ? 0xC4 : 0xC2;
-  for (std::size_t i = 0; i < length; ++i) {
-    auto c = static_cast<unsigned char>(bytes[i]);
-    if (c == '\r' || (c >= firstLost && ownBytes)) return true;
-  }
-  return false;
+  return std::memchr(bytes, '\r', length) ||
+         (context->document->keepsFileBytes && HoldsLostCharacter(context, bytes, length));
 }
 
 // Puts how markup spells a character the parser gave above U+007F, written
@@ -225,45 +220,67 @@ bool HasHighByte(const unsigned char* bytes, std::size_t length) {
   return false;
 }
 
-// Whether each of the eight bytes is ASCII and none a CR.
-inline bool AsciiWithoutCr(std::uint64_t word) {
-  // A CR byte becomes zero by the XOR; the high bit of any zero byte after
-  // the subtraction (the classic test) flags it.
+// Whether each of the eight bytes is ASCII and none a CR, nor an LF unless
+// `lfKept`.
+inline bool AsciiWithoutLineEnd(std::uint64_t word, bool lfKept) {
+  // A CR (LF) byte becomes zero by the XOR; the high bit of any zero byte
+  // after the subtraction (the classic test) flags it.
+  constexpr std::uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
   std::uint64_t cr = word ^ 0x0D0D0D0D0D0D0D0Du;
-  return !((word & 0x8080808080808080u) | ((cr - 0x0101010101010101u) & ~cr & 0x8080808080808080u));
+  std::uint64_t found = (word & kHighs) | ((cr - kOnes) & ~cr & kHighs);
+  if (!lfKept) {
+    std::uint64_t lf = word ^ 0x0A0A0A0A0A0A0A0Au;
+    found |= (lf - kOnes) & ~lf & kHighs;
+  }
+  return !found;
 }
 
 // Stores in `out` the longest start of a plain text's `bytes` that the
-// general way of AppendText would store byte for byte, without making the
-// text markup, in a file whose line end is LF: ASCII other than a CR as it
-// is, and a character 0x80-0xFF the parser gave (the file's byte in a file
-// read as 8-bit text) as its byte, where the tree keeps it as a byte. Returns
-// the bytes read; `*stored` receives the bytes stored.
+// general way of AppendText would store the same way, without making the
+// text markup: ASCII other than a CR as it is, the parser's LF as the file's
+// line end, and a character 0x80-0xFF the parser gave (the file's byte in a
+// file read as 8-bit text) as its byte, where the tree keeps it as a byte.
+// `out` has room for `length` bytes, and one more in a file whose line end
+// is CR LF (a text ends where its line ends take more). Returns the bytes
+// read; `*stored` receives the bytes stored.
 std::size_t AppendPlainPrefix(const LoadContext* context, const char* bytes, std::size_t length,
                               char* out, std::size_t* stored) {
   const bool latinKept = !context->document->keepsFileBytes || context->highBytesSeen;
+  const LineEndingStyle lineEnding = context->document->lineEnding;
+  const bool lfKept = lineEnding != CrLf && lineEnding != Cr;
   const auto* in = reinterpret_cast<const unsigned char*>(bytes);
   char* const begin = out;
+  // The last byte a CR LF may end at.
+  const char* const crLfEnd = out + length + 1;
   std::size_t i = 0;
-  while (i < length) {
-    std::uint64_t word;
-    if (i + 8 <= length && (std::memcpy(&word, bytes + i, 8), AsciiWithoutCr(word))) {
+  for (;;) {
+    for (std::uint64_t word; i + 8 <= length; i += 8, out += 8) {
+      std::memcpy(&word, bytes + i, 8);
+      if (!AsciiWithoutLineEnd(word, lfKept)) break;
       std::memcpy(out, &word, 8);
-      out += 8;
-      i += 8;
-      continue;
     }
-    unsigned char c = in[i];
-    if (c < 0x80 && c != '\r') {
-      *out++ = static_cast<char>(c);
-      ++i;
-    } else if (latinKept && (c == 0xC2 || c == 0xC3) && i + 1 < length &&
-               (in[i + 1] & 0xC0) == 0x80) {
-      *out++ = static_cast<char>(((c & 0x1F) << 6) | (in[i + 1] & 0x3F));
-      i += 2;
-    } else {
-      break;
+    // A character at a time for the next sixteen bytes (a line end, a run
+    // of 0x80-0xFF characters, or a short text), then eight at a time again.
+    const std::size_t stop = length - i > 16 ? i + 16 : length;
+    while (i < stop) {
+      unsigned char c = in[i];
+      if (c < 0x80 && c != '\r' && c != '\n') {
+        *out++ = static_cast<char>(c);
+        ++i;
+      } else if (c == '\n' && (lineEnding != CrLf || out + 2 <= crLfEnd)) {
+        if (lineEnding == CrLf) *out++ = '\r';
+        *out++ = lineEnding == Cr ? '\r' : '\n';
+        ++i;
+      } else if ((c & 0xFE) == 0xC2 && latinKept && i + 1 < length) {
+        // 0xC2 and 0xC3 lead the parser's characters 0x80-0xFF.
+        *out++ = static_cast<char>(((c & 0x1F) << 6) | (in[i + 1] & 0x3F));
+        i += 2;
+      } else {
+        *stored = static_cast<std::size_t>(out - begin);
+        return i;
+      }
     }
+    if (i >= length) break;
   }
   *stored = static_cast<std::size_t>(out - begin);
   return i;
@@ -278,18 +295,16 @@ void AppendText(LoadContext* context, const char* bytes, std::size_t length) {
   if (!Accepting(context)) return;
   XmlDocument* document = context->document;
   XmlNode* node = context->currentNode;
-  // Most text is ASCII in a file whose line end is LF: copied as it is.
-  if (!(node->flags & kMarkupText) && document->lineEnding != CrLf && document->lineEnding != Cr) {
-    std::size_t old = node->text ? node->textLength : 0;
-    if (!ReserveText(context, node, old + length + 1)) {
+  // Most text is ASCII and line ends: copied as it is, a line end as the
+  // file's own.
+  if (!(node->flags & kMarkupText)) {
+    if (!ReserveText(context, length + (document->lineEnding == CrLf))) {
       context->contentLost = true;
       return;
     }
     std::size_t stored = 0;
-    std::size_t read = AppendPlainPrefix(context, bytes, length, node->text + old, &stored);
-    node->text[old + stored] = '\0';
-    node->textLength = static_cast<std::uint32_t>(old + stored);
-    context->pendingTextLength += static_cast<std::int32_t>(stored);
+    std::size_t read = AppendPlainPrefix(context, bytes, length, TextTop(context), &stored);
+    AddToText(context, node, stored);
     if (read == length) return;
     // The rest holds what the general way below must decide on.
     bytes += read;
@@ -302,19 +317,18 @@ void AppendText(LoadContext* context, const char* bytes, std::size_t length) {
   }
   const bool markup = (node->flags & kMarkupText) != 0;
   const bool marked = document->keepsFileBytes != 0;
-  std::size_t old = node->text ? node->textLength : 0;
   std::size_t extra = 0;
   if (document->lineEnding == CrLf) {
     for (std::size_t i = 0; i < length; ++i) extra += bytes[i] == '\n';
   }
   // Markup takes at most 5 bytes per input byte ("&amp;" for one '&', a
   // pair's 16 for 4); 8 to spare.
-  if (!ReserveText(context, node, old + extra + (markup ? 8 : 1) * length + 1)) {
+  if (length > UINT32_MAX || !ReserveText(context, extra + (markup ? 8 : 1) * length)) {
     context->contentLost = true;
     return;
   }
   const auto* in = reinterpret_cast<const unsigned char*>(bytes);
-  char* out = node->text + old;
+  char* out = TextTop(context);
   char* const begin = out;
   std::size_t i = 0;
   while (i < length) {
@@ -355,26 +369,18 @@ void AppendText(LoadContext* context, const char* bytes, std::size_t length) {
       }
     }
   }
-  *out = '\0';
-  auto stored = static_cast<std::size_t>(out - begin);
-  node->textLength = static_cast<std::uint32_t>(old + stored);
-  context->pendingTextLength += static_cast<std::int32_t>(stored);
+  AddToText(context, node, static_cast<std::size_t>(out - begin));
 }
 
 // Markup text as it stood in the file (and the rebuilt doctype text): line
 // ends are kept as they came. In markup text it stands as it stood.
 void AppendRawText(LoadContext* context, const char* bytes, std::size_t length) {
   if (!Accepting(context)) return;
-  XmlNode* node = context->currentNode;
-  std::size_t old = node->text ? node->textLength : 0;
-  if (!ReserveText(context, node, old + length + 1)) {
+  if (!ReserveText(context, length)) {
     context->contentLost = true;
     return;
   }
-  std::size_t stored = NarrowFromUtf8(bytes, length, node->text + old, length);
-  node->text[old + stored] = '\0';
-  node->textLength = static_cast<std::uint32_t>(old + stored);
-  context->pendingTextLength += static_cast<std::int32_t>(stored);
+  AddToText(context, context->currentNode, NarrowFromUtf8(bytes, length, TextTop(context), length));
 }
 
 // A UTF-8 string of `length` bytes as 8-bit text carved from the pool, or
@@ -394,6 +400,37 @@ char* PoolString(XmlDocument* document, const char* utf8) {
   std::size_t length = std::strlen(utf8);
   return PoolString(document, utf8, length,
                     HasHighByte(reinterpret_cast<const unsigned char*>(utf8), length));
+}
+
+// An ASCII string copied into the pool's newest block as it is read (one
+// pass, where measuring it first would take two), or null when it holds a
+// byte from 0x80 on or the block has no room left for it; the caller then
+// goes the general way.
+char* PoolCopyAscii(XmlDocument* document, const char* text) {
+  char* at = document->poolNext;
+  if (!at) return nullptr;
+  // As PoolAlloc: never at a multiple of 8, and a byte to spare at the end.
+  const char* limit =
+      reinterpret_cast<const char*>(document->stringPool) + document->stringPool->size - 1;
+  if (reinterpret_cast<std::uintptr_t>(at) % 8 == 0) ++at;
+  unsigned char seen = 0;
+  for (char* out = at; out < limit;) {
+    auto c = static_cast<unsigned char>(*text++);
+    *out++ = static_cast<char>(c);
+    seen |= c;
+    if (c == 0) {
+      if (seen & 0x80) return nullptr;
+      document->poolNext = out;
+      return at;
+    }
+  }
+  return nullptr;
+}
+
+// An element or attribute name as the tree stores it.
+char* PoolName(LoadContext* context, const char* utf8) {
+  char* copy = PoolCopyAscii(context->document, utf8);
+  return copy ? copy : PoolString(context->document, utf8);
 }
 
 void ReleaseIfIndividual(char* text) {
@@ -423,25 +460,10 @@ XmlNode* OpenNode(LoadContext* context, XmlNodeKind kind) {
   return node;
 }
 
-// Moves the text the node grew into the pool (texts of more than 1023
-// characters stay in their own block, trimmed to size).
 void CloseNode(LoadContext* context) {
   XmlNode* node = context->currentNode;
   if (!node) return;
-  if (node->text) {
-    std::size_t size = std::size_t{node->textLength} + 1;
-    if (size <= kPoolLargestRequest) {
-      if (char* copy = PoolAlloc(context->document, size)) {
-        std::memcpy(copy, node->text, size);
-        KeepSpare(context, node->text, ReservedFor(size));
-        node->text = copy;
-      }
-    } else if (ReservedFor(size) != size) {
-      if (void* trimmed = Sys().HeapReAlloc(node->text, size, false)) {
-        node->text = static_cast<char*>(trimmed);
-      }
-    }
-  }
+  TakeText(context, node);
   context->lastClosedChild = node;
   context->pendingTextLength = 0;
   context->currentNode = node->parent;
@@ -472,43 +494,49 @@ void CloseOrUndrop(LoadContext* context) {
 
 // --- parser callbacks -----------------------------------------------------------
 
-// The value the parser gave as the tree stores it (into `out` when not
-// null): every character as the file wrote it, a reference as a reference,
-// in markup. Its length, or SIZE_MAX when the value holds no character that
-// needs one (it is then stored plain).
+// Puts a value the parser gave as markup spells it: every character as the
+// file wrote it, a reference as a reference. `out` has room for
+// kLongestReference / 2 bytes per byte of the value; returns the bytes put.
 std::size_t SpellValue(const LoadContext* context, const char* utf8, std::size_t length,
                        char* out) {
   MarkReader marks;
-  std::size_t made = 0;
-  bool markup = false;
-  char spelled[kLongestReference];
+  char* const begin = out;
   for (std::size_t i = 0; i < length;) {
+    auto c = static_cast<unsigned char>(utf8[i]);
+    if (c < 0x80) {
+      out += PutMarkupCharacter(c, false, out);
+      ++i;
+      continue;
+    }
     Utf8Sequence sequence = DecodeUtf8(utf8 + i, length - i);
     i += sequence.size;
     char32_t code = sequence.code;
     Spelling spelling = Spelling::Own;
-    if (!marks.Read(code, &code, &spelling)) continue;
-    std::size_t size = code < 0x80 ? PutMarkupCharacter(code, false, spelled)
-                                   : PutSpelled(context, code, spelling, spelled);
-    markup = markup || (code >= 0x80 && size > 1);
-    if (out) std::memcpy(out + made, spelled, size);
-    made += size;
+    if (marks.Read(code, &code, &spelling)) out += PutSpelled(context, code, spelling, out);
   }
-  return markup ? made : SIZE_MAX;
+  return static_cast<std::size_t>(out - begin);
 }
 
 // An attribute value: in a tree of a file's own bytes a value with a
-// character above U+007F is markup when one of them needs a reference.
+// character the tree cannot keep as a byte is stored as markup.
 char* StoreValue(LoadContext* context, XmlNode* node, int index, const char* utf8) {
   std::size_t size = std::strlen(utf8);
   bool wide = HasHighByte(reinterpret_cast<const unsigned char*>(utf8), size);
-  std::size_t length = wide && context->document->keepsFileBytes
-                           ? SpellValue(context, utf8, size, nullptr)
-                           : SIZE_MAX;
-  if (length == SIZE_MAX) return PoolString(context->document, utf8, size, wide);
+  if (!wide || !context->document->keepsFileBytes || !HoldsLostCharacter(context, utf8, size))
+    return PoolString(context->document, utf8, size, wide);
+  if (size > (SIZE_MAX - 1) / (kLongestReference / 2)) return nullptr;
+  std::size_t room = size * (kLongestReference / 2) + 1;
+  if (room > context->spellingRoom) {
+    void* grown = context->spelling ? Sys().HeapReAlloc(context->spelling, room, false)
+                                    : Sys().HeapAlloc(room, false);
+    if (!grown) return nullptr;
+    context->spelling = static_cast<char*>(grown);
+    context->spellingRoom = room;
+  }
+  std::size_t length = SpellValue(context, utf8, size, context->spelling);
   char* markup = PoolAlloc(context->document, length + 1);
   if (!markup) return nullptr;
-  SpellValue(context, utf8, size, markup);
+  std::memcpy(markup, context->spelling, length);
   markup[length] = '\0';
   if (!MarkMarkupValue(node, index, true)) {
     ReleaseIfIndividual(markup);
@@ -522,7 +550,7 @@ void XMLCALL OnStartElement(void* userData, const XML_Char* name, const XML_Char
   XmlDocument* document = context->document;
   XmlNode* node = OpenOrDrop(context, ElementNode);
   if (!node) return;
-  node->name = PoolString(document, name);
+  node->name = PoolName(context, name);
   if (!node->name) context->contentLost = true;
   std::size_t strings = 0;
   while (attributes[strings]) strings += 2;
@@ -539,7 +567,7 @@ void XMLCALL OnStartElement(void* userData, const XML_Char* name, const XML_Char
   if (pairs > INT16_MAX) pairs = INT16_MAX;
   std::int16_t stored = 0;
   for (std::size_t i = 0; i < pairs; ++i) {
-    char* attributeName = PoolString(document, attributes[2 * i]);
+    char* attributeName = PoolName(context, attributes[2 * i]);
     char* value = attributeName
                       ? StoreValue(context, node, static_cast<int>(i), attributes[2 * i + 1])
                       : nullptr;
@@ -836,12 +864,16 @@ std::intptr_t LoadXmlDocument(ObjectNumber number, const char* path, int format)
       break;
     }
   }
+  // The document node, and any node a failed parse left open, get their
+  // texts too.
+  for (XmlNode* node = context.currentNode; node; node = node->parent) TakeText(&context, node);
   if (document->status == 0 && context.contentLost) {
     document->status = kParseNoInput;
     document->loadProblem = static_cast<std::int32_t>(XmlLoadProblem::OutOfMemory);
   }
   XML_ParserFree(parser);
-  ReleaseSpares(&context);
+  if (context.texts) sys.HeapFree(context.texts);
+  if (context.spelling) sys.HeapFree(context.spelling);
   sys.CloseHandle(file);
   // The caller reads why the file could not be read right after the load.
   if (readError != NO_ERROR_CODE) sys.SetLastError(readError);
