@@ -61,6 +61,11 @@ struct LoadContext {
   char* texts;
   std::size_t textsTop;
   std::size_t textsRoom;
+  // Names copied into the pool, by the address the parser gave them at.
+  struct SeenName {
+    const char* parsed;
+    char* copy;
+  } names[64];
   // Where a markup value is spelled before it goes to the pool.
   char* spelling;
   std::size_t spellingRoom;
@@ -402,35 +407,21 @@ char* PoolString(XmlDocument* document, const char* utf8) {
                     HasHighByte(reinterpret_cast<const unsigned char*>(utf8), length));
 }
 
-// An ASCII string copied into the pool's newest block as it is read (one
-// pass, where measuring it first would take two), or null when it holds a
-// byte from 0x80 on or the block has no room left for it; the caller then
-// goes the general way.
-char* PoolCopyAscii(XmlDocument* document, const char* text) {
-  char* at = document->poolNext;
-  if (!at) return nullptr;
-  // As PoolAlloc: never at a multiple of 8, and a byte to spare at the end.
-  const char* limit =
-      reinterpret_cast<const char*>(document->stringPool) + document->stringPool->size - 1;
-  if (reinterpret_cast<std::uintptr_t>(at) % 8 == 0) ++at;
-  unsigned char seen = 0;
-  for (char* out = at; out < limit;) {
-    auto c = static_cast<unsigned char>(*text++);
-    *out++ = static_cast<char>(c);
-    seen |= c;
-    if (c == 0) {
-      if (seen & 0x80) return nullptr;
-      document->poolNext = out;
-      return at;
-    }
-  }
-  return nullptr;
-}
-
-// An element or attribute name as the tree stores it.
+// An element or attribute name as the tree stores it. A file repeats a few
+// names over and over, and the parser hands a name it has seen again from
+// the same place more often than not (an attribute's always): an ASCII name
+// at the address it came from last, with the same text, is the copy made
+// then (names are never written in place).
 char* PoolName(LoadContext* context, const char* utf8) {
-  char* copy = PoolCopyAscii(context->document, utf8);
-  return copy ? copy : PoolString(context->document, utf8);
+  auto& seen = context->names[(reinterpret_cast<std::uintptr_t>(utf8) >> 3) %
+                              std::size(context->names)];
+  if (seen.parsed == utf8 && std::strcmp(seen.copy, utf8) == 0) return seen.copy;
+  std::size_t length = std::strlen(utf8);
+  bool wide = HasHighByte(reinterpret_cast<const unsigned char*>(utf8), length);
+  char* copy = PoolString(context->document, utf8, length, wide);
+  // Only a pool copy is shared: an individual block is released with its node.
+  if (copy && !wide && !IsIndividual(copy)) seen = {utf8, copy};
+  return copy;
 }
 
 void ReleaseIfIndividual(char* text) {
