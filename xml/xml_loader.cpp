@@ -116,7 +116,7 @@ void TakeText(LoadContext* context, XmlNode* node) {
     context->contentLost = true;
     return;
   }
-  std::memcpy(copy, TextTop(context), length);
+  if (length > 0) std::memcpy(copy, TextTop(context), length);
   copy[length] = '\0';
   node->text = copy;
 }
