@@ -75,7 +75,7 @@ struct XmlNode {
   std::int16_t attributeCount;
   std::int16_t spareSlots;
   // Kept in what would otherwise be padding: ownership flags, and the length
-  // of `text` while loading appends to it (its block is sized from that).
+  // of the text a load has gathered for the node so far.
   std::uint16_t flags;
   std::uint32_t textLength;
   // Which attribute values are markup: null when none is, else an

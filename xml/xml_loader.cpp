@@ -413,8 +413,8 @@ char* PoolString(XmlDocument* document, const char* utf8) {
 // at the address it came from last, with the same text, is the copy made
 // then (names are never written in place).
 char* PoolName(LoadContext* context, const char* utf8) {
-  auto& seen = context->names[(reinterpret_cast<std::uintptr_t>(utf8) >> 3) %
-                              std::size(context->names)];
+  auto& seen =
+      context->names[(reinterpret_cast<std::uintptr_t>(utf8) >> 3) % std::size(context->names)];
   if (seen.parsed == utf8 && std::strcmp(seen.copy, utf8) == 0) return seen.copy;
   std::size_t length = std::strlen(utf8);
   bool wide = HasHighByte(reinterpret_cast<const unsigned char*>(utf8), length);
