@@ -297,7 +297,7 @@ std::size_t AppendPlainPrefix(const LoadContext* context, const char* bytes, std
 // '&', '<', '>' and a CR are escaped and every character as the file wrote
 // it: a reference as a reference, a pair as a pair.
 void AppendText(LoadContext* context, const char* bytes, std::size_t length) {
-  if (!Accepting(context)) return;
+  if (!Accepting(context) || length == 0) return;
   XmlDocument* document = context->document;
   XmlNode* node = context->currentNode;
   // Most text is ASCII and line ends: copied as it is, a line end as the
@@ -380,7 +380,7 @@ void AppendText(LoadContext* context, const char* bytes, std::size_t length) {
 // Markup text as it stood in the file (and the rebuilt doctype text): line
 // ends are kept as they came. In markup text it stands as it stood.
 void AppendRawText(LoadContext* context, const char* bytes, std::size_t length) {
-  if (!Accepting(context)) return;
+  if (!Accepting(context) || length == 0) return;
   if (!ReserveText(context, length)) {
     context->contentLost = true;
     return;
