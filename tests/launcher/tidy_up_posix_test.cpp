@@ -125,8 +125,10 @@ TEST(TidyUpPosixTest, WaitsForTheEditorRestartedByItsUpdater) {
                      "echo \"php $s\" > " +
                      quoted(restartedEnd) + "\n");
   fs::create_directories(bundle.EditorDir() + "updater");
+  // The updater runs long enough for a launcher slowed down by a busy
+  // machine (or a sanitizer) to see it after the editor has ended.
   WriteWholeFile(updater,
-                 "#!/bin/sh\nsleep 1\n\"" + bundle.Editor() + "\" </dev/null >/dev/null 2>&1 &\n");
+                 "#!/bin/sh\nsleep 3\n\"" + bundle.Editor() + "\" </dev/null >/dev/null 2>&1 &\n");
   for (const std::string& script : {bundle.Editor(), updater})
     fs::permissions(script, fs::perms::owner_all);
   pid_t bundlePhp = Spawn(php, bundle.Root(), {"300"});
