@@ -3,7 +3,8 @@
 
 #include <string>
 
-#include "launcher/path_text.h"
+#include "launcher/bundle_root.h"
+#include "launcher/path_key.h"
 
 namespace qg {
 
@@ -18,43 +19,36 @@ inline constexpr char kEditorExe[] = "notepad++.exe";
 // code page 1252), the root is empty as well and the others are relative to
 // it: the root is the current directory, so the launcher's own file calls
 // reach the files whatever the name. The root is then known by its wide
-// form, and PHP is given its short (8.3) form.
+// form (`root`), and PHP is given its short (8.3) form.
 struct BundlePaths {
   std::string rootDir;
   std::string phpDir;
   std::string editorDir;
   std::string domainsDir;
   std::string updaterDir;  // the editor's updater, in the editor folder
-  // The root's long form in UTF-16, ending with the separator; empty when
-  // the current directory could not be read as such.
-  std::u16string wideRoot;
-  // The same as the comparison key, made once for the run's comparisons.
-  PathKey rootKey;
-  // Whether the code page holds the root's name: always on POSIX, where a
-  // path is bytes.
-  bool rootHeld = true;
-  // A root the code page does not hold: its short form, plain ASCII, ending
-  // with the separator; empty when it has none (a volume without 8.3 names).
-  std::string shortRoot;
+  // The root in all of its forms.
+  BundleRoot root;
 
   // Whether the root is known in some form.
-  bool RootKnown() const { return !rootDir.empty() || !wideRoot.empty(); }
+  bool RootKnown() const { return root.Known(); }
 };
-
-// The root as PHP is given it: its bytes when the code page holds it, else
-// its short form (empty when it has none), which PHP 5 and PHP 7 read alike.
-inline const std::string& PhpRootOf(const BundlePaths& paths) {
-  return paths.rootHeld ? paths.rootDir : paths.shortRoot;
-}
 
 // The paths of the bundle whose root is the current directory.
 BundlePaths ComposeBundlePaths();
-// The same for a given root (the separator is appended when missing); its
-// wide form is left empty.
+// The same for a given root in the ANSI code page (the separator is
+// appended when missing); its wide form is left empty.
 BundlePaths BundlePathsFor(std::string root);
-// The same paths in the form the tidy-up compares (the text of the root's
-// key, `rootKey`), for the programs' paths to be matched against them; the
-// root empty when its wide form is unknown.
-BundlePaths ComparablePaths(const BundlePaths& paths);
+
+// The bundle's places the tidy-up, the restart wait and the second start
+// match running programs against, as keys of their wide long paths.
+struct BundleKeys {
+  PathKey root;     // ending with the separator; empty when unknown
+  PathKey editor;   // the bundle's notepad++.exe
+  PathKey updater;  // the editor's updater folder, ending with the separator
+};
+// The keys of the bundle below `root` (empty: no program is the bundle's).
+BundleKeys BundleKeysFor(const PathKey& root);
+// The keys of the bundle's paths, from its root's wide long form.
+inline BundleKeys BundleKeysOf(const BundlePaths& paths) { return BundleKeysFor(paths.root.Key()); }
 
 }  // namespace qg

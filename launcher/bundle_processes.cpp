@@ -2,8 +2,7 @@
 
 #include <cstring>
 
-#include "files/ascii_case.h"
-#include "launcher/path_text.h"
+#include "launcher/bundle_root.h"
 #include "launcher/process_control.h"
 
 namespace qg {
@@ -18,32 +17,20 @@ constexpr char kConEmuWindowClass[] = "VirtualConsoleClass";
 // Read wide, since the ANSI form has "?" for the characters the code page
 // lacks, and expanded, since a program may have been started by its short
 // path.
-std::string ProcessImagePath(Handle process) {
+PathKey ProcessImagePath(Handle process) {
   char16_t buffer[4096];
   std::uint32_t size = sizeof buffer / sizeof buffer[0];
   if (!Sys().QueryFullProcessImageNameW(process, buffer, &size) || size == 0 ||
       size >= sizeof buffer / sizeof buffer[0]) {
     return {};
   }
-  return PathKey(LongPathOf(std::u16string(buffer, size))).Text();
+  return PathKey(LongPathOf(std::u16string(buffer, size)));
 }
 
-// Windows paths compare without regard to ASCII letter case, POSIX ones
-// exactly.
-bool BundleProcesses::PathInside(std::string_view root, std::string_view path) {
-  if (root.empty() || path.size() <= root.size()) return false;
-  if (Sys().FileNamesIgnoreCase()) return StartsWithIgnoringAsciiCase(path, root);
-  return path.substr(0, root.size()) == root;
-}
-
-bool BundleProcesses::SamePath(std::string_view a, std::string_view b) {
-  return Sys().FileNamesIgnoreCase() ? EqualIgnoringAsciiCase(a, b) : a == b;
-}
-
-bool BundleProcesses::Take(const std::string& root, std::uint32_t editorId) {
+bool BundleProcesses::Take(const BundleKeys& keys, std::uint32_t editorId) {
   processes_.clear();
   text_.clear();
-  root_ = root;
+  root_ = keys.root;
   editorId_ = editorId;
   selfId_ = Sys().GetCurrentProcessId();
 
@@ -62,7 +49,7 @@ bool BundleProcesses::Take(const std::string& root, std::uint32_t editorId) {
   for (ProcessRecord& record : processes_) {
     Handle process = Sys().OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION_RIGHT, false, record.pid);
     if (!process) continue;
-    std::string path = ProcessImagePath(process);
+    const std::string path = ProcessImagePath(process).Text();
     record.pathAt = text_.size();
     record.pathLength = path.size();
     text_ += path;
@@ -105,7 +92,7 @@ const ProcessRecord* BundleProcesses::ParentOf(const ProcessRecord& child) const
 }
 
 bool BundleProcesses::ByPath(const ProcessRecord& record) const {
-  return PathInside(root_, PathOf(record));
+  return PathKey::Inside(root_, PathOf(record));
 }
 
 bool BundleProcesses::ComputeBelongs(const ProcessRecord& record) const {

@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "launcher/bundle_paths.h"
+#include "launcher/path_key.h"
 #include "system/platform.h"
 
 namespace qg {
@@ -36,11 +38,11 @@ struct ProcessRecord {
 class BundleProcesses {
  public:
   // Takes a process snapshot with each process's creator and program path.
-  // `root` ends with the path separator (empty: no program lies inside);
+  // The bundle's root is `keys.root` (empty: no program lies inside);
   // `editorId` is the editor this run started, 0 when unknown. False when
   // the snapshot cannot be taken, or no program path can be read at all;
   // nothing belongs then.
-  bool Take(const std::string& root, std::uint32_t editorId);
+  bool Take(const BundleKeys& keys, std::uint32_t editorId);
 
   // Whether a command window owned by `owner` is the bundle's: the owner
   // belongs, or it is the direct parent of a process that belongs (the
@@ -49,15 +51,10 @@ class BundleProcesses {
   bool OwnsCommandWindow(std::uint32_t owner) const;
   // In snapshot order.
   const std::vector<ProcessRecord>& Processes() const { return processes_; }
-  // The full path of the record's program; empty when it could not be read.
-  std::string_view PathOf(const ProcessRecord& record) const {
-    return std::string_view(text_).substr(record.pathAt, record.pathLength);
+  // The key of the record's program path; empty when it could not be read.
+  PathKey PathOf(const ProcessRecord& record) const {
+    return PathKey::FromText(std::string_view(text_).substr(record.pathAt, record.pathLength));
   }
-
-  // Whether `path` lies inside the bundle root.
-  static bool PathInside(std::string_view root, std::string_view path);
-  // Whether two paths name the same file, by the system's letter-case rule.
-  static bool SamePath(std::string_view a, std::string_view b);
 
  private:
   const ProcessRecord* Find(std::uint32_t pid) const;
@@ -67,7 +64,7 @@ class BundleProcesses {
   bool ComputeBelongs(const ProcessRecord& record) const;
   bool ByPath(const ProcessRecord& record) const;
 
-  std::string root_;
+  PathKey root_;
   std::uint32_t editorId_ = 0;
   std::uint32_t selfId_ = 0;
   std::vector<ProcessRecord> processes_;
@@ -81,9 +78,9 @@ class BundleProcesses {
 bool IsBundleCommandWindow(Window window, const BundleProcesses& owned);
 
 // The full path of the program of an open process (opened with
-// PROCESS_QUERY_LIMITED_INFORMATION), long form, as the text of its PathKey;
-// empty when it cannot be read. Every path the tidy-up compares is in this
-// form, the bundle's root too (ComparablePaths).
-std::string ProcessImagePath(Handle process);
+// PROCESS_QUERY_LIMITED_INFORMATION), long form, as its key; empty when it
+// cannot be read. Every path the tidy-up compares is a key, the bundle's
+// places too (BundleKeys).
+PathKey ProcessImagePath(Handle process);
 
 }  // namespace qg

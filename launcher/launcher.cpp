@@ -47,7 +47,7 @@ int LauncherMain() {
     // A second start touches no file and tidies nothing up; it brings the
     // bundle's editor forward, or says which editor keeps it from starting.
     const std::string_view title = kConsoleTitle;
-    AnswerSecondStart(ComparablePaths(ComposeBundlePaths()),
+    AnswerSecondStart(BundleKeysOf(ComposeBundlePaths()),
                       std::u16string(title.begin(), title.end()));
   } else {
     PrintLine(kStartLine);
@@ -61,10 +61,10 @@ int LauncherMain() {
     // editor would keep its own files).
     std::uint32_t editorId = RunEditor(paths);
     // The programs are told by their wide long paths.
-    BundlePaths comparable = ComparablePaths(paths);
+    const BundleKeys keys = BundleKeysOf(paths);
     // The editor may have handed over to its updater, which starts it again.
-    NoteEditorRestartWait(WaitOutEditorRestart(comparable, editorId));
-    TidyUpSummary tidyUp = TidyUpBundle(comparable.rootDir, editorId);
+    NoteEditorRestartWait(WaitOutEditorRestart(keys, editorId));
+    TidyUpSummary tidyUp = TidyUpBundle(keys, editorId);
     tidyUp.orphansUntracked = !orphansTracked;
     NoteTidyUp(tidyUp);
   }

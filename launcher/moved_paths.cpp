@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "launcher/path_key.h"
 #include "system/platform.h"
 #include "xml/attribute_markup.h"
 #include "xml/xml_document.h"
@@ -10,20 +11,12 @@ namespace qg {
 
 namespace {
 
-char32_t Folded(char32_t c, bool ignoreAsciiCase) {
-  return ignoreAsciiCase && c >= U'A' && c <= U'Z' ? c - U'A' + U'a' : c;
-}
-
 bool StartsWith(std::u32string_view text, std::u32string_view prefix, bool ignoreAsciiCase) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (Folded(text[i], ignoreAsciiCase) != Folded(prefix[i], ignoreAsciiCase)) return false;
-  }
-  return true;
+  return PathKey::StartsWithText(text, prefix, ignoreAsciiCase);
 }
 
 bool Same(std::u32string_view a, std::u32string_view b, bool ignoreAsciiCase) {
-  return a.size() == b.size() && StartsWith(a, b, ignoreAsciiCase);
+  return PathKey::SameText(a, b, ignoreAsciiCase);
 }
 
 // The root without its trailing separator; empty for a root that is nothing

@@ -41,13 +41,6 @@ bool MovePathValue(std::u32string_view value, const RootMove& move, std::u32stri
 bool MovePathsInText(std::u32string_view text, const RootMove& move, bool command,
                      std::u32string* moved);
 
-// The paths in a text of the editor's, moved as MovePathValue moves a
-// value: the one at the start of the text and, in a command line
-// (`command`), also each one that starts right after a double quote or a
-// blank. False, and `moved` untouched, when none moved.
-bool MovePathsInText(std::u32string_view text, const RootMove& move, bool command,
-                     std::u32string* moved);
-
 // Moves every attribute value of the elements from `top` down (its
 // following siblings not included) as MovePathValue says; element text is
 // MovePathTexts' business. A moved value is stored as the tree stores such characters

@@ -6,9 +6,9 @@
 #include "files/utf8.h"
 #include "launcher/library_lifecycle.h"
 #include "launcher/moved_paths.h"
-#include "launcher/path_text.h"
 #include "launcher/php_ini_paths.h"
 #include "launcher/run_log.h"
+#include "launcher/state_record.h"
 #include "prefs/ini_file.h"
 #include "system/platform.h"
 #include "xml/attribute_markup.h"
@@ -38,61 +38,29 @@ FileOutcome FailedNow(const char* reason = nullptr) {
   return FailedWith(Sys().GetLastError(), reason);
 }
 
-// The root state.txt holds, in the forms it was recorded in: its bytes for
-// a root the code page held, else its long form and its short form (see
-// kUtf8Mark); read once, each other form made from these.
-struct RecordedRoot {
-  std::string ansi;
-  std::u16string wide;
-  std::string shortForm;
-
-  // Its characters, decoded as the platform decodes a root.
-  std::u32string Characters() const {
-    return wide.empty() ? CodePointsFromNarrow(ansi.c_str()) : CodePointsFromWide(wide);
-  }
-  // As the run's record shows it.
-  std::string RecordText() const { return wide.empty() ? ansi : RecordTextOf(wide); }
-};
-
-// The moves of php.ini's places, in its bytes (php_ini_paths.h): from the
-// recorded root's bytes where the code page held it, or its long form where
-// the code page holds it now, and from its recorded short form; to the
-// present root's bytes, or its short form when the code page cannot hold it.
-std::vector<RootMove> PhpIniMoves(const RecordedRoot& recorded, const BundlePaths& paths) {
-  const std::u32string present = CharactersOfBytes(PhpRootOf(paths));
-  std::string longForm = recorded.ansi;
-  if (!recorded.wide.empty() && !AnsiPathOf(recorded.wide, &longForm)) longForm.clear();
-  std::vector<RootMove> moves;
-  const std::string* forms[] = {&longForm, &recorded.shortForm};
-  for (const std::string* old : forms) {
-    if (!old->empty())
-      moves.push_back(RootMove{CharactersOfBytes(*old), present, Sys().FileNamesIgnoreCase()});
-  }
-  return moves;
-}
-
 // The places inside the old root in every value follow the move, and
 // auto_prepend_file in group PHP gets the quoted path of the bundle's header
 // script. A missing php.ini is created.
-FileOutcome UpdatePhpSettings(const BundlePaths& paths, const RecordedRoot& recorded) {
+FileOutcome UpdatePhpSettings(const BundlePaths& paths, const BundleRoot& recorded) {
   // PHP 5 reads the value in the ANSI code page, PHP 7.1 and later in
   // UTF-8: a root the code page cannot hold is given by its short form,
   // plain ASCII, which reads the same in both.
-  if (PhpRootOf(paths).empty())
+  if (paths.root.PhpBytes().empty())
     return Outcome(FileOutcome::LeftAlone,
                    "the folder has no short (8.3) name to give PHP in place of its own; the "
                    "next start tries again");
   // The folders of a root the code page cannot hold are relative ones
   // (bundle_paths.h): PHP gets them below the short form.
-  const std::string phpDir = paths.rootHeld ? paths.phpDir : paths.shortRoot + paths.phpDir;
+  const std::string phpDir =
+      paths.root.Held() ? paths.phpDir : paths.root.ShortForm() + paths.phpDir;
   Sys().SetLastError(NO_ERROR_CODE);
   bool found = OpenIniFile((paths.phpDir + "php.ini").c_str(), 0) != 0;
   bool missing = !found && Sys().GetLastError() == ERROR_FILE_NOT_FOUND_CODE;
   FileOutcome outcome = Outcome(missing ? FileOutcome::Created : FileOutcome::Updated);
   // A file that could not be read has no places to move; the write says why.
   if (found) {
-    outcome.movedValues = MoveIniPathValues(PhpIniMoves(recorded, paths), ThisPlatformsIniPaths(),
-                                            kPhpGroup, kPrependKey);
+    outcome.movedValues = MoveIniPathValues(recorded.PhpMovesTo(paths.root),
+                                            ThisPlatformsIniPaths(), kPhpGroup, kPrependKey);
     if (outcome.movedValues < 0) outcome = FailedNow();
   }
   SelectIniGroup(kPhpGroup);
@@ -176,11 +144,8 @@ FileOutcome UpdateEditorSettings(const BundlePaths& paths, const RootMove& move)
   // whatever encoding the file is labelled with; a root the code page cannot
   // hold from its exact long form.
   std::string folder;
-  std::string site = paths.domainsDir + kSiteFolder;
-  if (paths.rootHeld)
-    folder = AttributeMarkupFromNarrow(site.c_str());
-  else if (!AttributeMarkupFromWide(paths.wideRoot + std::u16string(site.begin(), site.end()),
-                                    &folder))
+  std::string site = BundlePathsFor("").domainsDir + kSiteFolder;
+  if (!paths.root.AttributeMarkupBelow(site, &folder))
     return Outcome(FileOutcome::Failed, "the folder's name is not valid Unicode");
   Sys().SetLastError(NO_ERROR_CODE);
   if (!SetNodeAttributeMarkup(node, kFolderAttribute, folder.c_str())) return FailedNow();
@@ -202,26 +167,6 @@ FileOutcome UpdateEditorPaths(int number, const std::string& path, const RootMov
   return SaveEditorFile(number, path, moved);
 }
 
-// Whether state.txt's first line holds a root in the form for roots the
-// code page cannot hold (see kUtf8Mark); true, with its wide form.
-bool RecordedWideRoot(std::string_view firstLine, std::u16string* wide) {
-  std::string_view mark(kUtf8Mark);
-  if (firstLine.substr(0, mark.size()) != mark) return false;
-  *wide = PathKey::FromText(firstLine.substr(mark.size())).Wide();
-  return true;
-}
-
-// The move from the recorded root, in characters, to the present one,
-// decoded as the platform decodes the root.
-RootMove MoveFrom(const RecordedRoot& recorded, const BundlePaths& paths) {
-  RootMove move;
-  move.oldRoot = recorded.Characters();
-  move.newRoot = paths.rootHeld ? CodePointsFromNarrow(paths.rootDir.c_str())
-                                : CodePointsFromWide(paths.wideRoot);
-  move.ignoreAsciiCase = Sys().FileNamesIgnoreCase();
-  return move;
-}
-
 void CloseStateFile(void*) { CloseNumberedFile(kStateFileNumber); }
 
 // The new root replaces the old one in one step: a failure at any point
@@ -234,20 +179,13 @@ FileOutcome RecordRoot(const std::string& record, const std::string& statePath) 
   return Outcome(FileOutcome::Updated);
 }
 
-// What state.txt holds for the present root (see kUtf8Mark).
-std::string StateRecordOf(const BundlePaths& paths) {
-  if (paths.rootHeld) return paths.rootDir;
-  return kUtf8Mark + paths.rootKey.Text() + kStateLineBreak + paths.shortRoot;
-}
-
 RelocationReport UpdateIfMoved(const BundlePaths& paths) {
   RelocationReport report;
-  report.presentRoot = paths.rootDir;
-  if (!paths.rootHeld) {
+  report.presentRoot = paths.root.LogText();
+  if (!paths.root.Held()) {
     report.presentRootHeld = false;
     report.codePage = Sys().GetACP();
-    report.presentRoot = RecordTextOf(paths.wideRoot);
-    report.presentShortRoot = paths.shortRoot;
+    report.presentShortRoot = paths.root.ShortForm();
   }
   // Without a root there is nothing sound to write: a relative header path
   // in php.ini would be wrong wherever PHP runs from.
@@ -264,34 +202,17 @@ RelocationReport UpdateIfMoved(const BundlePaths& paths) {
     report.error = Sys().GetLastError();
     return report;
   }
-  // ReadLine has already taken the line's end off. A root the code page
-  // holds is compared by the first line alone, as always; one it does not
-  // hold by both lines, so that a new short form under the same long root
-  // counts as a move. Without a short form nothing was recorded.
-  Sys().SetLastError(NO_ERROR_CODE);
-  std::string firstLine = ReadLine(kStateFileNumber, Ascii);
-  std::uint32_t readError = Sys().GetLastError();
-  // A file that holds something but gave no line at all could not be read:
-  // taken for a first start, it would leave the editor's paths where they
-  // were and record the new root all the same.
-  if (firstLine.empty() && FilePosition(kStateFileNumber) == 0 && !IsEmptyFile(statePath.c_str())) {
+  StateLines lines;
+  if (!ReadStateLines(kStateFileNumber, statePath.c_str(), &lines, &report.error)) {
     report.status = RelocationReport::StateUnread;
-    report.error = readError;
     CloseNumberedFile(kStateFileNumber);
     return report;
   }
-  RecordedRoot recorded;
-  const bool wideForm = RecordedWideRoot(firstLine, &recorded.wide);
-  std::string secondLine = wideForm ? ReadLine(kStateFileNumber, Ascii) : "";
-  if (!wideForm) recorded.ansi = firstLine;
-  recorded.shortForm = secondLine;
-  report.recordedRoot = recorded.RecordText();
-  report.recordedShortRoot = secondLine;
-  std::string record = StateRecordOf(paths);
-  bool same = paths.rootHeld
-                  ? firstLine == paths.rootDir
-                  : !paths.shortRoot.empty() && firstLine + kStateLineBreak + secondLine == record;
-  if (same) {
+  report.error = 0;
+  const BundleRoot recorded = RecordedRootOf(lines);
+  report.recordedRoot = recorded.LogText();
+  report.recordedShortRoot = lines.second;
+  if (RecordsRoot(lines, paths.root)) {
     CloseNumberedFile(kStateFileNumber);
     report.status = RelocationReport::NotMoved;
     return report;
@@ -299,7 +220,7 @@ RelocationReport UpdateIfMoved(const BundlePaths& paths) {
   report.status = RelocationReport::Moved;
   // Both settings are brought up to date on every start until both are
   // done; only then is the new root recorded.
-  RootMove move = MoveFrom(recorded, paths);
+  const RootMove move = recorded.CharacterMoveTo(paths.root);
   report.phpIni = UpdatePhpSettings(paths, recorded);
   report.configXml = UpdateEditorSettings(paths, move);
   report.sessionXml =
@@ -308,7 +229,7 @@ RelocationReport UpdateIfMoved(const BundlePaths& paths) {
       UpdateEditorPaths(kEditorShortcutsDocument, paths.editorDir + "shortcuts.xml", move);
   if (report.phpIni.Done() && report.configXml.Done() && report.sessionXml.Done() &&
       report.shortcutsXml.Done()) {
-    report.stateTxt = RecordRoot(record, statePath);
+    report.stateTxt = RecordRoot(StateRecordOf(paths.root), statePath);
   } else {
     CloseNumberedFile(kStateFileNumber);
     report.stateTxt = Outcome(FileOutcome::Unchanged);

@@ -23,12 +23,6 @@ inline constexpr char kFileBrowserRoot[] = "/NotepadPlus/FileBrowser/root";
 inline constexpr char kFolderAttribute[] = "foldername";
 inline constexpr char kSiteFolder[] = "mysite.local";
 
-// state.txt for a root the code page cannot hold: this mark, the long root
-// in UTF-8, a line break and the short form given to PHP. A root the code
-// page holds is recorded as its bytes alone, as always.
-inline constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
-inline constexpr char kStateLineBreak[] = "\r\n";
-
 // The state file is numbered file 1; the editor's settings are document 0,
 // its session document 1, its shortcuts document 2.
 inline constexpr int kStateFileNumber = 1;

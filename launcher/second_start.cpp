@@ -1,7 +1,6 @@
 #include "launcher/second_start.h"
 
 #include "launcher/bundle_processes.h"
-#include "launcher/path_text.h"
 #include "launcher/process_control.h"
 
 namespace qg {
@@ -10,17 +9,16 @@ namespace {
 
 // Which running editor is there: the bundle's own, or the first from
 // elsewhere whose path could be read.
-SecondStartAnswer FindRunningEditor(const BundlePaths& comparable) {
+SecondStartAnswer FindRunningEditor(const BundleKeys& keys) {
   SecondStartAnswer answer;
   BundleProcesses processes;
   // Without the root no program can be told to be the bundle's.
-  if (comparable.rootDir.empty() || !processes.Take(comparable.rootDir, 0)) return answer;
-  const std::string editor = comparable.editorDir + kEditorExe;
+  if (keys.root.Empty() || !processes.Take(keys, 0)) return answer;
   for (const ProcessRecord& record : processes.Processes()) {
     if (!ExeFileMatches(record.exeFile, kEditorExe)) continue;
-    std::string_view path = processes.PathOf(record);
-    if (path.empty()) continue;  // cannot be told apart
-    if (BundleProcesses::SamePath(path, editor)) {
+    const PathKey path = processes.PathOf(record);
+    if (path.Empty()) continue;  // cannot be told apart
+    if (PathKey::Same(path, keys.editor)) {
       answer.found = SecondStartAnswer::Found::OwnEditor;
       answer.folder.clear();
       answer.editorId = record.pid;
@@ -28,7 +26,7 @@ SecondStartAnswer FindRunningEditor(const BundlePaths& comparable) {
       answer.window = FindMainWindowOf(record.pid);
       if (answer.window) return answer;
     } else if (answer.found == SecondStartAnswer::Found::NotToldApart) {
-      std::u16string wide = PathKey::FromText(path).Wide();
+      std::u16string wide = path.Wide();
       answer.found = SecondStartAnswer::Found::OtherEditor;
       answer.folder = wide.substr(0, wide.find_last_of(u"\\/") + 1);
     }
@@ -44,8 +42,8 @@ std::u16string AlreadyRunningText(std::u16string_view folder) {
   return text + u". Close it, then start the bundle's editor again.";
 }
 
-SecondStartAnswer AnswerSecondStart(const BundlePaths& comparable, std::u16string_view caption) {
-  SecondStartAnswer answer = FindRunningEditor(comparable);
+SecondStartAnswer AnswerSecondStart(const BundleKeys& keys, std::u16string_view caption) {
+  SecondStartAnswer answer = FindRunningEditor(keys);
   if (answer.found == SecondStartAnswer::Found::OwnEditor) {
     if (answer.window) {
       if (Sys().IsIconic(answer.window)) {

@@ -35,10 +35,9 @@ struct SecondStartAnswer {
 std::u16string AlreadyRunningText(std::u16string_view folder);
 
 // Looks at the running notepad++.exe processes, told by their wide long
-// paths as the tidy-up tells the bundle's programs (`comparable` as
-// ComparablePaths gives them), and answers: the bundle's own editor's main
-// window restored and in front, or the message box captioned `caption`,
-// returning when it is closed.
-SecondStartAnswer AnswerSecondStart(const BundlePaths& comparable, std::u16string_view caption);
+// paths as the tidy-up tells the bundle's programs (against `keys`), and
+// answers: the bundle's own editor's main window restored and in front, or
+// the message box captioned `caption`, returning when it is closed.
+SecondStartAnswer AnswerSecondStart(const BundleKeys& keys, std::u16string_view caption);
 
 }  // namespace qg

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "launcher/bundle_processes.h"
-#include "launcher/path_text.h"
+#include "launcher/bundle_root.h"
 #include "launcher/run_log.h"
 #include "system/console.h"
 #include "system/platform.h"
@@ -31,7 +31,8 @@ void StopFirstBundleProcess(const BundleProcesses& owned, const char* name,
     Handle process = Sys().OpenProcess(
         PROCESS_TERMINATE_RIGHT | PROCESS_QUERY_LIMITED_INFORMATION_RIGHT, false, record.pid);
     if (!process) return;
-    bool same = ProcessImagePath(process) == owned.PathOf(record);
+    // The same process's path read twice: the very same text.
+    bool same = ProcessImagePath(process).Text() == owned.PathOf(record).Text();
     if (same) {
       Sys().TerminateProcess(process, kTerminateExitCode);
       summary->stopped[summary->stoppedCount++] = {name, record.pid};
@@ -45,60 +46,60 @@ enum class EditorLook { NoneRuns, Runs, NoSnapshot };
 
 // Whether the bundle's editor, or a program of its updater folder, runs;
 // what runs is added to `wait` the first time it is seen.
-EditorLook LookForBundleEditor(const BundlePaths& paths, std::uint32_t editorId,
+EditorLook LookForBundleEditor(const BundleKeys& keys, std::uint32_t editorId,
                                EditorRestartWait* wait) {
   BundleProcesses processes;
-  if (!processes.Take(paths.rootDir, editorId)) return EditorLook::NoSnapshot;
-  const std::string editor = paths.editorDir + kEditorExe;
+  if (!processes.Take(keys, editorId)) return EditorLook::NoSnapshot;
   EditorLook look = EditorLook::NoneRuns;
   for (const ProcessRecord& record : processes.Processes()) {
-    std::string_view path = processes.PathOf(record);
-    bool isEditor = BundleProcesses::SamePath(path, editor);
-    if (!isEditor && !BundleProcesses::PathInside(paths.updaterDir, path)) continue;
+    const PathKey path = processes.PathOf(record);
+    if (path.Empty()) continue;
+    bool isEditor = PathKey::Same(path, keys.editor);
+    if (!isEditor && !PathKey::Inside(keys.updater, path)) continue;
     look = EditorLook::Runs;
     bool seen = false;
     for (const EditorRestartWait::Program& program : wait->waitedFor)
-      seen = seen || (program.pid == record.pid && program.path == path);
-    if (!seen) wait->waitedFor.push_back({std::string(path), record.pid});
+      seen = seen || (program.pid == record.pid && program.path.Text() == path.Text());
+    if (!seen) wait->waitedFor.push_back({path, record.pid});
   }
   return look;
 }
 
 }  // namespace
 
-EditorRestartWait WaitOutEditorRestart(const BundlePaths& paths, std::uint32_t editorId) {
+EditorRestartWait WaitOutEditorRestart(const BundleKeys& keys, std::uint32_t editorId) {
   EditorRestartWait wait;
   for (;;) {
     EditorLook look;
-    while ((look = LookForBundleEditor(paths, editorId, &wait)) == EditorLook::Runs)
+    while ((look = LookForBundleEditor(keys, editorId, &wait)) == EditorLook::Runs)
       SleepMilliseconds(kRestartPollMilliseconds);
     SleepMilliseconds(kSettleMilliseconds);
     if (look == EditorLook::NoSnapshot) {
       wait.snapshotFailed = true;
       return wait;
     }
-    if (LookForBundleEditor(paths, editorId, &wait) == EditorLook::NoneRuns) return wait;
+    if (LookForBundleEditor(keys, editorId, &wait) == EditorLook::NoneRuns) return wait;
   }
 }
 
 void NoteEditorRestartWait(const EditorRestartWait& wait) {
   for (const EditorRestartWait::Program& program : wait.waitedFor)
-    NoteRunEvent("editor: waited for ", RecordTextOf(PathKey::FromText(program.path).Wide()),
-                 " (process ", NumberText(program.pid), ") to end before the tidy-up");
+    NoteRunEvent("editor: waited for ", RecordTextOf(program.path.Wide()), " (process ",
+                 NumberText(program.pid), ") to end before the tidy-up");
 }
 
 bool PrepareTidyUp() { return Sys().BecomeChildSubreaper(); }
 
-TidyUpSummary TidyUpBundle(const std::string& root, std::uint32_t editorId) {
+TidyUpSummary TidyUpBundle(const BundleKeys& keys, std::uint32_t editorId) {
   TidyUpSummary summary;
   BundleProcesses owned;
-  if (owned.Take(root, editorId)) {
+  if (owned.Take(keys, editorId)) {
     summary.closeRequests = CloseCommandWindows(AcceptBundleWindow, &owned, &summary.windowsAsked);
   } else {
     summary.snapshotFailed = true;
   }
   // A fresh look: the windows just closed may have ended their programs.
-  if (owned.Take(root, editorId)) {
+  if (owned.Take(keys, editorId)) {
     StopFirstBundleProcess(owned, kPhpProcess, &summary);
     StopFirstBundleProcess(owned, kConsoleProcess, &summary);
   } else {

@@ -49,7 +49,7 @@ inline constexpr std::uint32_t kSettleMilliseconds = 1000;
 // What the launcher waited for after its editor had ended.
 struct EditorRestartWait {
   struct Program {
-    std::string path;
+    PathKey path;
     std::uint32_t pid;
   };
   // Each program of each process once, in the order seen (a process that
@@ -64,7 +64,7 @@ struct EditorRestartWait {
 // editor after installing plugins; so the editor restarting
 // itself, a second instance of it); then takes the 1000 ms pause and looks
 // once more. The processes are seen as the tidy-up sees them.
-EditorRestartWait WaitOutEditorRestart(const BundlePaths& paths, std::uint32_t editorId);
+EditorRestartWait WaitOutEditorRestart(const BundleKeys& keys, std::uint32_t editorId);
 // Notes in the run's record what the launcher waited for; nothing when it
 // only took the pause.
 void NoteEditorRestartWait(const EditorRestartWait& wait);
@@ -76,7 +76,7 @@ bool PrepareTidyUp();
 // After the editor has exited and the pause: closes the bundle's command
 // windows one by one, then terminates the first php.exe and the first
 // ConEmu.exe that belong, and collects adopted processes that have ended.
-TidyUpSummary TidyUpBundle(const std::string& root, std::uint32_t editorId);
+TidyUpSummary TidyUpBundle(const BundleKeys& keys, std::uint32_t editorId);
 // Notes in the run's record what the tidy-up closed and stopped, or that it
 // could not look; a tidy-up that did nothing notes nothing. That the
 // editor's orphans were not tracked goes with the record's other lines.

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "launcher/bundle_paths.h"
-#include "launcher/path_text.h"
+#include "launcher/bundle_root.h"
 #include "system/paths.h"
 #include "tests/support/simulated_platform.h"
 
@@ -48,7 +48,7 @@ namespace {
 
 // The comparison form of a wide path gives the path back, lone surrogates
 // too; the record's form never has "?" for a character the code page lacks.
-TEST(PathText, ComparisonFormRoundTripsAndRecordFormUsesReferences) {
+TEST(PathKeyTest, ComparisonFormRoundTripsAndRecordFormUsesReferences) {
   const std::u16string paths[] = {
       u"C:\\web\\",           u"E:\\\u041F\u0440\u043E\\",
       u"E:\\\U0001F600\\",    u"E:\\lone \xD800 high",
@@ -56,7 +56,7 @@ TEST(PathText, ComparisonFormRoundTripsAndRecordFormUsesReferences) {
   };
   for (const std::u16string& path : paths) {
     EXPECT_EQ(PathKey(path).Wide(), path);
-    EXPECT_EQ(PathKey::FromText(PathKey(path).Text()), PathKey(path));
+    EXPECT_EQ(PathKey::FromText(PathKey(path).Text()).Text(), PathKey(path).Text());
   }
   EXPECT_EQ(PathKey(u"C:\\web\\").Text(), "C:\\web\\");
 
@@ -66,6 +66,45 @@ TEST(PathText, ComparisonFormRoundTripsAndRecordFormUsesReferences) {
   EXPECT_EQ(RecordTextOf(u"C:\\web & co\\"), "C:\\web & co\\");  // held: as it is
   EXPECT_EQ(RecordTextOf(u"E:\\\u041F\u0440 & \U0001F600\\"),
             "E:\\&#x041F;&#x0440; &#x0026; &#x1F600;\\");
+}
+
+// Two keys name the same place, or one lies inside the other, by the
+// platform's rule: ASCII letters in any case where file names ignore case,
+// exactly elsewhere; never by folding a letter beyond ASCII, and never by a
+// mere shared beginning of a name.
+TEST(PathKeyTest, SameAndInsideFollowThePlatformsCaseRule) {
+  struct Case {
+    const char16_t* a;
+    const char16_t* b;
+    bool sameIgnoringCase, sameExactly;
+    bool insideIgnoringCase, insideExactly;  // b inside a
+  };
+  const Case cases[] = {
+      {u"C:\\web\\", u"C:\\web\\", true, true, false, false},
+      {u"C:\\web\\", u"c:\\WEB\\", true, false, false, false},
+      {u"C:\\web\\", u"C:\\web\\php.exe", false, false, true, true},
+      {u"C:\\web\\", u"C:\\Web\\server\\php.exe", false, false, true, false},
+      {u"C:\\web\\", u"C:\\web2\\php.exe", false, false, false, false},
+      {u"C:\\web\\", u"C:\\we", false, false, false, false},
+      {u"\\\\NAS\\share\\", u"\\\\nas\\SHARE\\bundle\\php.exe", false, false, true, false},
+      // Cyrillic letters differ only in case: different folders to the key.
+      {u"C:\\П\\", u"C:\\п\\php.exe", false, false, false, false},
+      {u"C:\\П\\", u"c:\\П\\php.exe", false, false, true, false},
+      {u"E:\\😀\\", u"E:\\😀\\x", false, false, true, true},
+      {u"", u"C:\\web\\php.exe", false, false, false, false},  // no root holds nothing
+  };
+  for (bool ignoreCase : {true, false}) {
+    testing::SimulatedPlatform sim;
+    testing::PlatformScope scope(sim);
+    sim.SetFileNamesIgnoreCase(ignoreCase);
+    for (const Case& c : cases) {
+      const PathKey a(c.a), b(c.b);
+      SCOPED_TRACE(a.Text() + " | " + b.Text() + (ignoreCase ? " ignoring case" : " exactly"));
+      EXPECT_EQ(PathKey::Same(a, b), ignoreCase ? c.sameIgnoringCase : c.sameExactly);
+      EXPECT_EQ(PathKey::Same(b, a), PathKey::Same(a, b));
+      EXPECT_EQ(PathKey::Inside(a, b), ignoreCase ? c.insideIgnoringCase : c.insideExactly);
+    }
+  }
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "launcher/bundle_processes.h"
-#include "launcher/path_text.h"
+#include "launcher/bundle_root.h"
 #include "launcher/tidy_up.h"
 #include "tests/support/simulated_platform.h"
 
@@ -67,7 +67,7 @@ TEST_P(TidyUpTable, ClosesAndStopsOnlyTheBundles) {
     if (w.closed) expectClosed.push_back(windows.back());
   }
 
-  TidyUpSummary summary = TidyUpBundle(kRoot, kEditor);
+  TidyUpSummary summary = TidyUpBundle(BundleKeysFor(PathKey::FromText(kRoot)), kEditor);
 
   EXPECT_FALSE(summary.snapshotFailed);
   EXPECT_EQ(summary.windowsAsked, static_cast<int>(expectClosed.size()));
@@ -167,7 +167,7 @@ TEST(TidyUpTest, WithoutOwnershipNothingIsTouched) {
     Window window = sim.AddWindow("cmd", false, 1, 300, kConsole);
     sim.FailSnapshots(failSnapshots);
     sim.FailPathQueries(!failSnapshots);
-    TidyUpSummary summary = TidyUpBundle(kRoot, kEditor);
+    TidyUpSummary summary = TidyUpBundle(BundleKeysFor(PathKey::FromText(kRoot)), kEditor);
     EXPECT_TRUE(summary.snapshotFailed);
     EXPECT_TRUE(summary.Noteworthy());
     EXPECT_TRUE(sim.WindowExists(window));
@@ -201,7 +201,7 @@ TEST(TidyUpTest, ProgramsAreToldByTheirWideLongPaths) {
     sim.AddProcess(kLauncher, 90, "C:\\PROJEK~1\\bundle\\quillgate.exe", 10);
     sim.AddProcess(300, 80, c.path, 20);
     TidyUpSummary summary =
-        TidyUpBundle(PathKey(u"C:\\\u041F\u0440\u043E\\bundle\\").Text(), kEditor);
+        TidyUpBundle(BundleKeysFor(PathKey(u"C:\\\u041F\u0440\u043E\\bundle\\")), kEditor);
     EXPECT_EQ(summary.stoppedCount, c.stopped ? 1 : 0);
     EXPECT_EQ(sim.Terminations().size(), c.stopped ? 1u : 0u);
   }
@@ -216,12 +216,12 @@ TEST(TidyUpTest, AnEmptyRootHoldsNothing) {
   sim.AddProcess(kLauncher, 90, "C:\\web\\quillgate.exe", 10);
   sim.AddProcess(300, 80, kBundlePhp, 20);
   sim.AddProcess(301, kEditor, "C:\\tools\\php.exe", 20);
-  TidyUpSummary summary = TidyUpBundle("", kEditor);
+  TidyUpSummary summary = TidyUpBundle(BundleKeys(), kEditor);
   ASSERT_EQ(summary.stoppedCount, 1);
   EXPECT_STREQ(summary.stopped[0].name, "php.exe");
   ASSERT_EQ(sim.Terminations().size(), 1u);
   EXPECT_EQ(sim.Terminations()[0].pid, 301u);
-  EXPECT_FALSE(BundleProcesses::PathInside("", "C:\\web\\php.exe"));
+  EXPECT_FALSE(PathKey::Inside(PathKey(), PathKey::FromText("C:\\web\\php.exe")));
 }
 
 }  // namespace
@@ -239,12 +239,10 @@ struct Timed {
 };
 
 // The bundle in C:\web, as the tidy-up compares its paths.
-BundlePaths WebBundle() {
-  BundlePaths paths;
-  paths.rootDir = "C:\\web\\";
-  paths.editorDir = "C:\\web\\server\\notepad\\";
-  paths.updaterDir = "C:\\web\\server\\notepad\\updater\\";
-  return paths;
+BundleKeys WebBundle() {
+  return {PathKey::FromText("C:\\web\\"),
+          PathKey::FromText("C:\\web\\server\\notepad\\notepad++.exe"),
+          PathKey::FromText("C:\\web\\server\\notepad\\updater\\")};
 }
 
 struct Restart {
@@ -283,9 +281,7 @@ TEST_P(EditorRestartTable, WaitsWhileTheBundlesEditorOrUpdaterRuns) {
   play();
   sim.OnSleep([&](std::uint32_t) { play(); });
   sim.FailSnapshots(r.snapshotsFail);
-  BundlePaths paths = WebBundle();
-
-  EditorRestartWait wait = WaitOutEditorRestart(paths, kEditor);
+  EditorRestartWait wait = WaitOutEditorRestart(WebBundle(), kEditor);
 
   EXPECT_EQ(sim.ElapsedMilliseconds(), r.elapsed);
   std::vector<std::uint32_t> awaited;
