@@ -74,6 +74,10 @@ BundleRoot PresentFromAnsi() {
   return BundleRoot::FromAnsi(narrow);
 }
 
+bool HasListSeparator(std::string_view bytes) {
+  return bytes.find(ThisPlatformsIniPaths().listSeparator) != std::string_view::npos;
+}
+
 }  // namespace
 
 std::u16string LongPathOf(const std::u16string& path) {
@@ -108,12 +112,14 @@ std::string RecordTextOf(std::u16string_view path) {
 BundleRoot BundleRoot::FromAnsi(std::string ansi) {
   BundleRoot root;
   root.ansi_ = std::move(ansi);
+  root.listSeparator_ = HasListSeparator(root.ansi_);
   return root;
 }
 
 BundleRoot BundleRoot::FromWide(std::u16string wide, std::string shortForm) {
   BundleRoot root;
   root.held_ = AnsiPathOf(wide, &root.ansi_);
+  root.listSeparator_ = HasListSeparator(root.ansi_);
   root.key_ = PathKey(wide);
   root.wide_ = std::move(wide);
   root.short_ = std::move(shortForm);
@@ -142,13 +148,16 @@ BundleRoot BundleRoot::Present() {
   }
   root.wide_ = LongPathOf(wide);
   root.key_ = PathKey(root.wide_);
-  if (!root.held_) {
+  root.listSeparator_ = HasListSeparator(root.ansi_);
+  if (root.PhpTakesShortForm()) {
     // Without 8.3 names the system gives the long form back, which the code
-    // page does not hold: no short form then. Only plain ASCII reads the
-    // same to every PHP, and in every code page.
+    // page does not hold, or which holds the list separator: no short form
+    // then. Only plain ASCII reads the same to every PHP, and in every code
+    // page.
     std::u16string shortForm = ShortPathOf(root.wide_);
+    const char16_t separator = static_cast<char16_t>(ThisPlatformsIniPaths().listSeparator);
     bool ascii = !shortForm.empty();
-    for (char16_t unit : shortForm) ascii = ascii && unit < 0x80;
+    for (char16_t unit : shortForm) ascii = ascii && unit < 0x80 && unit != separator;
     if (ascii) {
       root.short_.assign(shortForm.begin(), shortForm.end());
       EndWithSeparator(&root.short_);

@@ -45,8 +45,9 @@ class BundleRoot {
   const std::u16string& Wide() const { return wide_; }
   // The comparison key of the wide form (empty with it).
   const PathKey& Key() const { return key_; }
-  // A root the code page does not hold: its short (8.3) form, plain ASCII,
-  // ending with the separator; empty when it has none.
+  // A root whose short form PHP is given (PhpTakesShortForm): its short
+  // (8.3) form, plain ASCII, ending with the separator; empty when it has
+  // none, or the system gives none without the list separator.
   const std::string& ShortForm() const { return short_; }
   // The root's characters, decoded as the platform decodes a root.
   std::u32string Characters() const;
@@ -54,10 +55,15 @@ class BundleRoot {
   // root, else ASCII with every other character as a reference.
   std::string LogText() const;
 
-  // The root as PHP is given it: its bytes when the code page holds them,
-  // else its short form (empty when it has none), which PHP 5 and PHP 7
-  // read alike.
-  const std::string& PhpBytes() const { return held_ ? ansi_ : short_; }
+  // Whether the root's bytes hold the separator of php.ini's lists of
+  // places (';' on Windows), which PHP splits every list at, quoted or not.
+  bool HoldsListSeparator() const { return listSeparator_; }
+  // Whether PHP is given the short form rather than the root's bytes: the
+  // code page cannot hold the name, or the name holds the list separator.
+  bool PhpTakesShortForm() const { return !held_ || listSeparator_; }
+  // The root as PHP is given it: its bytes, else its short form (empty
+  // when it has none), which PHP 5 and PHP 7 read alike.
+  const std::string& PhpBytes() const { return PhpTakesShortForm() ? short_ : ansi_; }
   // A path below the root (`below`, ASCII, relative) as config.xml's
   // attribute markup, every character beyond ASCII as a reference. False
   // when the root's wide form is not valid Unicode.
@@ -76,6 +82,7 @@ class BundleRoot {
   std::u16string wide_;
   PathKey key_;
   bool held_ = true;
+  bool listSeparator_ = false;
   std::string short_;
 };
 

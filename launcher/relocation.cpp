@@ -44,15 +44,14 @@ FileOutcome FailedNow(const char* reason = nullptr) {
 FileOutcome UpdatePhpSettings(const BundlePaths& paths, const BundleRoot& recorded) {
   // PHP 5 reads the value in the ANSI code page, PHP 7.1 and later in
   // UTF-8: a root the code page cannot hold is given by its short form,
-  // plain ASCII, which reads the same in both.
+  // plain ASCII, which reads the same in both; so is one whose name holds
+  // the list separator, at which PHP splits its lists.
   if (paths.root.PhpBytes().empty())
     return Outcome(FileOutcome::LeftAlone,
                    "the folder has no short (8.3) name to give PHP in place of its own; the "
                    "next start tries again");
-  // The folders of a root the code page cannot hold are relative ones
-  // (bundle_paths.h): PHP gets them below the short form.
-  const std::string phpDir =
-      paths.root.Held() ? paths.phpDir : paths.root.ShortForm() + paths.phpDir;
+  // The header script below the root as PHP is given it.
+  const std::string phpDir = paths.root.PhpBytes() + BundlePathsFor("").phpDir;
   Sys().SetLastError(NO_ERROR_CODE);
   bool found = OpenIniFile((paths.phpDir + "php.ini").c_str(), 0) != 0;
   bool missing = !found && Sys().GetLastError() == ERROR_FILE_NOT_FOUND_CODE;
@@ -182,11 +181,10 @@ FileOutcome RecordRoot(const std::string& record, const std::string& statePath) 
 RelocationReport UpdateIfMoved(const BundlePaths& paths) {
   RelocationReport report;
   report.presentRoot = paths.root.LogText();
-  if (!paths.root.Held()) {
-    report.presentRootHeld = false;
-    report.codePage = Sys().GetACP();
-    report.presentShortRoot = paths.root.ShortForm();
-  }
+  report.presentRootHeld = paths.root.Held();
+  report.presentRootListSeparator = paths.root.Held() && paths.root.HoldsListSeparator();
+  if (paths.root.PhpTakesShortForm()) report.presentShortRoot = paths.root.ShortForm();
+  if (!paths.root.Held()) report.codePage = Sys().GetACP();
   // Without a root there is nothing sound to write: a relative header path
   // in php.ini would be wrong wherever PHP runs from.
   if (!paths.RootKnown()) {
@@ -307,6 +305,13 @@ void NoteRelocation(const RelocationReport& report) {
                  report.presentShortRoot.empty()
                      ? ") cannot hold, and the folder has no short (8.3) name"
                      : ") cannot hold: PHP is given the folder's short name, the editor its own");
+  if (report.presentRootListSeparator)
+    NoteRunEvent("the bundle folder's name holds '",
+                 std::string(1, ThisPlatformsIniPaths().listSeparator),
+                 "', at which PHP splits its lists of places",
+                 report.presentShortRoot.empty()
+                     ? ", and the folder has no short (8.3) name"
+                     : ": PHP is given the folder's short name, the editor its own");
   NoteFileOutcome("php.ini", report.phpIni);
   NoteFileOutcome("config.xml", report.configXml);
   NoteFileOutcome("session.xml", report.sessionXml);

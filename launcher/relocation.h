@@ -68,6 +68,9 @@ struct RelocationReport {
   // The present root's name has characters the code page (number) cannot
   // hold.
   bool presentRootHeld = true;
+  // The present root's name holds php.ini's list separator (';' on
+  // Windows): PHP is given its short form.
+  bool presentRootListSeparator = false;
   std::uint32_t codePage = 0;
   FileOutcome phpIni;
   FileOutcome configXml;

@@ -32,12 +32,12 @@ BundleRoot RecordedRootOf(const StateLines& lines) {
 }
 
 std::string StateRecordOf(const BundleRoot& root) {
-  if (root.Held()) return root.Ansi();
+  if (!root.PhpTakesShortForm()) return root.Ansi();
   return kUtf8Mark + root.Key().Text() + kStateLineBreak + root.ShortForm();
 }
 
 bool RecordsRoot(const StateLines& lines, const BundleRoot& present) {
-  if (present.Held()) return lines.first == present.Ansi();
+  if (!present.PhpTakesShortForm()) return lines.first == present.Ansi();
   return !present.ShortForm().empty() &&
          lines.first + kStateLineBreak + lines.second == StateRecordOf(present);
 }

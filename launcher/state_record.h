@@ -2,9 +2,11 @@
 // making the record of the present one.
 //
 // A root the code page holds is recorded as exactly its bytes, with the
-// trailing separator and nothing after it, as always. One it cannot hold
-// is recorded as a UTF-8 byte-order mark, the long root in UTF-8 (its
-// PathKey text), CR LF, and the short form given to PHP.
+// trailing separator and nothing after it, as always. One whose short form
+// PHP is given (the code page cannot hold its name, or the name holds
+// php.ini's list separator) is recorded as a UTF-8 byte-order mark, the long
+// root in UTF-8 (its PathKey text), CR LF, and that short form, so that the
+// places php.ini names by it follow the next move.
 #pragma once
 
 #include <cstdint>
@@ -34,10 +36,10 @@ BundleRoot RecordedRootOf(const StateLines& lines);
 // What state.txt holds for `root`.
 std::string StateRecordOf(const BundleRoot& root);
 
-// Whether the lines record `present`: a root the code page holds by the
-// first line alone, byte for byte; one it does not hold by both lines, so
-// that a new short form under the same long root counts as a move (without
-// a short form nothing was recorded).
+// Whether the lines record `present`: a root recorded by its bytes by the
+// first line alone, byte for byte; one recorded in the long form by both
+// lines, so that a new short form under the same long root counts as a move
+// (without a short form nothing was recorded).
 bool RecordsRoot(const StateLines& lines, const BundleRoot& present);
 
 }  // namespace qg

@@ -111,5 +111,68 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"ShortFormAppearsAfterAStartWithout", {nullptr, "PROJEK~1"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A folder whose name holds php.ini's list separator (':' here, ';' on
+// Windows), which PHP splits every list of places at: PHP is given the
+// short form, the state records it beside the long root so that the places
+// named by it follow the next move, and without a short form php.ini is
+// left alone and nothing is recorded.
+TEST(FolderWithListSeparator, PhpIsGivenTheShortFormOrNothing) {
+  for (bool hasShortForm : {true, false}) {
+    SCOPED_TRACE(hasShortForm ? "with a short form" : "without");
+    testing::TempDir dir;
+    const std::string base = fs::canonical(dir.Root()).string() + "/";
+    const std::string plain = base + "plain/", listed = base + "a:b/", shortRoot = base + "A_B~1/";
+    const std::string relIni = "server/modules/php/PHP-5.6-5.7/php.ini";
+    fs::create_directories(plain + "server/notepad");
+    fs::create_directories(plain + "server/modules/php/PHP-5.6-5.7");
+    const std::string ini = "[PHP]\r\nerror_log = " + plain + "logs/php.log\r\n";
+    WriteWholeFile(plain + relIni, ini);
+    WriteWholeFile(plain + "server/notepad/state.txt", plain);
+    // Moved from the plain folder into the listed one, then on to a third.
+    fs::rename(plain, listed);
+    if (hasShortForm) fs::create_directory_symlink(listed, base + "A_B~1");
+    auto run = [&](const std::string& root) {
+      fs::path cwd = fs::current_path();
+      fs::current_path(root);
+      testing::SimulatedPlatform sim;
+      if (hasShortForm) sim.SetShortForm(base + "a:b", base + "A_B~1");
+      {
+        testing::PlatformScope scope(sim);
+        EXPECT_EQ(LauncherMain(), 0);
+      }
+      fs::current_path(cwd);
+      return ReadWholeFile(root + "server/notepad/quillgate.log");
+    };
+    std::string record = run(listed);
+    const std::string state = ReadWholeFile(listed + "server/notepad/state.txt");
+    if (!hasShortForm) {
+      EXPECT_EQ(ReadWholeFile(listed + relIni), ini);
+      EXPECT_EQ(state, plain);
+      EXPECT_NE(record.find("php.ini: left alone, the folder has no short (8.3) name"),
+                std::string::npos)
+          << record;
+      EXPECT_NE(record.find("at which PHP splits its lists of places, and the folder has no "
+                            "short (8.3) name"),
+                std::string::npos)
+          << record;
+      continue;
+    }
+    EXPECT_EQ(ReadWholeFile(listed + relIni),
+              "[PHP]\r\nerror_log = " + shortRoot + "logs/php.log\r\nauto_prepend_file = \"" +
+                  shortRoot + "server/modules/php/PHP-5.6-5.7/header.php\"\r\n");
+    EXPECT_EQ(state, "\xEF\xBB\xBF" + listed + "\r\n" + shortRoot);
+    const std::string again = run(listed).substr(record.size());
+    EXPECT_EQ(again.find("bundle moved"), std::string::npos) << again;
+
+    const std::string third = base + "third/";
+    fs::rename(listed, third);
+    run(third);
+    EXPECT_EQ(ReadWholeFile(third + relIni), "[PHP]\r\nerror_log = " + third +
+                                                 "logs/php.log\r\nauto_prepend_file = \"" + third +
+                                                 "server/modules/php/PHP-5.6-5.7/header.php\"\r\n");
+    EXPECT_EQ(ReadWholeFile(third + "server/notepad/state.txt"), third);
+  }
+}
+
 }  // namespace
 }  // namespace qg
