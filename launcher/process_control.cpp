@@ -104,6 +104,30 @@ Window FindMainWindowOf(std::uint32_t processId) {
   return 0;
 }
 
+Window FindWindowOfClass(std::uint32_t processId, const char* className) {
+  if (processId == 0 || !className || !*className) return 0;
+  char* loweredClass = LoweredCopy(className, std::strlen(className));
+  if (!loweredClass) return 0;
+  Window found = 0;
+  for (Window window = Sys().GetWindow(Sys().GetDesktopWindow(), GW_CHILD_CMD); window;
+       window = Sys().GetWindow(window, GW_HWNDNEXT_CMD)) {
+    std::uint32_t owner = 0;
+    Sys().GetWindowThreadProcessId(window, &owner);
+    if (owner != processId || Sys().GetWindow(window, GW_OWNER_CMD) != 0) continue;
+    char name[257] = {};  // class names are at most 256 characters
+    int length = Sys().GetClassNameA(window, name, static_cast<int>(sizeof name));
+    if (length <= 0 || length >= static_cast<int>(sizeof name)) continue;
+    name[length] = 0;
+    Sys().CharLowerA(name);
+    if (std::strcmp(name, loweredClass) == 0) {
+      found = window;
+      break;
+    }
+  }
+  Sys().HeapFree(loweredClass);
+  return found;
+}
+
 Window FindWindowByTitle(const char* text) { return FindWindowByTitle(text, nullptr, nullptr); }
 
 Window FindWindowByTitle(const char* text, WindowFilter accept, const void* context) {

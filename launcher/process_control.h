@@ -23,6 +23,12 @@ Window FindWindowByTitle(const char* text);
 // an owner window that the process owns, from the top of the Z order (a
 // minimised window counts; dialogs, owned by it, do not); 0 when it has none.
 Window FindMainWindowOf(std::uint32_t processId);
+// The first top-level window without an owner window that the process owns
+// and whose class is `className` (letter case ignored, as the system
+// compares class names), from the top, visible or hidden; 0 when it has
+// none. A program that hides its main window (into the notification area)
+// is found by it.
+Window FindWindowOfClass(std::uint32_t processId, const char* className);
 
 // Walks a fresh process snapshot in snapshot order, handing each entry to
 // `visit` until it returns false; the snapshot is closed before the walk

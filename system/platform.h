@@ -41,6 +41,8 @@ enum class MoveMethod : std::uint32_t { Begin = 0, Current = 1, End = 2 };
 // --- windows and messages ----------------------------------------------------
 inline constexpr int SW_HIDE_CMD = 0;
 inline constexpr int SW_SHOWNORMAL_CMD = 1;
+// Shows a hidden window as it was, minimised or not, and activates it.
+inline constexpr int SW_SHOW_CMD = 5;
 inline constexpr int SW_MINIMIZE_CMD = 6;
 inline constexpr int SW_RESTORE_CMD = 9;
 inline constexpr std::uint32_t WM_CLOSE_MSG = 16;

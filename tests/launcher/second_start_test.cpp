@@ -34,6 +34,7 @@ struct Proc {
 struct Win {
   std::uint32_t owner;
   bool hidden, iconic, ownedByWindow;
+  const char* className = "Notepad++";
 };
 struct Case {
   const char* name;
@@ -87,7 +88,7 @@ TEST_P(SecondStartTable, AnswersAndChangesNothing) {
   }
   std::vector<Window> windows;
   for (const Win& w : c.windows) {
-    windows.push_back(sim.AddWindow("new 1 - Notepad++", w.hidden, 1, w.owner, "Notepad++"));
+    windows.push_back(sim.AddWindow("new 1 - Notepad++", w.hidden, 1, w.owner, w.className));
     sim.SetIconic(windows.back(), w.iconic);
     if (w.ownedByWindow) sim.SetOwnerWindow(windows.back(), windows.front());
   }
@@ -104,8 +105,10 @@ TEST_P(SecondStartTable, AnswersAndChangesNothing) {
   Window front = c.front < 0 ? 0 : windows[static_cast<std::size_t>(c.front)];
   EXPECT_EQ(sim.Foreground(), front);
   for (std::size_t i = 0; i < windows.size(); ++i) {
-    // Only the window brought forward is restored; the others stay as they were.
+    // Only the window brought forward is shown and restored; the others
+    // stay as they were.
     EXPECT_EQ(sim.IsIconic(windows[i]), c.windows[i].iconic && windows[i] != front) << i;
+    EXPECT_EQ(sim.IsHidden(windows[i]), c.windows[i].hidden && windows[i] != front) << i;
   }
   auto boxes = sim.MessageBoxes();
   if (c.box) {
@@ -168,6 +171,39 @@ INSTANTIATE_TEST_SUITE_P(
              {{kEditor, kOwn}},
              {{kEditor, false, true, false}},
              true,
+             -1,
+             u"The editor is already running. Close it, then start the bundle's editor again."},
+        // The editor in the notification area: its main window hidden, below
+        // a hidden window of another class and a hidden dialog it owns.
+        Case{"OwnEditorHiddenMainWindowIsShownAndInFront",
+             {{kEditor, kOwn}},
+             {{kEditor, true, false, false, "MSCTFIME UI"},
+              {kEditor, true, false, true},
+              {kEditor, true, false, false}},
+             false,
+             2,
+             nullptr},
+        Case{"OwnEditorHiddenAndMinimisedIsShownRestoredAndInFront",
+             {{kEditor, kOwn}},
+             {{kEditor, true, true, false}},
+             false,
+             0,
+             nullptr},
+        // Hidden windows of another class, of the editor's class owned by
+        // another window, or of another program's editor: none is the
+        // bundle's editor's main window.
+        Case{"OwnEditorHiddenWindowsOfAnotherKindAreNotTaken",
+             {{kOther, kOtherEditor}, {kEditor, kOwn}},
+             {{kEditor, true, false, false, "MSCTFIME UI"},
+              {kEditor, true, false, true},
+              {kOther, true, false, false}},
+             false,
+             -1,
+             u"The editor is already running. Close it, then start the bundle's editor again."},
+        Case{"OwnEditorWithoutAnyWindowIsAnsweredByTheBox",
+             {{kEditor, kOwn}},
+             {},
+             false,
              -1,
              u"The editor is already running. Close it, then start the bundle's editor again."}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });

@@ -178,5 +178,35 @@ TEST(WindowSearchTest, SearchesAfreshAfterAWindowCloses) {
   EXPECT_FALSE(Sys().PostMessageA(second, WM_CLOSE_MSG, 0, 0));  // gone
 }
 
+// The class search takes the whole class name, in any letter case, of a
+// window of that process without an owner window, hidden or not.
+TEST(WindowSearchTest, ClassSearchTakesTheWholeClassOfTheProcesssOwnWindow) {
+  SimulatedPlatform sim;
+  PlatformScope scope(sim);
+  constexpr std::uint32_t kEditor = 30, kOther = 31;
+  sim.AddWindow("", true, 1, kOther, "Notepad++");
+  sim.AddWindow("", true, 1, kEditor, "Notepad++Helper");
+  sim.AddWindow("", true, 1, kEditor, "Notepad+");
+  Window dialog = sim.AddWindow("Find", true, 1, kEditor, "Notepad++");
+  Window main = sim.AddWindow("new 1 - Notepad++", true, 1, kEditor, "NOTEPAD++");
+  sim.SetOwnerWindow(dialog, main);
+  EXPECT_EQ(FindWindowOfClass(kEditor, "notepad++"), main);
+  EXPECT_EQ(FindWindowOfClass(kOther, "Notepad++Helper"), 0u);
+  EXPECT_EQ(FindWindowOfClass(kEditor, ""), 0u);
+  EXPECT_EQ(FindWindowOfClass(kEditor, nullptr), 0u);
+  EXPECT_EQ(FindWindowOfClass(0, "Notepad++"), 0u);
+  EXPECT_EQ(sim.OutstandingBlocks(), 0);
+}
+
+TEST(WindowSearchTest, ClassSearchWithoutHeapFindsNothing) {
+  SimulatedPlatform sim;
+  FaultyPlatform faulty(sim);
+  PlatformScope scope(faulty);
+  sim.AddWindow("", true, 1, 30, "Notepad++");
+  faulty.FailAt(1, FaultyPlatform::Fault::Fail, FaultyPlatform::HeapCalls);
+  EXPECT_EQ(FindWindowOfClass(30, "Notepad++"), 0u);
+  EXPECT_EQ(sim.OutstandingBlocks(), 0);
+}
+
 }  // namespace
 }  // namespace qg

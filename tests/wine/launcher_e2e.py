@@ -746,6 +746,60 @@ def case_second_start_other_editor(build, work):
     check_second_start_changed_nothing(bundle, before, report)
 
 
+
+# --- the bundle's editor in the notification area --------------------------------
+
+
+def tray_icon_record(work):
+    """The editor stand-in's record of its notification-area icon: whether
+    it could be added, and whether it was still there when the editor exited."""
+    record = work / "records" / "editor-tray.txt"
+    check(record.exists(), "the editor wrote no record of its notification-area icon")
+    return dict(line.partition("=")[::2] for line in record.read_text().splitlines())
+
+
+def tray_second_start(build, work, how):
+    """The bundle's editor runs with its main window hidden into the
+    notification area (`how`: "tray", or "tray-minimised" when it was
+    minimised too), below a hidden window of another class: a second start
+    shows the main window, not minimised, brings it to the front, leaves the
+    other window hidden and the icon in place, shows no box and changes
+    nothing."""
+    bundle = make_bundle(work)
+    before = bundle.snapshot()
+    report, _, _ = run_harness(build, work, bundle,
+                               ["--bundle-editor-running", "--bundle-editor-window", how,
+                                "--php", "1", "--cmd-window"])
+    check(report.get("bundle_editor_ready") == "1",
+          f"the bundle's editor did not come up hidden ({how}): {report}")
+    check(report.get("bundle_editor_helper_above") == "1",
+          f"the editor's window of another class is not above its main window: {report}")
+    check_launcher_ended(report, limit_ms=10000)
+    check(report.get("bundle_editor_visible_after") == "1",
+          f"the editor's main window is still hidden: {report}")
+    check(report.get("bundle_editor_iconic_after") == "0", "the editor's window is minimised")
+    check(report.get("bundle_editor_foreground_before") == "0" and
+          report.get("bundle_editor_foreground_after") == "1",
+          f"the editor's window was not brought to the front: {report}")
+    check(report.get("bundle_editor_helper_visible_after") == "0",
+          f"the editor's window of another class was shown or is gone: {report}")
+    check("box_shown" not in report, "a message box was shown")
+    check_second_start_changed_nothing(bundle, before, report)
+    # Showing the window leaves the editor's icon where the editor put it,
+    # until the editor takes it away itself.
+    icon = tray_icon_record(work)
+    check(icon.get("added") == "1", f"the editor could not put its icon in place: {icon}")
+    check(icon.get("present") == "1", f"the editor's notification-area icon is gone: {icon}")
+
+
+def case_tray_hidden(build, work):
+    tray_second_start(build, work, "tray")
+
+
+def case_tray_hidden_minimised(build, work):
+    tray_second_start(build, work, "tray-minimised")
+
+
 # The Run menu as the editor writes it (no declaration, raw quotes): a PHP
 # lint from the bundle and a browser from elsewhere.
 SHORTCUTS = (
@@ -845,6 +899,8 @@ CASES = {
         expected=(30, 4)),
     "second_start_own_editor": case_second_start_own_editor,
     "second_start_other_editor": case_second_start_other_editor,
+    "tray_hidden": case_tray_hidden,
+    "tray_hidden_minimised": case_tray_hidden_minimised,
     "shortcuts_moved": case_shortcuts_moved,
     "php_paths_cp1252": case_php_paths_cp1252,
 }

@@ -9,17 +9,71 @@
 // might leave a console behind. When QG_EDITOR_WINDOW is set it has a main
 // window as the editor has (class "Notepad++", without owner), shown
 // minimised when the variable is "minimised", and a dialog owned by it.
+// "tray" and "tray-minimised" play the editor minimised into the
+// notification area: the main window (shown as it is, or minimised) is
+// hidden again, an icon is put in the notification area for it, and a
+// second hidden top-level window without owner, of another class, lies
+// above it. Whether the icon was added, and whether it is still there when
+// the editor exits, goes to editor-tray.txt ("added=0|1", "present=0|1").
 #include "standin_common.h"
+
+#include <shellapi.h>
 
 namespace {
 
 constexpr char kWindowClass[] = "Notepad++";
+constexpr char kHelperClass[] = "QuillgateEditorHelper";
+constexpr UINT kTrayMessage = WM_APP + 1;
+
+// The notification-area icon of the main window.
+NOTIFYICONDATAA TrayIcon(HWND main) {
+  NOTIFYICONDATAA icon = {};
+  icon.cbSize = sizeof icon;
+  icon.hWnd = main;
+  icon.uID = 1;
+  icon.uFlags = NIF_ICON | NIF_MESSAGE | NIF_TIP;
+  icon.uCallbackMessage = kTrayMessage;
+  icon.hIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+  lstrcpynA(icon.szTip, "Notepad++", sizeof icon.szTip);
+  return icon;
+}
+
+// Hides the main window into the notification area, as the editor's option
+// does, with a hidden helper window of another class above it.
+void HideIntoTray(HWND main, const std::string& records) {
+  HINSTANCE instance = GetModuleHandleA(nullptr);
+  WNDCLASSA type = {};
+  type.lpfnWndProc = DefWindowProcA;
+  type.hInstance = instance;
+  type.lpszClassName = kHelperClass;
+  HWND helper = RegisterClassA(&type) ? CreateWindowExA(0, kHelperClass, "", WS_OVERLAPPED, 0, 0,
+                                                        10, 10, nullptr, nullptr, instance, nullptr)
+                                      : nullptr;
+  NOTIFYICONDATAA icon = TrayIcon(main);
+  bool added = Shell_NotifyIconA(NIM_ADD, &icon) != FALSE;
+  ShowWindow(main, SW_HIDE);
+  // The main window right below the helper, so that a walk from the top
+  // meets the helper first.
+  if (helper) SetWindowPos(main, helper, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  standin::AppendLine(records + "editor-tray.txt", std::string("added=") + (added ? "1" : "0"));
+}
+
+// Whether the main window's icon is still in the notification area; then
+// takes it away, as the editor does when it exits.
+void EndTrayIcon(HWND main, const std::string& records) {
+  NOTIFYICONDATAA icon = TrayIcon(main);
+  bool present = Shell_NotifyIconA(NIM_MODIFY, &icon) != FALSE;
+  standin::AppendLine(records + "editor-tray.txt", std::string("present=") + (present ? "1" : "0"));
+  Shell_NotifyIconA(NIM_DELETE, &icon);
+}
 
 // The main window and its dialog; 0 when QG_EDITOR_WINDOW is unset.
-HWND MakeWindows() {
-  char how[32];
-  DWORD length = GetEnvironmentVariableA("QG_EDITOR_WINDOW", how, sizeof how);
-  if (length == 0 || length >= sizeof how) return nullptr;
+// `inTray` tells whether the main window was hidden into the notification area.
+HWND MakeWindows(const std::string& records, bool* inTray) {
+  char buffer[32];
+  DWORD length = GetEnvironmentVariableA("QG_EDITOR_WINDOW", buffer, sizeof buffer);
+  if (length == 0 || length >= sizeof buffer) return nullptr;
+  const std::string how(buffer, length);
   HINSTANCE instance = GetModuleHandleA(nullptr);
   WNDCLASSA type = {};
   type.lpfnWndProc = DefWindowProcA;
@@ -32,8 +86,14 @@ HWND MakeWindows() {
   // A dialog of the editor: owned by the main window, so never the one to restore.
   HWND dialog = CreateWindowExA(0, kWindowClass, "Find", WS_OVERLAPPED | WS_CAPTION, 60, 60, 200,
                                 100, main, nullptr, instance, nullptr);
-  ShowWindow(main, std::string(how) == "minimised" ? SW_SHOWMINIMIZED : SW_SHOWNORMAL);
+  const bool minimised = how == "minimised" || how == "tray-minimised";
+  ShowWindow(main, minimised ? SW_SHOWMINIMIZED : SW_SHOWNORMAL);
   if (dialog) ShowWindow(dialog, SW_SHOWNOACTIVATE);
+  *inTray = how == "tray" || how == "tray-minimised";
+  if (*inTray) {
+    if (dialog) ShowWindow(dialog, SW_HIDE);  // out of sight with the main window
+    HideIntoTray(main, records);
+  }
   return main;
 }
 
@@ -81,13 +141,15 @@ int main() {
                                   utf8.data(), static_cast<int>(utf8.size()), nullptr, nullptr));
   standin::AppendLine(records + "editor-wide.txt", utf8);
   standin::AppendLine(records + "editor.txt", std::string("run|") + GetCommandLineA() + "|" + cwd);
-  HWND window = MakeWindows();
+  bool inTray = false;
+  HWND window = MakeWindows(records, &inTray);
   for (int waited = 0; waited < 60000; waited += 50) {
-    if (standin::FileExists(records + "editor-release")) return 0;
+    if (standin::FileExists(records + "editor-release")) break;
     if (window)
       Pump(50);
     else
       Sleep(50);
   }
+  if (inTray) EndTrayIcon(window, records);
   return 0;
 }

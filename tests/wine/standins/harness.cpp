@@ -4,7 +4,7 @@
 //               [--stubborn-window] [--editor-running] [--browser-window]
 //               [--foreign-php] [--foreign-conemu] [--foreign-cmd-window]
 //               [--editor-leaves-conemu] [--open-php-ini-value]
-//               [--bundle-editor-running]
+//               [--bundle-editor-running] [--bundle-editor-window HOW]
 //
 // It starts the requested stand-ins and waits until their windows exist:
 // the bundle's own (php.exe from the bundle's PHP folder, the others from its
@@ -24,11 +24,15 @@
 // ended, as PHP 5 would (php_ini_value_opens=1 when it opens).
 //
 // With --bundle-editor-running the bundle's own editor runs before the
-// launcher starts, with a minimised main window; the report says whether
-// that window was minimised before and after the launcher ran, and whether
-// it was in front afterwards. A message box the launcher shows (found by its
-// caption) is read, its text written to box.txt in UTF-8, and closed with
-// WM_CLOSE a second later; the report says whether the launcher waited on it.
+// launcher starts, with a minimised main window, or as --bundle-editor-window
+// says (the editor stand-in's QG_EDITOR_WINDOW: "tray" hidden into the
+// notification area, "tray-minimised" minimised and hidden); the report says
+// whether the editor's hidden helper window lay above the main window,
+// whether the main window was minimised, visible and in front after the
+// launcher ran, and whether the helper was shown. A message box the launcher
+// shows (found by its caption) is read, its text written to box.txt in
+// UTF-8, and closed with WM_CLOSE a second later; the report says whether the
+// launcher waited on it.
 #include <cstdlib>
 #include <vector>
 
@@ -170,6 +174,7 @@ int main(int argc, char** argv) {
   bool conemu = false, cmdWindow = false, stubborn = false, editorRunning = false;
   bool browser = false, foreignPhp = false, foreignConEmu = false, foreignCmd = false;
   bool editorLeavesConEmu = false, openPhpIniValue = false, bundleEditorRunning = false;
+  std::string bundleEditorHow = "minimised";
   for (int i = 3; i < argc; ++i) {
     std::string option = argv[i];
     if (option == "--php" && i + 1 < argc)
@@ -196,6 +201,8 @@ int main(int argc, char** argv) {
       openPhpIniValue = true;
     else if (option == "--bundle-editor-running")
       bundleEditorRunning = true;
+    else if (option == "--bundle-editor-window" && i + 1 < argc)
+      bundleEditorHow = argv[++i];
     else
       return 2;
   }
@@ -258,18 +265,33 @@ int main(int argc, char** argv) {
   }
   HWND bundleEditorWindow = nullptr;
   if (bundleEditorRunning) {
-    SetEnvironmentVariableA("QG_EDITOR_WINDOW", "minimised");
+    SetEnvironmentVariableA("QG_EDITOR_WINDOW", bundleEditorHow.c_str());
     started.push_back(
         {"bundle_editor", Start(root + L"server\\notepad\\notepad++.exe", "", root.c_str())});
     SetEnvironmentVariableA("QG_EDITOR_WINDOW", nullptr);
+    const bool iconic = bundleEditorHow != "tray";
+    const bool visible = bundleEditorHow == "minimised";
+    // In the notification area the editor is ready once it has tried its icon.
+    const bool inTray = !visible;
     for (int waited = 0; waited < 10000 && !bundleEditorWindow; waited += 50) {
       bundleEditorWindow = FindWindowA("Notepad++", "new 1 - Notepad++");
-      if (!bundleEditorWindow || !IsIconic(bundleEditorWindow) || CountLines(editorLog) == 0) {
+      if (!bundleEditorWindow || (IsIconic(bundleEditorWindow) != FALSE) != iconic ||
+          (IsWindowVisible(bundleEditorWindow) != FALSE) != visible ||
+          (inTray && !standin::FileExists(records + "editor-tray.txt")) ||
+          CountLines(editorLog) == 0) {
         bundleEditorWindow = nullptr;
         Sleep(50);
       }
     }
     report.push_back(std::string("bundle_editor_ready=") + (bundleEditorWindow ? "1" : "0"));
+    if (HWND helper =
+            bundleEditorWindow ? FindWindowA("QuillgateEditorHelper", nullptr) : nullptr) {
+      bool above = false;
+      for (HWND w = GetWindow(bundleEditorWindow, GW_HWNDPREV); w && !above;
+           w = GetWindow(w, GW_HWNDPREV))
+        above = w == helper;
+      report.push_back(std::string("bundle_editor_helper_above=") + (above ? "1" : "0"));
+    }
     if (bundleEditorWindow) {
       // Something else in front, as when the user works in another program.
       SetForegroundWindow(GetDesktopWindow());
@@ -336,6 +358,11 @@ int main(int argc, char** argv) {
                      (IsIconic(bundleEditorWindow) ? "1" : "0"));
     report.push_back(std::string("bundle_editor_foreground_after=") +
                      (GetForegroundWindow() == bundleEditorWindow ? "1" : "0"));
+    report.push_back(std::string("bundle_editor_visible_after=") +
+                     (IsWindowVisible(bundleEditorWindow) ? "1" : "0"));
+    if (HWND helper = FindWindowA("QuillgateEditorHelper", nullptr))
+      report.push_back(std::string("bundle_editor_helper_visible_after=") +
+                       (IsWindowVisible(helper) ? "1" : "0"));
   }
   if (openPhpIniValue)
     report.push_back(std::string("php_ini_value_opens=") +
