@@ -163,6 +163,22 @@ struct ShellExecuteInfo {
 // The code page GetACP reports for UTF-8.
 inline constexpr std::uint32_t CP_UTF8_CODE = 65001;
 
+// --- folder listings (FindFirstFileW, FindNextFileW, FindClose) ------------------
+// What FindNextFileW fails with once every entry has been given.
+inline constexpr std::uint32_t ERROR_NO_MORE_FILES_CODE = 18;
+// What FindFirstFileW fails with when the folder to list is a file.
+inline constexpr std::uint32_t ERROR_DIRECTORY_CODE = 267;
+
+// WIN32_FIND_DATAW: one entry of a folder listing; only the fields the
+// launcher reads.
+struct FindDataW {
+  std::uint32_t dwFileAttributes = 0;        // FILE_ATTRIBUTE_* flags
+  char16_t cFileName[MAX_PATH_LENGTH] = {};  // the entry's name, zero-terminated
+  // Its short (8.3) name, zero-terminated; empty when the name is one
+  // itself or the volume keeps none.
+  char16_t cAlternateFileName[14] = {};
+};
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -347,6 +363,25 @@ class Platform {
   // units and receives the path's length. False when it cannot be read.
   virtual bool QueryFullProcessImageNameW(Handle process, char16_t* buffer,
                                           std::uint32_t* size) = 0;
+
+  // --- folder listings ----------------------------------------------------------------
+  // Lists what `pattern` names: a folder followed by the separator and "*"
+  // gives every entry in it, "." and ".." too (a drive's root has neither),
+  // in the order the volume keeps them (FAT: the order they were made; no
+  // order to count on elsewhere); a path without wildcards gives that one
+  // entry. The path may be relative to the current directory. It is UTF-16,
+  // and so are the names given, so that a name the ANSI code page cannot
+  // hold comes whole (the short name beside it is ASCII where there is one).
+  // Returns the listing's handle, the first entry in `data`; 0 on failure:
+  // ERROR_PATH_NOT_FOUND for a folder that is not there, ERROR_DIRECTORY for
+  // one that is a file, ERROR_FILE_NOT_FOUND when nothing matches. The POSIX
+  // body takes "*" and plain names, no other wildcards.
+  virtual Handle FindFirstFileW(const char16_t* pattern, FindDataW* data) = 0;
+  // The listing's next entry; false with ERROR_NO_MORE_FILES after the last,
+  // with another error when the listing failed.
+  virtual bool FindNextFileW(Handle find, FindDataW* data) = 0;
+  // Ends a listing; Windows takes FindClose for it, not CloseHandle.
+  virtual bool FindClose(Handle find) = 0;
 };
 
 // The platform every library uses. Never null: the native one until a test

@@ -66,6 +66,7 @@ constexpr ErrorText kTexts[] = {
      "command."},
     {ERROR_WRITE_PROTECT_CODE, "The media is write protected."},
     {ERROR_GEN_FAILURE_CODE, "A device attached to the system is not functioning."},
+    {ERROR_NO_MORE_FILES_CODE, "There are no more files."},
     {ERROR_SHARING_VIOLATION_CODE,
      "The process cannot access the file because it is being used "
      "by another process."},
@@ -78,6 +79,7 @@ constexpr ErrorText kTexts[] = {
     {ERROR_DISK_FULL_CODE, "There is not enough space on the disk."},
     {ERROR_ALREADY_EXISTS_CODE, "Cannot create a file when that file already exists."},
     {ERROR_FILENAME_EXCED_RANGE_CODE, "The filename or extension is too long."},
+    {ERROR_DIRECTORY_CODE, "The directory name is invalid."},
     {ERROR_NO_UNICODE_TRANSLATION_CODE,
      "No mapping for the Unicode character exists in the target multi-byte code page."},
 };

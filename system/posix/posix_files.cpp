@@ -14,10 +14,12 @@
 //
 // The ANSI code page of this build is ISO-8859-1: byte values are the code
 // points 0-255.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -72,6 +74,13 @@ bool TakeShare(int fd, bool read, bool write, std::uint32_t share) {
 
 bool IsReadOnly(const struct stat& info) {
   return S_ISREG(info.st_mode) && !(info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH));
+}
+
+std::uint32_t AttributesOf(const struct stat& info) {
+  std::uint32_t attributes = S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY_FLAG : 0;
+  if (IsReadOnly(info)) attributes |= FILE_ATTRIBUTE_READONLY_FLAG;
+  // Windows gives FILE_ATTRIBUTE_NORMAL (0x80) to a file with no other flag.
+  return attributes ? attributes : 0x80;
 }
 
 // Windows tells a missing file (the folder exists) from a missing folder.
@@ -277,10 +286,7 @@ std::uint32_t PosixPlatform::GetFileAttributesA(const char* path) {
       FailWithErrno(error);
     return INVALID_FILE_ATTRIBUTES_VALUE;
   }
-  std::uint32_t attributes = S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY_FLAG : 0;
-  if (IsReadOnly(info)) attributes |= FILE_ATTRIBUTE_READONLY_FLAG;
-  // Windows gives FILE_ATTRIBUTE_NORMAL (0x80) to a file with no other flag.
-  return attributes ? attributes : 0x80;
+  return AttributesOf(info);
 }
 
 std::uint32_t PosixPlatform::GetCurrentDirectoryA(std::uint32_t size, char* buffer) {
@@ -340,5 +346,128 @@ bool PosixPlatform::FileNamesIgnoreCase() { return false; }
 // A rename over a file is refused only by this program's own emulated
 // sharing rules, which do not pass in a moment.
 bool PosixPlatform::FilesAreHeldForAMoment() { return false; }
+
+}  // namespace qg
+
+// --- folder listings ---------------------------------------------------------------
+//
+// A listing of "folder/*" is an open directory stream: its entries come in
+// readdir's order, "." and ".." among them, each with the attributes of what
+// it names (a link to a folder counts as a folder, as GetFileAttributesA
+// takes it). A plain name is a listing of that one entry. POSIX keeps no
+// short names.
+
+namespace qg {
+
+namespace {
+
+struct FindObject : HandleObject {
+  DIR* dir = nullptr;  // null: a listing of one entry, already given
+  explicit FindObject(DIR* stream) : dir(stream) {}
+  ~FindObject() override {
+    if (dir) ::closedir(dir);
+  }
+};
+
+// Fills `data` for the entry `name` with the attributes `info` gives.
+bool FillEntry(const std::string& name, std::uint32_t attributes, FindDataW* data) {
+  std::u16string wide = WideFromPathBytes(name);
+  // NAME_MAX bytes never decode to more units than that.
+  if (wide.size() >= MAX_PATH_LENGTH) return FailWithCode(ERROR_FILENAME_EXCED_RANGE_CODE);
+  *data = FindDataW{};
+  data->dwFileAttributes = attributes;
+  std::copy(wide.begin(), wide.end(), data->cFileName);
+  return true;
+}
+
+// The stream's next entry; an entry gone before it could be looked at is
+// passed over, as it would not have been listed a moment later.
+bool NextEntry(DIR* dir, FindDataW* data) {
+  for (;;) {
+    errno = 0;
+    struct dirent* entry = ::readdir(dir);
+    if (!entry) return errno ? FailWithErrno(errno) : FailWithCode(ERROR_NO_MORE_FILES_CODE);
+    struct stat info {};
+    std::uint32_t attributes;
+    if (::fstatat(::dirfd(dir), entry->d_name, &info, 0) == 0 ||
+        ::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+      attributes = AttributesOf(info);  // a dangling link: the link itself
+    } else if (errno == ENOENT) {
+      continue;
+    } else {
+      // Listed but not to be looked at (a folder readable but not
+      // searchable): what the listing itself tells.
+      attributes = entry->d_type == DT_DIR ? FILE_ATTRIBUTE_DIRECTORY_FLAG : 0x80;
+    }
+    return FillEntry(entry->d_name, attributes, data);
+  }
+}
+
+}  // namespace
+
+Handle PosixPlatform::FindFirstFileW(const char16_t* pattern, FindDataW* data) {
+  std::string bytes;
+  if (!pattern || !data ||
+      !PathBytesFromWide(pattern, std::char_traits<char16_t>::length(pattern), &bytes)) {
+    FailWithCode(ERROR_INVALID_PARAMETER_CODE);
+    return 0;
+  }
+  std::size_t slash = bytes.find_last_of('/');
+  std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : bytes.substr(0, slash);
+  std::string last = slash == std::string::npos ? bytes : bytes.substr(slash + 1);
+  if (last.empty()) {
+    FailWithCode(ERROR_FILE_NOT_FOUND_CODE);
+    return 0;
+  }
+  if (last.find_first_of("*?") != std::string::npos) {
+    if (last != "*") {
+      FailWithCode(ERROR_INVALID_PARAMETER_CODE);
+      return 0;
+    }
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) {
+      int error = errno;
+      struct stat info {};
+      if (error == ENOENT)
+        FailWithCode(ERROR_PATH_NOT_FOUND_CODE);
+      else if (error == ENOTDIR && ::stat(folder.c_str(), &info) == 0)
+        FailWithCode(ERROR_DIRECTORY_CODE);
+      else
+        FailWithErrno(error);
+      return 0;
+    }
+    auto listing = std::make_shared<FindObject>(dir);
+    if (!NextEntry(dir, data)) {
+      // An empty listing: Windows says nothing matched.
+      if (GetLastError() == ERROR_NO_MORE_FILES_CODE) FailWithCode(ERROR_FILE_NOT_FOUND_CODE);
+      return 0;
+    }
+    return handles_.Add(listing);
+  }
+  struct stat info {};
+  if (::stat(bytes.c_str(), &info) != 0 && ::lstat(bytes.c_str(), &info) != 0) {
+    int error = errno;
+    if (error == ENOENT)
+      FailMissing(bytes.c_str(), false);
+    else
+      FailWithErrno(error);
+    return 0;
+  }
+  if (!FillEntry(last, AttributesOf(info), data)) return 0;
+  return handles_.Add(std::make_shared<FindObject>(nullptr));
+}
+
+bool PosixPlatform::FindNextFileW(Handle find, FindDataW* data) {
+  auto listing = handles_.GetAs<FindObject>(find);
+  if (!listing) return FailWithCode(ERROR_INVALID_HANDLE_CODE);
+  if (!data) return FailWithCode(ERROR_INVALID_PARAMETER_CODE);
+  if (!listing->dir) return FailWithCode(ERROR_NO_MORE_FILES_CODE);
+  return NextEntry(listing->dir, data);
+}
+
+bool PosixPlatform::FindClose(Handle find) {
+  if (!handles_.GetAs<FindObject>(find)) return FailWithCode(ERROR_INVALID_HANDLE_CODE);
+  return handles_.Remove(find);
+}
 
 }  // namespace qg

@@ -142,6 +142,10 @@ class PosixPlatform final : public Platform {
   std::uint32_t GetLongPathNameW(const char16_t* path, char16_t* buffer,
                                  std::uint32_t size) override;
   bool QueryFullProcessImageNameW(Handle process, char16_t* buffer, std::uint32_t* size) override;
+  // folder listings (posix_files.cpp)
+  Handle FindFirstFileW(const char16_t* pattern, FindDataW* data) override;
+  bool FindNextFileW(Handle find, FindDataW* data) override;
+  bool FindClose(Handle find) override;
   HandleTable& Handles() { return handles_; }
   // The descriptor behind a file or pipe handle, -1 when it names none.
   int DescriptorOf(Handle handle);

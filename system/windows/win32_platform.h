@@ -111,6 +111,10 @@ class Win32Platform final : public Platform {
   std::uint32_t GetLongPathNameW(const char16_t* path, char16_t* buffer,
                                  std::uint32_t size) override;
   bool QueryFullProcessImageNameW(Handle process, char16_t* buffer, std::uint32_t* size) override;
+  // folder listings (win32_wide_paths.cpp)
+  Handle FindFirstFileW(const char16_t* pattern, FindDataW* data) override;
+  bool FindNextFileW(Handle find, FindDataW* data) override;
+  bool FindClose(Handle find) override;
 
  private:
   // The private heap, made by the first heap call.

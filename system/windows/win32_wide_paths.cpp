@@ -109,3 +109,48 @@ bool Win32Platform::QueryFullProcessImageNameW(Handle process, char16_t* buffer,
 }
 
 }  // namespace qg
+
+// --- folder listings -------------------------------------------------------------
+
+namespace qg {
+
+namespace {
+
+static_assert(sizeof(WIN32_FIND_DATAW::cFileName) == sizeof(FindDataW::cFileName));
+static_assert(sizeof(WIN32_FIND_DATAW::cAlternateFileName) ==
+              sizeof(FindDataW::cAlternateFileName));
+
+void CopyEntry(const WIN32_FIND_DATAW& found, FindDataW* data) {
+  data->dwFileAttributes = found.dwFileAttributes;
+  std::memcpy(data->cFileName, found.cFileName, sizeof data->cFileName);
+  std::memcpy(data->cAlternateFileName, found.cAlternateFileName, sizeof data->cAlternateFileName);
+}
+
+}  // namespace
+
+Handle Win32Platform::FindFirstFileW(const char16_t* pattern, FindDataW* data) {
+  if (!pattern || !data) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  WIN32_FIND_DATAW found;
+  HANDLE find = ::FindFirstFileW(reinterpret_cast<LPCWSTR>(pattern), &found);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  CopyEntry(found, data);
+  return FromNative(find);
+}
+
+bool Win32Platform::FindNextFileW(Handle find, FindDataW* data) {
+  if (!data) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  WIN32_FIND_DATAW found;
+  if (!::FindNextFileW(NativeHandle(find), &found)) return false;
+  CopyEntry(found, data);
+  return true;
+}
+
+bool Win32Platform::FindClose(Handle find) { return ::FindClose(NativeHandle(find)) != FALSE; }
+
+}  // namespace qg

@@ -215,3 +215,19 @@ bool FaultyPlatform::QueryFullProcessImageNameW(Handle process, char16_t* buffer
 }
 
 }  // namespace qg
+
+// --- folder listings --------------------------------------------------------------
+
+namespace qg {
+
+Handle FaultyPlatform::FindFirstFileW(const char16_t* pattern, FindDataW* data) {
+  if (Trip("FindFirstFileW", FileCalls)) return 0;
+  return inner_.FindFirstFileW(pattern, data);
+}
+
+bool FaultyPlatform::FindNextFileW(Handle find, FindDataW* data) {
+  if (Trip("FindNextFileW", FileCalls)) return false;
+  return inner_.FindNextFileW(find, data);
+}
+
+}  // namespace qg

@@ -71,6 +71,8 @@ class FaultyPlatform final : public testing::ForwardingPlatform {
   std::uint32_t GetLongPathNameW(const char16_t* path, char16_t* buffer,
                                  std::uint32_t size) override;
   bool QueryFullProcessImageNameW(Handle process, char16_t* buffer, std::uint32_t* size) override;
+  Handle FindFirstFileW(const char16_t* pattern, FindDataW* data) override;
+  bool FindNextFileW(Handle find, FindDataW* data) override;
 
  private:
   bool Trip(const char* operation, unsigned kind);

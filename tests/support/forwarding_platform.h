@@ -175,6 +175,14 @@ class ForwardingPlatform : public Platform {
   bool QueryFullProcessImageNameW(Handle process, char16_t* buffer, std::uint32_t* size) override {
     return inner_.QueryFullProcessImageNameW(process, buffer, size);
   }
+  // folder listings
+  Handle FindFirstFileW(const char16_t* pattern, FindDataW* data) override {
+    return inner_.FindFirstFileW(pattern, data);
+  }
+  bool FindNextFileW(Handle find, FindDataW* data) override {
+    return inner_.FindNextFileW(find, data);
+  }
+  bool FindClose(Handle find) override { return inner_.FindClose(find); }
 
  protected:
   Platform& inner_;

@@ -955,3 +955,79 @@ bool SimulatedPlatform::QueryFullProcessImageNameW(Handle process, char16_t* buf
 }
 
 }  // namespace qg::testing
+
+// --- folder listings ----------------------------------------------------------------
+
+namespace qg::testing {
+
+void SimulatedPlatform::SetListingOrder(std::vector<std::string> order) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  listingOrder_.clear();
+  for (const std::string& name : order) listingOrder_.push_back(WideOf(name));
+}
+
+int SimulatedPlatform::Listings() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return listings_;
+}
+
+Handle SimulatedPlatform::FindFirstFileW(const char16_t* pattern, FindDataW* data) {
+  if (!data) return real_.FindFirstFileW(pattern, data);
+  std::vector<FindDataW> found(1);
+  Handle real = real_.FindFirstFileW(pattern, &found[0]);
+  if (!real) return 0;
+  FindDataW next;
+  while (real_.FindNextFileW(real, &next)) found.push_back(next);
+  std::uint32_t end = real_.GetLastError();
+  real_.FindClose(real);
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto rank = [this](const FindDataW& entry) {
+    auto at = std::find(listingOrder_.begin(), listingOrder_.end(), entry.cFileName);
+    return at - listingOrder_.begin();
+  };
+  std::stable_sort(found.begin(), found.end(),
+                   [&](const FindDataW& a, const FindDataW& b) { return rank(a) < rank(b); });
+  ++listings_;
+  Handle handle = NewHandle(Kind::Listing);
+  SimHandle* listing = Find(handle);
+  *data = found[0];
+  listing->found = std::move(found);
+  listing->next = 1;
+  listing->listingEnd = end;
+  return handle;
+}
+
+bool SimulatedPlatform::FindNextFileW(Handle find, FindDataW* data) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (SimHandle* h = Find(find)) {
+      if (h->kind != Kind::Listing) {
+        real_.SetLastError(ERROR_INVALID_HANDLE_CODE);
+        return false;
+      }
+      if (h->next == h->found.size()) {
+        real_.SetLastError(h->listingEnd);
+        return false;
+      }
+      if (data) *data = h->found[h->next];
+      ++h->next;
+      return true;
+    }
+  }
+  return real_.FindNextFileW(find, data);
+}
+
+bool SimulatedPlatform::FindClose(Handle find) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto h = handles_.begin(); h != handles_.end(); ++h) {
+      if (h->id == find && h->kind == Kind::Listing) {
+        handles_.erase(h);
+        return true;
+      }
+    }
+  }
+  return real_.FindClose(find);
+}
+
+}  // namespace qg::testing

@@ -183,6 +183,15 @@ class SimulatedPlatform final : public Platform {
   void SetShortForm(const std::string& longPath, const std::string& shortPath);
   std::vector<std::string> ShortPathQueries() const;  // paths given to GetShortPathNameW
 
+  // --- folder listings ------------------------------------------------------------
+  // Listings are the real platform's, taken whole when they start. Plays a
+  // volume that keeps entries in the order they were made (FAT), with that
+  // order given: the entries named in `order` (UTF-8) come first, in that
+  // order, the rest after them in the real platform's. Empty (the
+  // default): the real platform's order.
+  void SetListingOrder(std::vector<std::string> order);
+  int Listings() const;  // FindFirstFileW calls that gave a listing
+
   // --- Platform -----------------------------------------------------------------
   void* HeapAlloc(std::size_t size, bool zero) override;
   void* HeapReAlloc(void* block, std::size_t size, bool zero) override;
@@ -261,6 +270,9 @@ class SimulatedPlatform final : public Platform {
   std::uint32_t GetLongPathNameW(const char16_t* path, char16_t* buffer,
                                  std::uint32_t size) override;
   bool QueryFullProcessImageNameW(Handle process, char16_t* buffer, std::uint32_t* size) override;
+  Handle FindFirstFileW(const char16_t* pattern, FindDataW* data) override;
+  bool FindNextFileW(Handle find, FindDataW* data) override;
+  bool FindClose(Handle find) override;
 
  private:
   struct SimProcess {
@@ -282,13 +294,15 @@ class SimulatedPlatform final : public Platform {
     bool iconic = false;
     Window ownerWindow = 0;
   };
-  enum class Kind { Snapshot, Process, Thread, Pipe, StdStream };
+  enum class Kind { Snapshot, Process, Thread, Pipe, StdStream, Listing };
   struct SimHandle {
     Handle id;
     Kind kind;
     std::uint32_t pid = 0;            // process handles
     std::vector<SimProcess> entries;  // snapshots
     std::size_t next = 0;
+    std::vector<FindDataW> found;              // listings: every entry, `next` the one to give
+    std::uint32_t listingEnd = NO_ERROR_CODE;  // and the error after the last
   };
 
   Handle NewHandle(Kind kind, std::uint32_t pid = 0);  // with mutex_ held
@@ -357,6 +371,8 @@ class SimulatedPlatform final : public Platform {
   };
   std::vector<ShortForm> shortForms_;
   std::vector<std::string> shortPathQueries_;
+  std::vector<std::u16string> listingOrder_;
+  int listings_ = 0;
   // `path` with the first of `shortForms_` whose `from` part starts it
   // replaced by its `to` part.
   std::u16string Rewrite(const std::u16string& path, bool toShort) const;

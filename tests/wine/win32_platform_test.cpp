@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "system/platform.h"
@@ -525,6 +526,101 @@ TEST(Win32WidePaths, CurrentDirectoryShortAndLongFormsAndImagePath) {
   WaitForSingleObject(info.hProcess, 10000);
   CloseHandle(info.hThread);
   CloseHandle(info.hProcess);
+}
+
+// --- folder listings ---------------------------------------------------------------
+
+// Every entry of a listing of `pattern` with its attributes and short name;
+// false when it did not start or ended with another error than the end.
+struct Listed {
+  std::uint32_t attributes;
+  std::u16string shortName;
+};
+bool ListAll(const std::u16string& pattern, std::map<std::u16string, Listed>* entries) {
+  FindDataW data;
+  Handle find = P().FindFirstFileW(pattern.c_str(), &data);
+  if (!find) return false;
+  do {
+    (*entries)[data.cFileName] = {data.dwFileAttributes, data.cAlternateFileName};
+  } while (P().FindNextFileW(find, &data));
+  bool whole = P().GetLastError() == ERROR_NO_MORE_FILES_CODE;
+  EXPECT_TRUE(P().FindClose(find));
+  return whole;
+}
+
+// Names beyond the code page come whole, with an ASCII short name beside a
+// long one; a relative pattern is taken from the current directory.
+TEST(Win32Listing, EntriesWithWholeNamesShortNamesAndKinds) {
+  TempDir dir;
+  std::u16string base = dir.Root().u16string();
+  const std::u16string cyrillic = u"PHP-8.3 \u0442\u0435\u0441\u0442";
+  for (const std::u16string& name :
+       {std::u16string(u"PHP-5.6-5.7"), std::u16string(u"PHP 7.4 (1)"), cyrillic})
+    ASSERT_TRUE(CreateDirectoryW(AsWide(base + u"\\" + name).c_str(), nullptr));
+  dir.Write("php.ini", "x");
+
+  std::map<std::u16string, Listed> entries;
+  ASSERT_TRUE(ListAll(base + u"\\*", &entries));
+  EXPECT_EQ(entries.size(), 6u);  // with "." and ".."
+  for (const char16_t* folder : {u".", u"..", u"PHP-5.6-5.7", u"PHP 7.4 (1)", cyrillic.c_str()}) {
+    ASSERT_EQ(entries.count(folder), 1u);
+    EXPECT_TRUE(entries[folder].attributes & FILE_ATTRIBUTE_DIRECTORY_FLAG);
+  }
+  EXPECT_FALSE(entries[u"php.ini"].attributes & FILE_ATTRIBUTE_DIRECTORY_FLAG);
+  std::u16string shortName = entries[cyrillic].shortName;
+  if (!shortName.empty()) {
+    // Where the volume keeps short names, the short one names the folder.
+    for (char16_t unit : shortName) EXPECT_LT(unit, 0x80) << "the short name is not ASCII";
+    DWORD attributes = GetFileAttributesW(AsWide(base + u"\\" + shortName).c_str());
+    EXPECT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+  }
+
+  wchar_t before[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, before);
+  ASSERT_TRUE(SetCurrentDirectoryW(AsWide(base).c_str()));
+  std::map<std::u16string, Listed> relative;
+  bool listed = ListAll(cyrillic + u"\\..\\*", &relative);
+  SetCurrentDirectoryW(before);
+  ASSERT_TRUE(listed);
+  EXPECT_EQ(relative.size(), entries.size());
+  EXPECT_EQ(relative.count(cyrillic), 1u);
+}
+
+TEST(Win32Listing, WhatCannotBeListedSaysWhy) {
+  TempDir dir;
+  std::string file = dir.Write("file.txt", "x");
+  std::u16string base = dir.Root().u16string();
+  struct Case {
+    const char* name;
+    std::u16string pattern;
+    std::uint32_t error;
+  } cases[] = {
+      {"a missing folder", base + u"\\missing\\*", ERROR_PATH_NOT_FOUND_CODE},
+      {"a file listed as a folder", base + u"\\file.txt\\*", ERROR_DIRECTORY_CODE},
+      {"a missing name", base + u"\\none.ini", ERROR_FILE_NOT_FOUND_CODE},
+  };
+  for (const Case& c : cases) {
+    FindDataW data;
+    SetLastError(0);
+    EXPECT_EQ(P().FindFirstFileW(c.pattern.c_str(), &data), 0u) << c.name;
+    std::uint32_t error = P().GetLastError();
+    // Windows says a file is no folder (as Python's listdir reports it);
+    // Wine says the name is invalid.
+    if (c.error == ERROR_DIRECTORY_CODE && error == ERROR_INVALID_NAME) continue;
+    EXPECT_EQ(error, c.error) << c.name;
+  }
+  FindDataW data;
+  EXPECT_EQ(P().FindFirstFileW(nullptr, &data), 0u);
+  EXPECT_EQ(P().GetLastError(), ERROR_INVALID_PARAMETER_CODE);
+
+  // A plain name is a listing of that one entry.
+  std::u16string plain = base + u"\\file.txt";
+  Handle find = P().FindFirstFileW(plain.c_str(), &data);
+  ASSERT_NE(find, 0u);
+  EXPECT_EQ(std::u16string(data.cFileName), u"file.txt");
+  EXPECT_FALSE(P().FindNextFileW(find, &data));
+  EXPECT_EQ(P().GetLastError(), ERROR_NO_MORE_FILES_CODE);
+  EXPECT_TRUE(P().FindClose(find));
 }
 
 }  // namespace
