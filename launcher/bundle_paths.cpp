@@ -10,7 +10,8 @@ BundlePaths BundlePathsFor(std::string root) {
   // root the folders are relative ones, below the current directory.
   if (!root.empty() && root.back() != kPathSeparator) root += kPathSeparator;
   paths.rootDir = root;
-  paths.phpDir = root + "server" + kSep + "modules" + kSep + "php" + kSep + "PHP-5.6-5.7" + kSep;
+  paths.phpVersionsDir = root + "server" + kSep + "modules" + kSep + "php" + kSep;
+  paths.phpDir = paths.phpVersionsDir + kPhpVersion + kSep;
   paths.editorDir = root + "server" + kSep + "notepad" + kSep;
   paths.domainsDir = root + "server" + kSep + "domains" + kSep;
   paths.updaterDir = paths.editorDir + "updater" + kSep;

@@ -10,6 +10,8 @@ namespace qg {
 
 // The editor's program, in the editor folder.
 inline constexpr char kEditorExe[] = "notepad++.exe";
+// The PHP runtime whose php.ini points at the bundle's header script.
+inline constexpr char kPhpVersion[] = "PHP-5.6-5.7";
 
 // The bundle's folders, each ending with the path separator, in the ANSI
 // code page. When the current directory could not be read the root is empty
@@ -23,6 +25,7 @@ inline constexpr char kEditorExe[] = "notepad++.exe";
 struct BundlePaths {
   std::string rootDir;
   std::string phpDir;
+  std::string phpVersionsDir;  // the PHP runtimes' folder, phpDir's parent
   std::string editorDir;
   std::string domainsDir;
   std::string updaterDir;  // the editor's updater, in the editor folder

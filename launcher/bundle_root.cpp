@@ -22,8 +22,8 @@ std::u16string ShortPathOf(const std::u16string& path) {
   return shorter;
 }
 
-// The wide path as ANSI text when the code page holds it exactly; false
-// otherwise.
+}  // namespace
+
 bool AnsiPathOf(std::u16string_view path, std::string* ansi) {
   ansi->clear();
   if (path.empty()) return true;
@@ -37,6 +37,8 @@ bool AnsiPathOf(std::u16string_view path, std::string* ansi) {
   }
   return true;
 }
+
+namespace {
 
 // The current directory, asked for with a MAX_PATH buffer first; a longer
 // one is asked for again with a buffer of the size the system reports, so a

@@ -91,6 +91,10 @@ class BundleRoot {
 // refuses).
 std::u16string LongPathOf(const std::u16string& path);
 
+// The wide path as ANSI text when the code page holds it exactly; false
+// otherwise.
+bool AnsiPathOf(std::u16string_view path, std::string* ansi);
+
 // A wide path as the run's record (ANSI text) shows it: the code page's
 // own text when it holds the path; otherwise ASCII kept and every other
 // character as a character reference ("&#x041F;"), never a "?" in its place.

@@ -57,7 +57,7 @@ struct ValueMover {
 
 const char* MoveValue(const IniKeyLine& line, void* context) {
   auto& mover = *static_cast<ValueMover*>(context);
-  if (EqualIgnoringAsciiCase(line.group, mover.skipGroup) &&
+  if (mover.skipKey && EqualIgnoringAsciiCase(line.group, mover.skipGroup) &&
       EqualIgnoringAsciiCase(line.key, mover.skipKey))
     return nullptr;
   if (!MoveIniPathList(line.value, *mover.moves, mover.rules, &mover.moved)) return nullptr;

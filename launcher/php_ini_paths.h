@@ -41,8 +41,8 @@ bool MoveIniPathList(std::string_view value, const std::vector<RootMove>& moves,
 
 // Moves the places in every value of the loaded php.ini (prefs/ini_file.h)
 // but `skipKey` in group `skipGroup` (ASCII case ignored), which the caller
-// sets itself. The number of values changed, or -1, with none changed, when
-// memory ran out.
+// sets itself; every value when `skipKey` is null. The number of values changed, or -1, with none
+// changed, when memory ran out.
 int MoveIniPathValues(const std::vector<RootMove>& moves, const IniPathRules& rules,
                       const char* skipGroup, const char* skipKey);
 

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "files/utf8.h"
-#include "launcher/path_text.h"
+#include "launcher/bundle_root.h"
 #include "system/paths.h"
 #include "system/platform.h"
 

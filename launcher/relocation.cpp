@@ -7,9 +7,11 @@
 #include "launcher/library_lifecycle.h"
 #include "launcher/moved_paths.h"
 #include "launcher/php_ini_paths.h"
+#include "launcher/php_versions.h"
 #include "launcher/run_log.h"
 #include "launcher/state_record.h"
 #include "prefs/ini_file.h"
+#include "system/paths.h"
 #include "system/platform.h"
 #include "xml/attribute_markup.h"
 #include "xml/xml_document.h"
@@ -70,6 +72,49 @@ FileOutcome UpdatePhpSettings(const BundlePaths& paths, const BundleRoot& record
   if (!outcome.Done()) DiscardIniChanges();
   if (!CloseIniFile() && outcome.Done()) outcome = FailedNow();
   return outcome;
+}
+
+// The php.ini of another PHP runtime: only its places inside the old root
+// follow, by the same rule and writer as PHP-5.6-5.7's; written back only
+// when one moved.
+FileOutcome MoveOtherPhpSettings(const std::string& path, const std::vector<RootMove>& moves) {
+  Sys().SetLastError(NO_ERROR_CODE);
+  if (!OpenIniFile(path.c_str(), 0)) {
+    // Not created: the file was listed, so it could not be read.
+    FileOutcome outcome = FailedNow();
+    CloseIniFile();
+    return outcome;
+  }
+  const int moved = MoveIniPathValues(moves, ThisPlatformsIniPaths(), nullptr, nullptr);
+  if (moved <= 0) {
+    FileOutcome outcome = moved < 0 ? FailedNow() : Outcome(FileOutcome::Unchanged);
+    DiscardIniChanges();
+    CloseIniFile();
+    return outcome;
+  }
+  if (!CloseIniFile()) return FailedNow();
+  FileOutcome outcome = Outcome(FileOutcome::Updated);
+  outcome.movedValues = moved;
+  return outcome;
+}
+
+// Every PHP runtime beside PHP-5.6-5.7 (handled once, by UpdatePhpSettings),
+// in byte order of the folders' names. Not done when the folder cannot be
+// listed.
+void MoveOtherPhpVersions(const BundlePaths& paths, const BundleRoot& recorded,
+                          RelocationReport* report) {
+  PhpVersionFolders folders;
+  if (!ListPhpVersionFolders(paths.phpVersionsDir, &folders)) {
+    report->phpVersions = FailedNow("the PHP runtimes' folder could not be listed");
+    return;
+  }
+  report->unreachablePhpFolders = folders.unreachable;
+  const std::vector<RootMove> moves = recorded.PhpMovesTo(paths.root);
+  for (const std::string& name : folders.names) {
+    if (PathKey::SameText<char>(name, kPhpVersion, Sys().FileNamesIgnoreCase())) continue;
+    report->otherPhpInis.push_back(
+        {name, MoveOtherPhpSettings(paths.phpVersionsDir + name + kSep + kPhpIniName, moves)});
+  }
 }
 
 // Loads one of the editor's files as `number`. True when it parsed
@@ -220,12 +265,17 @@ RelocationReport UpdateIfMoved(const BundlePaths& paths) {
   // done; only then is the new root recorded.
   const RootMove move = recorded.CharacterMoveTo(paths.root);
   report.phpIni = UpdatePhpSettings(paths, recorded);
+  // A root PHP cannot be given leaves every php.ini alone.
+  if (report.phpIni.kind != FileOutcome::LeftAlone) MoveOtherPhpVersions(paths, recorded, &report);
   report.configXml = UpdateEditorSettings(paths, move);
   report.sessionXml =
       UpdateEditorPaths(kEditorSessionDocument, paths.editorDir + "session.xml", move);
   report.shortcutsXml =
       UpdateEditorPaths(kEditorShortcutsDocument, paths.editorDir + "shortcuts.xml", move);
-  if (report.phpIni.Done() && report.configXml.Done() && report.sessionXml.Done() &&
+  bool phpDone = report.phpIni.Done() && report.phpVersions.Done();
+  for (const RelocationReport::OtherPhpIni& other : report.otherPhpInis)
+    phpDone = phpDone && other.outcome.Done();
+  if (phpDone && report.configXml.Done() && report.sessionXml.Done() &&
       report.shortcutsXml.Done()) {
     report.stateTxt = RecordRoot(StateRecordOf(paths.root), statePath);
   } else {
@@ -313,6 +363,14 @@ void NoteRelocation(const RelocationReport& report) {
                      ? ", and the folder has no short (8.3) name"
                      : ": PHP is given the folder's short name, the editor its own");
   NoteFileOutcome("php.ini", report.phpIni);
+  if (!report.phpVersions.Done()) NoteFileOutcome("server/modules/php", report.phpVersions);
+  for (const RelocationReport::OtherPhpIni& other : report.otherPhpInis)
+    NoteFileOutcome(("php.ini of " + other.folder).c_str(), other.outcome);
+  if (report.unreachablePhpFolders > 0)
+    NoteRunEvent(
+        "PHP runtimes: ", NumberText(static_cast<std::uint32_t>(report.unreachablePhpFolders)),
+        " folder(s) whose names the ANSI code page cannot hold and that have no short "
+        "(8.3) name were passed over");
   NoteFileOutcome("config.xml", report.configXml);
   NoteFileOutcome("session.xml", report.sessionXml);
   NoteFileOutcome("shortcuts.xml", report.shortcutsXml);

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "launcher/bundle_paths.h"
 
@@ -73,6 +74,18 @@ struct RelocationReport {
   bool presentRootListSeparator = false;
   std::uint32_t codePage = 0;
   FileOutcome phpIni;
+  // The php.ini of each other PHP runtime of the bundle (the folders beside
+  // PHP-5.6-5.7), in byte order of their names; only their places follow.
+  struct OtherPhpIni {
+    std::string folder;
+    FileOutcome outcome;
+  };
+  std::vector<OtherPhpIni> otherPhpInis;
+  // Failed when the runtimes' folder could not be listed.
+  FileOutcome phpVersions;
+  // Runtime folders passed over: the code page cannot hold their names and
+  // they have no short form.
+  std::size_t unreachablePhpFolders = 0;
   FileOutcome configXml;
   FileOutcome sessionXml;
   FileOutcome shortcutsXml;
@@ -83,10 +96,11 @@ struct RelocationReport {
 };
 
 // Reads the recorded root and, when the bundle has moved, moves php.ini's
-// places (php_ini_paths.h) and updates it and config.xml, moves the editor's
-// own paths in the values and texts of config.xml, session.xml and
-// shortcuts.xml (moved_paths.h), and records the present root when all four
-// are done, so that a start that could not update them tries again. Does
+// places (php_ini_paths.h) and updates it and config.xml, moves the places
+// in the php.ini of every other PHP runtime of the bundle, moves the
+// editor's own paths in the values and texts of config.xml, session.xml and
+// shortcuts.xml (moved_paths.h), and records the present root when all of
+// them are done, so that a start that could not update them tries again. Does
 // nothing, not even reading state.txt, without a root or once the end
 // routine has begun.
 RelocationReport UpdateBundleIfMoved(const BundlePaths& paths);
