@@ -13,6 +13,18 @@ namespace {
 constexpr char kConsoleWindowClass[] = "ConsoleWindowClass";
 constexpr char kConEmuWindowClass[] = "VirtualConsoleClass";
 
+// A program's path without the "\\?\" prefix of the system's own paths:
+// Wine names a program started from a share "\\?\UNC\server\share\...",
+// which Windows names "\\server\share\...", as the root is named.
+std::u16string WithoutLongPathPrefix(std::u16string path) {
+  constexpr std::u16string_view kUnc = u"\\\\?\\UNC\\", kLocal = u"\\\\?\\";
+  if (path.starts_with(kUnc)) return path.replace(0, kUnc.size(), u"\\\\");
+  if (path.starts_with(kLocal) && path.size() > kLocal.size() + 1 &&
+      path[kLocal.size() + 1] == u':')
+    path.erase(0, kLocal.size());
+  return path;
+}
+
 }  // namespace
 
 // Read wide, since the ANSI form has "?" for the characters the code page
@@ -25,7 +37,7 @@ std::string ProcessImagePath(Handle process) {
       size >= sizeof buffer / sizeof buffer[0]) {
     return {};
   }
-  return PathKey(LongPathOf(std::u16string(buffer, size))).Text();
+  return PathKey(LongPathOf(WithoutLongPathPrefix(std::u16string(buffer, size)))).Text();
 }
 
 // Windows paths compare without regard to ASCII letter case, POSIX ones
