@@ -68,6 +68,17 @@ INSTANTIATE_TEST_SUITE_P(
              U"C:\\web\\bundle\\a.txt", U""},
         Case{"TheNewRootsBareForm", U"C:\\web\\", U"C:\\web\\bundle\\", true, U"C:\\web\\bundle",
              U""},
+        // A bundle on a network share, \\server\share\..., moves as any other.
+        Case{"DriveToShare", kOld, U"\\\\NAS\\share\\bundle\\", true,
+             U"E:\\work\\bundle\\server\\x.php", U"\\\\NAS\\share\\bundle\\server\\x.php"},
+        Case{"ShareToDriveInOtherCase", U"\\\\NAS\\share\\bundle\\", kNew, true,
+             U"\\\\nas\\SHARE\\Bundle\\x.php", U"F:\\bundle\\x.php"},
+        Case{"AnotherShareOfTheServer", U"\\\\NAS\\share\\", kNew, true, U"\\\\NAS\\shared\\x.php",
+             U""},
+        Case{"TheSharesBareRoot", U"\\\\NAS\\share\\", U"\\\\NAS\\web\\b\\", true,
+             U"\\\\NAS\\share", U"\\\\NAS\\web\\b"},
+        Case{"TheBareRootToAShareRoot", kOld, U"\\\\NAS\\share\\", true, U"E:\\work\\bundle",
+             U"\\\\NAS\\share"},
         Case{"EmptyValue", kOld, kNew, true, U"", U""}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
