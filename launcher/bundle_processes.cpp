@@ -12,6 +12,18 @@ namespace {
 constexpr char kConsoleWindowClass[] = "ConsoleWindowClass";
 constexpr char kConEmuWindowClass[] = "VirtualConsoleClass";
 
+// A program's path without the "\\?\" prefix of the system's own paths:
+// Wine names a program started from a share "\\?\UNC\server\share\...",
+// which Windows names "\\server\share\...", as the root is named.
+std::u16string WithoutLongPathPrefix(std::u16string path) {
+  constexpr std::u16string_view kUnc = u"\\\\?\\UNC\\", kLocal = u"\\\\?\\";
+  if (path.starts_with(kUnc)) return path.replace(0, kUnc.size(), u"\\\\");
+  if (path.starts_with(kLocal) && path.size() > kLocal.size() + 1 &&
+      path[kLocal.size() + 1] == u':')
+    path.erase(0, kLocal.size());
+  return path;
+}
+
 }  // namespace
 
 // Read wide, since the ANSI form has "?" for the characters the code page
@@ -24,7 +36,7 @@ PathKey ProcessImagePath(Handle process) {
       size >= sizeof buffer / sizeof buffer[0]) {
     return {};
   }
-  return PathKey(LongPathOf(std::u16string(buffer, size)));
+  return PathKey(LongPathOf(WithoutLongPathPrefix(std::u16string(buffer, size))));
 }
 
 bool BundleProcesses::Take(const BundleKeys& keys, std::uint32_t editorId) {

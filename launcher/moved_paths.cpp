@@ -6,6 +6,7 @@
 #include "system/platform.h"
 #include "xml/attribute_markup.h"
 #include "xml/xml_document.h"
+#include "xml/xml_library.h"
 
 namespace qg {
 
@@ -15,8 +16,14 @@ bool StartsWith(std::u32string_view text, std::u32string_view prefix, bool ignor
   return PathKey::StartsWithText(text, prefix, ignoreAsciiCase);
 }
 
-bool Same(std::u32string_view a, std::u32string_view b, bool ignoreAsciiCase) {
-  return PathKey::SameText(a, b, ignoreAsciiCase);
+// Where a path in a command line ends: a blank, a tab or a double quote.
+bool EndsPath(char32_t c) { return c == U' ' || c == U'\t' || c == U'"'; }
+
+// Whether `text` is `path`, or in a command line (`command`) starts with
+// it where the path ends.
+bool IsPath(std::u32string_view text, std::u32string_view path, bool command, bool fold) {
+  if (!StartsWith(text, path, fold)) return false;
+  return text.size() == path.size() || (command && EndsPath(text[path.size()]));
 }
 
 // The root without its trailing separator; empty for a root that is nothing
@@ -31,14 +38,16 @@ std::u32string_view Bare(std::u32string_view root) {
 
 // How `value` starts inside the old root: true, with the length of the old
 // root's text there and the new root's text that takes its place, as
-// MovePathValue tells.
-bool MatchOldRoot(std::u32string_view value, const RootMove& move, std::size_t* oldLength,
-                  std::u32string_view* newText) {
+// MovePathValue tells; in a command line (`command`) the bare forms may be
+// followed by the rest of the line.
+bool MatchOldRoot(std::u32string_view value, const RootMove& move, bool command,
+                  std::size_t* oldLength, std::u32string_view* newText) {
   if (!move.Applies() || move.newRoot.empty()) return false;
   const bool fold = move.ignoreAsciiCase;
   // Already inside the new root, which may itself lie inside the old one.
   std::u32string_view newBare = Bare(move.newRoot);
-  if (StartsWith(value, move.newRoot, fold) || (!newBare.empty() && Same(value, newBare, fold)))
+  if (StartsWith(value, move.newRoot, fold) ||
+      (!newBare.empty() && IsPath(value, newBare, command, fold)))
     return false;
   if (StartsWith(value, move.oldRoot, fold)) {
     *oldLength = move.oldRoot.size();
@@ -46,7 +55,7 @@ bool MatchOldRoot(std::u32string_view value, const RootMove& move, std::size_t* 
     return true;
   }
   std::u32string_view oldBare = Bare(move.oldRoot);
-  if (!oldBare.empty() && Same(value, oldBare, fold)) {
+  if (!oldBare.empty() && IsPath(value, oldBare, command, fold)) {
     // A drive root has no bare form of its own: it keeps its separator.
     *oldLength = oldBare.size();
     *newText = newBare.empty() ? std::u32string_view(move.newRoot) : newBare;
@@ -62,7 +71,7 @@ bool RootMove::Applies() const { return !oldRoot.empty() && oldRoot != U"/"; }
 bool MovePathValue(std::u32string_view value, const RootMove& move, std::u32string* moved) {
   std::size_t oldLength = 0;
   std::u32string_view newText;
-  if (!MatchOldRoot(value, move, &oldLength, &newText)) return false;
+  if (!MatchOldRoot(value, move, false, &oldLength, &newText)) return false;
   *moved = newText;
   moved->append(value.substr(oldLength));
   return true;
@@ -71,17 +80,35 @@ bool MovePathValue(std::u32string_view value, const RootMove& move, std::u32stri
 bool MovePathsInText(std::u32string_view text, const RootMove& move, bool command,
                      std::u32string* moved) {
   std::u32string out;
-  std::size_t copied = 0;  // text before this is in `out`
+  std::size_t copied = 0;   // text before this is in `out`
+  bool quoted = false;      // `at` lies inside double quotes
+  std::size_t scanned = 0;  // the quotes before this are counted in `quoted`
   for (std::size_t at = 0; at < text.size(); ++at) {
+    for (; scanned < at; ++scanned) quoted = quoted != (text[scanned] == U'"');
     bool starts =
         at == 0 ||
         (command && (text[at - 1] == U'"' || text[at - 1] == U' ' || text[at - 1] == U'\t'));
     std::size_t oldLength = 0;
     std::u32string_view newText;
-    if (!starts || !MatchOldRoot(text.substr(at), move, &oldLength, &newText)) continue;
+    if (!starts || !MatchOldRoot(text.substr(at), move, command, &oldLength, &newText)) continue;
     out.append(text.substr(copied, at - copied));
-    out.append(newText);
     copied = at + oldLength;
+    std::size_t end = copied;
+    while (command && !quoted && end < text.size() && !EndsPath(text[end])) ++end;
+    // The rest of the path, up to `end`, holds no blank.
+    if (command && !quoted && newText.find_first_of(U" \t") != std::u32string_view::npos) {
+      // The whole path between quotes, but for its trailing backslashes.
+      std::u32string path(newText);
+      path.append(text.substr(copied, end - copied));
+      std::size_t kept = path.find_last_not_of(U'\\') + 1;  // 0 for backslashes only
+      out += U'"';
+      out.append(path, 0, kept);
+      out += U'"';
+      out.append(path, kept);
+      copied = end;
+    } else {
+      out.append(newText);
+    }
     at = copied - 1;  // the next path may start right after the old root's text
   }
   if (copied == 0) return false;
@@ -100,6 +127,16 @@ XmlNode* NextNode(XmlNode* node, const XmlNode* top) {
     if (node->nextSibling) return node->nextSibling;
   }
   return nullptr;
+}
+
+// Whether the element's text is a command line: a Run command, or the
+// interpreter setting.
+bool IsCommandLine(const XmlNode* node) {
+  if (!node->name) return false;
+  if (std::strcmp(node->name, kCommandElement) == 0) return true;
+  if (std::strcmp(node->name, kSettingElement) != 0) return false;
+  const char* name = GetNodeAttribute(node, "name");
+  return name && std::strcmp(name, kInterpreterSetting) == 0;
 }
 
 }  // namespace
@@ -130,7 +167,7 @@ int MovePathTexts(XmlNode* top, const RootMove& move, std::uint32_t* error) {
     if (node->kind != ElementNode || node->firstChild || !node->text || !*node->text) continue;
     text = TextCharacters(node);
     if (text.find(U'\n') != std::u32string::npos) continue;
-    bool command = node->name && std::strcmp(node->name, kCommandElement) == 0;
+    bool command = IsCommandLine(node);
     if (!MovePathsInText(text, move, command, &moved)) continue;
     Sys().SetLastError(NO_ERROR_CODE);
     if (!SetNodeTextCharacters(node, moved)) {

@@ -38,6 +38,17 @@ bool MovePathValue(std::u32string_view value, const RootMove& move, std::u32stri
 // value: the one at the start of the text and, in a command line
 // (`command`), also each one that starts right after a double quote or a
 // blank. False, and `moved` untouched, when none moved.
+//
+// The editor takes a command's program up to the first blank outside double
+// quotes, and its arguments likewise. So in a command line a moved path
+// that stood outside double quotes, and whose new text holds a blank or a
+// tab, is written inside them: the whole path, which ends where the old one
+// ended (at the first blank, tab or double quote after the old root). Its
+// trailing backslashes, if any, follow the closing quote, so that a program
+// reading its arguments by the C runtime's rules (where \" is a quote) reads
+// the same path. In a command line the root's bare form ("D:\web" for
+// "D:\web\") counts when a blank, tab or double quote follows it too.
+// Paths inside double quotes are written as they are.
 bool MovePathsInText(std::u32string_view text, const RootMove& move, bool command,
                      std::u32string* moved);
 
@@ -52,10 +63,14 @@ int MovePathValues(XmlNode* top, const RootMove& move, std::uint32_t* error);
 // The name of the elements whose text is a command line (the editor's Run
 // menu, in shortcuts.xml).
 inline constexpr char kCommandElement[] = "Command";
+// The other command line: the interpreter the editor opens a folder in, a
+// kSettingElement of config.xml named kInterpreterSetting.
+inline constexpr char kSettingElement[] = "GUIConfig";
+inline constexpr char kInterpreterSetting[] = "commandLineInterpreter";
 
 // Moves the text of every element from `top` down that has no children, as
 // MovePathsInText says: a command line when the element is a
-// kCommandElement. A text holding a line end is left alone. Returns the
+// kCommandElement or the kInterpreterSetting. A text holding a line end is left alone. Returns the
 // number of texts changed, or -1 when one could not be stored, with `error`
 // set to why; the texts changed before it stay changed.
 int MovePathTexts(XmlNode* top, const RootMove& move, std::uint32_t* error);

@@ -5,7 +5,7 @@
 # runs the Windows test executables through it.
 #
 #   tools/wine-run.sh [--template=DIR] [--timeout=SECONDS] [--drive=X:DIR]...
-#                     PROGRAM [ARGS...]
+#                     [--share=SERVER/SHARE:DIR]... PROGRAM [ARGS...]
 #
 # --template=DIR: a booted prefix kept in DIR (made on first use, remade when
 #   the Wine version changes) is copied for each run instead of booting a new
@@ -13,23 +13,28 @@
 # --timeout=SECONDS: the bound on the program's run (default 600); a program
 #   still running then is ended and the result is 124.
 # --drive=X:DIR: the folder DIR becomes the root of drive X: in the prefix.
+# --share=SERVER/SHARE:DIR: the folder DIR becomes the network share
+#   \\SERVER\SHARE in the prefix.
 # The result is the program's exit code.
 set -euo pipefail
 
 template=
 limit=600
 drives=()
+shares=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --template=*) template=${1#--template=}; shift ;;
     --timeout=*) limit=${1#--timeout=}; shift ;;
     --drive=?:*) drives+=("${1#--drive=}"); shift ;;
+    --share=*/*:*) shares+=("${1#--share=}"); shift ;;
     --) shift; break ;;
     *) break ;;
   esac
 done
 if [ $# -lt 1 ]; then
-  echo "usage: $0 [--template=DIR] [--timeout=SECONDS] [--drive=X:DIR]... PROGRAM [ARGS...]" >&2
+  echo "usage: $0 [--template=DIR] [--timeout=SECONDS] [--drive=X:DIR]..." \
+    "[--share=SERVER/SHARE:DIR]... PROGRAM [ARGS...]" >&2
   exit 2
 fi
 
@@ -37,6 +42,7 @@ if [ -z "${DISPLAY:-}" ]; then
   forwarded=("--timeout=$limit")
   [ -n "$template" ] && forwarded+=("--template=$template")
   for drive in "${drives[@]}"; do forwarded+=("--drive=$drive"); done
+  for share in "${shares[@]}"; do forwarded+=("--share=$share"); done
   exec xvfb-run -a "$0" "${forwarded[@]}" -- "$@"
 fi
 
@@ -82,6 +88,12 @@ fi
 for drive in "${drives[@]}"; do
   letter=$(printf '%s' "${drive%%:*}" | tr 'A-Z' 'a-z')
   ln -sfn "$(cd "${drive#?:}" && pwd)" "$prefix/dosdevices/$letter:"
+done
+# Wine serves \\SERVER\SHARE\... from dosdevices/unc/SERVER/SHARE.
+for share in "${shares[@]}"; do
+  name=${share%%:*}
+  mkdir -p "$prefix/dosdevices/unc/${name%%/*}"
+  ln -sfn "$(cd "${share#*:}" && pwd)" "$prefix/dosdevices/unc/$name"
 done
 
 export WINEPREFIX=$prefix

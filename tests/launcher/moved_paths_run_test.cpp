@@ -18,6 +18,7 @@ namespace {
 
 using testing::CheckMovedValues;
 using testing::HavePythonXml;
+using testing::RunPythonOn;
 
 // "/media/Старый диск/bundle/" as UTF-8, and as the editor writes it.
 const std::string kOldRoot =
@@ -124,6 +125,18 @@ TEST(MovedPathsRun, TheEditorsPathsFollowTheBundle) {
   EXPECT_NE(ReadWholeFile(shortcuts).find("/php\" -l \"$(FULL_CURRENT_PATH)\"</Command>"),
             std::string::npos)
       << ReadWholeFile(shortcuts);
+  // The bundle's folder holds a blank: the commands' unquoted paths are now
+  // quoted, whole, so that the editor takes each as one word.
+  const std::string texts = RunPythonOn(
+      "import sys, xml.etree.ElementTree as E\n"
+      "t = [c.text for c in E.parse(sys.argv[1]).getroot().iter('Command')]\n"
+      "t += [c.text for c in E.parse(sys.argv[2]).getroot().iter('GUIConfig') if c.text]\n"
+      "sys.stdout.buffer.write('|'.join(t).encode('utf-8', 'surrogateescape'))",
+      {shortcuts, bundle.Config()});
+  const std::string& n = bundle.Root();
+  EXPECT_EQ(texts, "\"" + n + "server/modules/php/PHP-5.6-5.7/php\" -l \"$(FULL_CURRENT_PATH)\"|" +
+                       "firefox \"$(FULL_CURRENT_PATH)\"|xdg-open \"" + n +
+                       "server/domains/mysite.local/index.html\"|\"" + n + "server/bin/cmd.exe\"");
   const std::string record = ReadWholeFile(bundle.Log());
   EXPECT_NE(record.find("session.xml: updated, 2 value(s)"), std::string::npos) << record;
   EXPECT_NE(record.find("shortcuts.xml: updated, 2 value(s)"), std::string::npos) << record;

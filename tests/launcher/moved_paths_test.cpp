@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "launcher/php_ini_paths.h"
 #include "prefs/ini_file.h"
 #include "tests/support/temp_dir.h"
@@ -66,6 +68,17 @@ INSTANTIATE_TEST_SUITE_P(
              U"C:\\web\\bundle\\a.txt", U""},
         Case{"TheNewRootsBareForm", U"C:\\web\\", U"C:\\web\\bundle\\", true, U"C:\\web\\bundle",
              U""},
+        // A bundle on a network share, \\server\share\..., moves as any other.
+        Case{"DriveToShare", kOld, U"\\\\NAS\\share\\bundle\\", true,
+             U"E:\\work\\bundle\\server\\x.php", U"\\\\NAS\\share\\bundle\\server\\x.php"},
+        Case{"ShareToDriveInOtherCase", U"\\\\NAS\\share\\bundle\\", kNew, true,
+             U"\\\\nas\\SHARE\\Bundle\\x.php", U"F:\\bundle\\x.php"},
+        Case{"AnotherShareOfTheServer", U"\\\\NAS\\share\\", kNew, true, U"\\\\NAS\\shared\\x.php",
+             U""},
+        Case{"TheSharesBareRoot", U"\\\\NAS\\share\\", U"\\\\NAS\\web\\b\\", true,
+             U"\\\\NAS\\share", U"\\\\NAS\\web\\b"},
+        Case{"TheBareRootToAShareRoot", kOld, U"\\\\NAS\\share\\", true, U"E:\\work\\bundle",
+             U"\\\\NAS\\share"},
         Case{"EmptyValue", kOld, kNew, true, U"", U""}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
@@ -105,12 +118,160 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"AfterABlank", true, U"cmd /k d:\\MY WEB\\a.bat D:\\my web\\b",
                  U"cmd /k E:\\new\\a.bat E:\\new\\b"},
         TextCase{"NotInsideAWord", true, U"x=D:\\my web\\a", U""},
+        TextCase{"TheBareRootBeforeABlank", true, U"cmd /k cd /d D:\\my web && x",
+                 U"cmd /k cd /d E:\\new && x"},
+        TextCase{"TheBareRootBeforeAQuote", true, U"\"D:\\my web\" -x", U"\"E:\\new\" -x"},
+        TextCase{"TheBareRootBeforeABlankOutsideCommands", false, U"D:\\my web x", U""},
         TextCase{"OutsideTheBundle", true,
                  U"\"C:\\Program Files\\Firefox\\firefox.exe\" \"$(FULL_CURRENT_PATH)\"", U""},
         TextCase{"SharesOnlyTheRootsText", true, U"\"D:\\my web2\\a.exe\"", U""},
         TextCase{"InsideTheNewRoot", true, U"\"E:\\new\\a.exe\"", U""},
         TextCase{"EmptyText", true, U"", U""}),
     [](const ::testing::TestParamInfo<TextCase>& info) { return std::string(info.param.name); });
+
+// A command line split as the editor splits it: the program up to the
+// first blank outside double quotes, then each argument the same way, the
+// quotes removed.
+std::vector<std::u32string> EditorSplit(std::u32string_view line) {
+  std::vector<std::u32string> words;
+  std::u32string word;
+  bool quoted = false, inWord = false;
+  for (char32_t c : line) {
+    if (c == U'"') {
+      quoted = !quoted;
+      inWord = true;
+    } else if (c == U' ' && !quoted) {
+      if (inWord) words.push_back(word);
+      word.clear();
+      inWord = false;
+    } else {
+      word += c;
+      inWord = true;
+    }
+  }
+  if (inWord) words.push_back(word);
+  return words;
+}
+
+// The arguments after the program as a program reads them by the C
+// runtime's rules: 2n backslashes before a quote are n and the quote
+// toggles, 2n+1 are n and a literal quote, others are themselves.
+std::vector<std::u32string> RuntimeSplit(std::u32string_view line) {
+  std::vector<std::u32string> words;
+  std::u32string word;
+  bool quoted = false, inWord = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    std::size_t backslashes = 0;
+    while (i < line.size() && line[i] == U'\\') ++backslashes, ++i;
+    if (i < line.size() && line[i] == U'"') {
+      word.append(backslashes / 2, U'\\');
+      if (backslashes % 2)
+        word += U'"';
+      else
+        quoted = !quoted;
+      inWord = true;
+      continue;
+    }
+    word.append(backslashes, U'\\');
+    inWord = inWord || backslashes > 0;
+    if (i == line.size()) break;
+    if ((line[i] == U' ' || line[i] == U'\t') && !quoted) {
+      if (inWord) words.push_back(word);
+      word.clear();
+      inWord = false;
+    } else {
+      word += line[i];
+      inWord = true;
+    }
+  }
+  if (inWord) words.push_back(word);
+  return words;
+}
+
+// Run commands and interpreter settings moved into a folder with a blank:
+// each is split by the editor's rule, and word `word` must be `path`.
+struct CommandCase {
+  const char* name;
+  std::u32string text;
+  std::u32string expected;  // empty: the text is left as it is
+  std::size_t word;
+  std::u32string path;
+};
+void PrintTo(const CommandCase& c, std::ostream* out) { *out << c.name; }
+
+class MovedCommandTable : public ::testing::TestWithParam<CommandCase> {};
+
+TEST_P(MovedCommandTable, TheEditorsSplitGivesTheMovedPath) {
+  const CommandCase& c = GetParam();
+  RootMove move{U"D:\\web\\", U"E:\\My Projects\\bundle\\", true};
+  std::u32string moved = c.text;
+  EXPECT_EQ(MovePathsInText(c.text, move, true, &moved), !c.expected.empty());
+  if (!c.expected.empty()) {
+    EXPECT_TRUE(moved == c.expected) << ::testing::PrintToString(moved);
+  }
+  std::vector<std::u32string> words = EditorSplit(moved);
+  ASSERT_GT(words.size(), c.word);
+  EXPECT_TRUE(words[c.word] == c.path) << ::testing::PrintToString(words[c.word]);
+  // An argument reads the same to a program that splits by the C runtime.
+  if (c.word > 0) {
+    std::vector<std::u32string> arguments = RuntimeSplit(moved);
+    ASSERT_GT(arguments.size(), c.word);
+    EXPECT_TRUE(arguments[c.word] == c.path) << ::testing::PrintToString(arguments[c.word]);
+  }
+  std::u32string again;
+  EXPECT_FALSE(MovePathsInText(moved, move, true, &again));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, MovedCommandTable,
+    ::testing::Values(
+        CommandCase{
+            "UnquotedProgram", U"D:\\web\\server\\bin\\php.exe -l \"$(FULL_CURRENT_PATH)\"",
+            U"\"E:\\My Projects\\bundle\\server\\bin\\php.exe\" -l \"$(FULL_CURRENT_PATH)\"", 0,
+            U"E:\\My Projects\\bundle\\server\\bin\\php.exe"},
+        CommandCase{"UnquotedArgument", U"cmd /k D:\\web\\server\\start.bat",
+                    U"cmd /k \"E:\\My Projects\\bundle\\server\\start.bat\"", 2,
+                    U"E:\\My Projects\\bundle\\server\\start.bat"},
+        CommandCase{"ProgramAndArgument", U"D:\\web\\php\\php.exe -S localhost:80 -t D:\\web\\www",
+                    U"\"E:\\My Projects\\bundle\\php\\php.exe\" -S localhost:80 -t "
+                    U"\"E:\\My Projects\\bundle\\www\"",
+                    4, U"E:\\My Projects\\bundle\\www"},
+        CommandCase{"OtherLetterCase", U"d:\\WEB\\php.exe -v",
+                    U"\"E:\\My Projects\\bundle\\php.exe\" -v", 0,
+                    U"E:\\My Projects\\bundle\\php.exe"},
+        CommandCase{"QuotedProgram", U"\"D:\\web\\php\\php.exe\" -l \"$(FULL_CURRENT_PATH)\"",
+                    U"\"E:\\My Projects\\bundle\\php\\php.exe\" -l \"$(FULL_CURRENT_PATH)\"", 0,
+                    U"E:\\My Projects\\bundle\\php\\php.exe"},
+        CommandCase{"QuotedArgument", U"php.exe -f \"D:\\web\\a b.php\" -- x",
+                    U"php.exe -f \"E:\\My Projects\\bundle\\a b.php\" -- x", 2,
+                    U"E:\\My Projects\\bundle\\a b.php"},
+        CommandCase{"InsideAQuotedCommand", U"cmd /c \"type D:\\web\\a.txt\"",
+                    U"cmd /c \"type E:\\My Projects\\bundle\\a.txt\"", 2,
+                    U"type E:\\My Projects\\bundle\\a.txt"},
+        CommandCase{"TheRootAsAnArgument", U"explorer D:\\web\\",
+                    U"explorer \"E:\\My Projects\\bundle\"\\", 1, U"E:\\My Projects\\bundle\\"},
+        CommandCase{"TheBareRootBeforeMore", U"cmd /k cd /d D:\\web && php -v",
+                    U"cmd /k cd /d \"E:\\My Projects\\bundle\" && php -v", 4,
+                    U"E:\\My Projects\\bundle"},
+        CommandCase{"TheBareRootAtTheEnd", U"explorer D:\\web",
+                    U"explorer \"E:\\My Projects\\bundle\"", 1, U"E:\\My Projects\\bundle"},
+        CommandCase{"APathRunningIntoQuotes", U"D:\\web\\\"my app\"\\run.exe x",
+                    U"\"E:\\My Projects\\bundle\"\\\"my app\"\\run.exe x", 0,
+                    U"E:\\My Projects\\bundle\\my app\\run.exe"},
+        CommandCase{"OutsideTheOldRoot", U"C:\\tools\\php.exe -l D:\\webx\\a.php", U"", 2,
+                    U"D:\\webx\\a.php"},
+        CommandCase{"AlreadyInsideTheNewRoot", U"\"E:\\My Projects\\bundle\\php.exe\" -v", U"", 0,
+                    U"E:\\My Projects\\bundle\\php.exe"}),
+    [](const ::testing::TestParamInfo<CommandCase>& info) { return std::string(info.param.name); });
+
+// A moved path outside a command line is never quoted: the editor reads
+// such a text whole.
+TEST(MovedCommandText, OtherTextsAreNotQuoted) {
+  RootMove move{U"D:\\web\\", U"E:\\My Projects\\bundle\\", true};
+  std::u32string moved;
+  ASSERT_TRUE(MovePathsInText(U"D:\\web\\a.php", move, false, &moved));
+  EXPECT_TRUE(moved == U"E:\\My Projects\\bundle\\a.php");
+}
 
 // php.ini's values, read as lists of places in the file's bytes.
 struct IniCase {

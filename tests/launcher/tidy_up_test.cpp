@@ -207,6 +207,37 @@ TEST(TidyUpTest, ProgramsAreToldByTheirWideLongPaths) {
   }
 }
 
+// A bundle on a network share: its programs are named as the root is
+// (\\server\share\...), or with the system's "\\?\UNC\" prefix, as Wine
+// names a program started from a share; either is the bundle's.
+TEST(TidyUpTest, ProgramsOnAShareAreTheBundles) {
+  struct Case {
+    const char* name;
+    const char* path;
+    bool stopped;
+  } cases[] = {
+      {"as the root is named", "\\\\NAS\\share\\bundle\\php.exe", true},
+      {"with the prefix", "\\\\?\\UNC\\NAS\\share\\bundle\\server\\php.exe", true},
+      {"other letter case", "\\\\?\\UNC\\nas\\SHARE\\bundle\\php.exe", true},
+      {"a folder beside it", "\\\\?\\UNC\\NAS\\share\\bundle2\\php.exe", false},
+      {"another share", "\\\\NAS\\other\\bundle\\php.exe", false},
+      {"a drive", "\\\\?\\C:\\bundle\\php.exe", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedPlatform sim;
+    PlatformScope scope(sim);
+    sim.SetFileNamesIgnoreCase(true);
+    sim.SetCurrentProcessId(kLauncher);
+    sim.AddProcess(kLauncher, 90, "\\\\NAS\\share\\bundle\\quillgate.exe", 10);
+    sim.AddProcess(300, 80, c.path, 20);
+    TidyUpSummary summary =
+        TidyUpBundle(BundleKeysFor(PathKey::FromText("\\\\NAS\\share\\bundle\\")), kEditor);
+    EXPECT_EQ(summary.stoppedCount, c.stopped ? 1 : 0);
+    EXPECT_EQ(sim.Terminations().size(), c.stopped ? 1u : 0u);
+  }
+}
+
 // An empty root (the current directory could not be read) puts no program
 // inside the bundle; the editor's leftovers are still found.
 TEST(TidyUpTest, AnEmptyRootHoldsNothing) {

@@ -92,8 +92,10 @@ inline std::string ReadXmlAttribute(const std::string& file, const std::string& 
 // Checks, through Python's reader, that `after` is `before` with every
 // attribute value that names a place inside `oldRoot` (a prefix ending at
 // its separator, or the root without it) moved into `newRoot`, and so the
-// text of an element without children (at its start; in a Command also
-// after a double quote or a blank), and nothing else changed: "moved N"
+// text of an element without children (at its start; in a command line,
+// a Command or the commandLineInterpreter setting, also after a double
+// quote or a blank, and its double quotes are not compared, since a moved
+// path may have been put between them), and nothing else changed: "moved N"
 // with the number of values and texts moved, else what differs. Both roots
 // end with the separator; `ignoreCase` folds ASCII.
 inline std::string CheckMovedValues(const std::string& before, const std::string& after,
@@ -112,10 +114,15 @@ inline std::string CheckMovedValues(const std::string& before, const std::string
       "  if low(v).startswith(low(old)): return new + v[len(old):]\n"
       "  if bare(old) and low(v) == low(bare(old)): return bare(new) or new\n"
       "  return v\n"
+      "def command(x):\n"
+      "  return x.tag == 'Command' or (x.tag, x.get('name')) == ('GUIConfig', "
+      "'commandLineInterpreter')\n"
+      "def unquoted(x, t):\n"
+      "  return t.replace('\"', '') if t and command(x) else t\n"
       "def moved_text(x):\n"
       "  t = x.text\n"
       "  if len(x) or not t or '\\n' in t: return t\n"
-      "  if x.tag != 'Command': return moved(t)\n"
+      "  if not command(x): return moved(t)\n"
       "  out, i = '', 0\n"
       "  while i < len(t):\n"
       "    r = t[i:]\n"
@@ -132,7 +139,7 @@ inline std::string CheckMovedValues(const std::string& before, const std::string
       "  if (x.tag, x.tail, list(x.attrib), len(x)) != (y.tag, y.tail, "
       "list(y.attrib), len(y)): bad.append((x.tag, 'shape'))\n"
       "  t = moved_text(x)\n"
-      "  if y.text != t: bad.append((x.tag, 'text', x.text, y.text))\n"
+      "  if unquoted(x, y.text) != unquoted(x, t): bad.append((x.tag, 'text', x.text, y.text))\n"
       "  count += t != x.text\n"
       "  for k, v in x.attrib.items():\n"
       "    w = moved(v)\n"

@@ -26,6 +26,7 @@ run was skipped.
 
 import argparse
 import collections
+import json
 import os
 import pathlib
 import re
@@ -127,6 +128,7 @@ class Bundle:
         if state is not None:
             self.state.write_bytes(state.encode("cp1252"))
         self.with_editor = with_editor
+        self.share_folder = None  # the folder served as \\NAS\share, for a bundle there
 
     def install(self, build):
         shutil.copy2(LAUNCHER or build / "launcher" / "quillgate.exe",
@@ -170,8 +172,9 @@ def run_harness(build, work, bundle, options, template=None, env_extra=None, rec
     records.mkdir()
     bundle.install(build)
     workdir = bundle.root if bundle.root.endswith(":\\") else bundle.root[:-1]
+    shares = [f"--share=NAS/share:{bundle.share_folder}"] if bundle.share_folder else []
     command = [str(WINE_RUN), f"--template={template}", "--timeout=150",
-               f"--drive=e:{bundle.drive_folder}",
+               f"--drive=e:{bundle.drive_folder}"] + shares + [
                str(build / "tests" / "wine" / "standins" / "harness.exe"),
                bundle.root + "quillgate.exe", workdir] + options
     env = dict(os.environ)
@@ -871,6 +874,251 @@ def case_php_paths_cp1252(build, work):
     check_record(bundle, "php.ini: updated, 3 value(s) naming places in the old root moved")
     check_cleanup(report, 1, conemu=False, cmd_window=False)
 
+# --- a bundle on a network share ----------------------------------------------
+
+# The share the cases serve a folder as (tools/wine-run.sh --share).
+SHARE = "\\\\NAS\\share\\"
+
+# PHP reads "\\" between double quotes as one backslash: a share's place
+# written there as it is reads "\NAS\share\...". While php.ini's values are
+# written so, the check of what PHP reads of places on the share is
+# expected to fail, and only in that way; set this to True once they are
+# written so that PHP reads them whole, and the check must pass.
+PHP_READS_SHARE_PLACES = False
+
+
+def make_share_bundle(work, name="bundle", old_root=OLD_ROOT, fixtures=("php.ini", "config.xml")):
+    """A bundle in folder `name` of the share (at its root when `name` is
+    empty), its state.txt holding `old_root`."""
+    share_folder = work / "nas_share"
+    folder = share_folder / name if name else share_folder
+    root = SHARE + name + "\\" if name else SHARE
+    drive = work / "drive_e"
+    drive.mkdir(parents=True)
+    bundle = Bundle(folder, root, drive, fixtures, old_root, True, old_root)
+    bundle.share_folder = share_folder
+    return bundle
+
+
+def php_reads(path):
+    """php.ini's groups as PHP itself reads them: {group: {key: value}}."""
+    php = shutil.which("php")
+    if not php:
+        raise Skip("need php (tools/install-deps.sh installs it)")
+    read = subprocess.run(
+        [php, "-n", "-r", "echo json_encode(parse_ini_file($argv[1], true, INI_SCANNER_NORMAL));",
+         str(path)], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    check(read.returncode == 0, f"php cannot read {path}: {read.stdout!r}")
+    return json.loads(read.stdout)
+
+
+def check_php_reads(original, written, expected, share_places=False):
+    """PHP reads `written` as it read `original`, but for the values
+    `expected` gives ({(group, key): what PHP must read}). With
+    `share_places`, while PHP_READS_SHARE_PLACES is False, the check must
+    fail, and only by reading each share's place with one leading backslash."""
+    before = php_reads(original)
+    after = php_reads(written)
+    want = {group: dict(values) for group, values in before.items()}
+    for (group, key), value in expected.items():
+        want.setdefault(group, {})[key] = value
+    if after == want:
+        check(not share_places or PHP_READS_SHARE_PLACES,
+              "PHP now reads the share's places whole: set PHP_READS_SHARE_PLACES = True")
+        return
+
+    def escaped(value):
+        return value.replace(SHARE, SHARE[1:])
+
+    only_escaping = after.keys() == want.keys() and all(
+        after[group].keys() == values.keys() and
+        all(after[group][key] in (value, escaped(value)) for key, value in values.items())
+        for group, values in want.items())
+    if share_places and not PHP_READS_SHARE_PLACES and only_escaping:
+        print("  expected failure: PHP reads the share's places in php.ini with one leading "
+              "backslash (PHP_READS_SHARE_PLACES is False)")
+        return
+    raise Failure(f"PHP reads php.ini as {after}, expected {want}")
+
+
+def editor_split(line):
+    """A command line split as the editor splits it: the program up to the
+    first blank outside double quotes, then each argument so, quotes removed."""
+    words, word, quoted, in_word = [], "", False, False
+    for c in line:
+        if c == '"':
+            quoted, in_word = not quoted, True
+        elif c == " " and not quoted:
+            if in_word:
+                words.append(word)
+            word, in_word = "", False
+        else:
+            word, in_word = word + c, True
+    if in_word:
+        words.append(word)
+    return words
+
+
+def check_share_run(bundle, report, runs, php_count=2):
+    """The editor ran once from the share folder and was waited for; the
+    record names the move; the bundle's php.exe, ConEmu.exe and command
+    window were ended."""
+    check_launcher_ended(report)
+    check_editor_run(bundle, runs, report)
+    check_state(bundle, bundle.state.read_bytes())
+    check_record(bundle, f'bundle moved: recorded root "{bundle.old_root}", present root '
+                 f'"{bundle.root}"', config_updated(bundle), "editor: ended")
+    check_cleanup(report, php_count)
+
+
+# php.ini's own places on a drive, before the bundle moved to the share.
+SHARE_PHP_INI = PHP_INI_PATHS
+
+
+def share_php_expected(new_root):
+    """What PHP must read of SHARE_PHP_INI's places, moved to `new_root`."""
+    header = new_root + "server\\modules\\php\\PHP-5.6-5.7\\header.php"
+    return {("PHP", "auto_prepend_file"): header,
+            ("Session", "session.save_path"): "2;" + new_root + "server\\userdata\\temp",
+            ("custom", "include_path"): ".;" + new_root.replace("\\", "/") +
+            "server/PEAR;C:\\php\\pear",
+            ("custom", "error_log"): new_root + "logs\\php.log"}
+
+
+def case_share_from_drive(build, work):
+    """The bundle moved from a drive into a share's folder: php.ini,
+    config.xml, session.xml and shortcuts.xml follow, state.txt records the
+    share's root, the editor starts there, the launcher waits for the
+    updater the editor left running, and the tidy-up knows the bundle's
+    programs on the share."""
+    bundle = make_share_bundle(work, fixtures=("php.ini", "config.xml", "session.xml"))
+    bundle.php_ini.write_bytes(SHARE_PHP_INI)
+    shortcuts = bundle.notepad / "shortcuts.xml"
+    shortcuts.write_bytes(SHORTCUTS)
+    updater = bundle.notepad / "updater"
+    updater.mkdir()
+    shutil.copy2(build / "tests" / "wine" / "standins" / "php.exe", updater / "gup.exe")
+    report, runs, _ = run_harness(build, work, bundle, ["--php", "2", "--conemu", "--cmd-window",
+                                                        "--editor-starts-updater"])
+    check_share_run(bundle, report, runs)
+    check_config(bundle, bundle.config.read_bytes())
+    moved_values(bundle.originals["session.xml"], (bundle.notepad / "session.xml").read_bytes(),
+                 bundle.old_root, bundle.root)
+    commands = [c.text for c in parse_xml(shortcuts.read_bytes()).iter("Command")]
+    check(editor_split(commands[0])[0] == bundle.root + "server\\modules\\php\\PHP-5.6-5.7\\php.exe"
+          and commands[1] == parse_xml(SHORTCUTS)[1][1].text,
+          f"the commands read {commands}")
+    check(report.get("updater_started") == "1" and report.get("launcher_waited_for_updater") == "1",
+          f"the launcher did not wait for the updater on the share: {report}")
+    record = bundle.log.read_bytes().decode("cp1252")
+    waited = re.escape(bundle.root + "server\\notepad\\updater\\gup.exe")
+    check(re.search(rf"  editor: waited for {waited} \(process \d+\) to end before the tidy-up\r\n",
+                    record, re.IGNORECASE),
+          f"the record does not name the updater on the share: {record!r}")
+    original = work / "php-original.ini"
+    original.write_bytes(SHARE_PHP_INI)
+    check_php_reads(original, bundle.php_ini, share_php_expected(bundle.root), share_places=True)
+
+
+# A bundle's Run menu and command interpreter on the share, typed without
+# quotes, as they work there.
+SHARE_SHORTCUTS = (
+    '<NotepadPlus>\r\n    <UserDefinedCommands>\r\n'
+    '        <Command name="PHP lint" Ctrl="no" Alt="no" Shift="no" Key="0">' + SHARE +
+    'bundle\\server\\modules\\php\\PHP-5.6-5.7\\php.exe -l "$(FULL_CURRENT_PATH)"</Command>\r\n'
+    '        <Command name="Prompt" Ctrl="no" Alt="no" Shift="no" Key="0">cmd /k cd /d ' + SHARE +
+    'bundle\\server\\domains</Command>\r\n'
+    '        <Command name="Browser" Ctrl="no" Alt="no" Shift="no" Key="0">"C:\\Program Files'
+    '\\Mozilla Firefox\\firefox.exe" "$(FULL_CURRENT_PATH)"</Command>\r\n'
+    '    </UserDefinedCommands>\r\n</NotepadPlus>\r\n').encode("ascii")
+INTERPRETER = re.compile(rb'<GUIConfig name="commandLineInterpreter">[^<]*</GUIConfig>')
+
+
+def case_share_to_drive(build, work):
+    """The bundle moved from a share's folder to E:\\web bundle: every place
+    on the share follows (ASCII letters in any case), the Run commands and
+    the command interpreter typed without quotes get them, so that the
+    editor's split gives the moved paths, and php.ini reads the drive."""
+    old_root = "\\\\nas\\SHARE\\bundle\\"
+    bundle = make_bundle(work, name="web bundle", old_root=SHARE + "bundle\\",
+                         fixtures=("php.ini", "config.xml", "session.xml"))
+    bundle.state.write_bytes(old_root.encode("ascii"))
+    interpreter = (b'<GUIConfig name="commandLineInterpreter">' + SHARE.encode() +
+                   b"bundle\\server\\ConEmu\\ConEmu.exe -Dir " + SHARE.encode() +
+                   b"bundle</GUIConfig>")
+    at = bundle.config_original.index(b"<GUIConfigs>") + len(b"<GUIConfigs>")
+    bundle.config_original = (bundle.config_original[:at] + b"\r\n        " + interpreter +
+                              bundle.config_original[at:])
+    bundle.config.write_bytes(bundle.config_original)
+    shortcuts = bundle.notepad / "shortcuts.xml"
+    shortcuts.write_bytes(SHARE_SHORTCUTS)
+    # Places on the share, unquoted (which PHP reads whole) and quoted.
+    php_ini = PHP_INI + (
+        "[Share]\r\nextension_dir = " + SHARE + "bundle\\server\\ext\r\n"
+        'error_log = "' + SHARE + 'bundle\\logs\\php.log"\r\n').encode("ascii")
+    bundle.php_ini.write_bytes(php_ini)
+    report, runs, _ = run_harness(build, work, bundle, ["--php", "1"])
+    check_launcher_ended(report)
+    check_editor_run(bundle, runs, report)
+    check_state(bundle, bundle.state.read_bytes())
+    written = bundle.config.read_bytes()
+    texts = [e.text for e in parse_xml(written).iter("GUIConfig")
+             if e.get("name") == "commandLineInterpreter"]
+    words = editor_split(texts[0]) if len(texts) == 1 else []
+    check(words == [bundle.root + "server\\ConEmu\\ConEmu.exe", "-Dir", bundle.root[:-1]],
+          f"the command interpreter reads {texts}, split {words}")
+    bundle.config_original = INTERPRETER.sub(b"", bundle.config_original)
+    check_config(bundle, INTERPRETER.sub(b"", written))
+    moved_values(bundle.originals["session.xml"], (bundle.notepad / "session.xml").read_bytes(),
+                 bundle.old_root, bundle.root)
+    commands = [editor_split(c.text) for c in parse_xml(shortcuts.read_bytes()).iter("Command")]
+    expected = [[bundle.root + "server\\modules\\php\\PHP-5.6-5.7\\php.exe", "-l",
+                 "$(FULL_CURRENT_PATH)"],
+                ["cmd", "/k", "cd", "/d", bundle.root + "server\\domains"],
+                ["C:\\Program Files\\Mozilla Firefox\\firefox.exe", "$(FULL_CURRENT_PATH)"]]
+    check(commands == expected, f"the commands split as {commands}, expected {expected}")
+    check_record(bundle, f'bundle moved: recorded root "{old_root}", present root "{bundle.root}"',
+                 "shortcuts.xml: updated, 2 value(s) naming places in the old root moved")
+    original = work / "php-original.ini"
+    original.write_bytes(php_ini)
+    check_php_reads(original, bundle.php_ini, {
+        ("PHP", "auto_prepend_file"): bundle.root + "server\\modules\\php\\PHP-5.6-5.7\\header.php",
+        ("Share", "extension_dir"): bundle.root + "server\\ext",
+        ("Share", "error_log"): bundle.root + "logs\\php.log"})
+    check_cleanup(report, 1, conemu=False, cmd_window=False)
+
+
+def case_share_root(build, work):
+    """A bundle at the share's own root, \\\\NAS\\share\\, moved there from a
+    drive: the root keeps its one separator everywhere."""
+    bundle = make_share_bundle(work, name="")
+    report, runs, _ = run_harness(build, work, bundle, ["--php", "2", "--conemu", "--cmd-window"])
+    check(bundle.root == SHARE, bundle.root)
+    check_share_run(bundle, report, runs)
+    check_config(bundle, bundle.config.read_bytes())
+    for path in (bundle.php_ini, bundle.config, bundle.state):
+        check(b"share\\\\" not in path.read_bytes(), f"{path.name} doubles the root's separator")
+    original = work / "php-original.ini"
+    original.write_bytes(bundle.originals["php.ini"])
+    check_php_reads(original, bundle.php_ini, {
+        ("PHP", "auto_prepend_file"): SHARE + "server\\modules\\php\\PHP-5.6-5.7\\header.php"},
+        share_places=True)
+
+
+def case_share_not_moved(build, work):
+    """A bundle on the share that has not moved: nothing changes, the
+    bundle's php.exe is stopped."""
+    bundle = make_share_bundle(work, old_root=SHARE + "bundle\\")
+    before = bundle.snapshot()
+    report, runs, _ = run_harness(build, work, bundle, ["--php", "1"])
+    check_launcher_ended(report)
+    check_editor_run(bundle, runs, report)
+    after = bundle.snapshot()
+    for path, data in before.items():
+        check(after[path] == data, f"{path.name} changed although the bundle did not move")
+    check_cleanup(report, 1, conemu=False, cmd_window=False)
+
+
 CASES = {
     "moved": case_moved,
     "not_moved": case_not_moved,
@@ -903,6 +1151,10 @@ CASES = {
     "tray_hidden_minimised": case_tray_hidden_minimised,
     "shortcuts_moved": case_shortcuts_moved,
     "php_paths_cp1252": case_php_paths_cp1252,
+    "share_from_drive": case_share_from_drive,
+    "share_to_drive": case_share_to_drive,
+    "share_root": case_share_root,
+    "share_not_moved": case_share_not_moved,
 }
 
 

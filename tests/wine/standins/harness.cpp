@@ -5,6 +5,7 @@
 //               [--foreign-php] [--foreign-conemu] [--foreign-cmd-window]
 //               [--editor-leaves-conemu] [--open-php-ini-value]
 //               [--bundle-editor-running] [--bundle-editor-window HOW]
+//               [--editor-starts-updater]
 //
 // It starts the requested stand-ins and waits until their windows exist:
 // the bundle's own (php.exe from the bundle's PHP folder, the others from its
@@ -12,7 +13,10 @@
 // a user started from elsewhere (from beside the harness, started first so
 // that they come first). With --editor-leaves-conemu the editor starts a
 // ConEmu.exe from beside the harness and leaves it running when it exits.
-// Then it starts LAUNCHER with WORKDIR as working directory, and
+// Then it starts LAUNCHER with WORKDIR as working directory (a share's
+// folder, \\SERVER\SHARE\..., by making it the harness's own first: Wine
+// cannot start a program in a share folder given to CreateProcess, but
+// passes its own on), and
 // watches it: when the launcher starts the editor (a new line in editor.txt),
 // it holds the editor for 4 s (longer than a launcher that did not wait would
 // take to finish its clean-up), checks that the launcher is still running,
@@ -21,7 +25,12 @@
 // harness.txt in the records folder: lines "key=value". With
 // --open-php-ini-value it also opens, through the ANSI API, the file that
 // auto_prepend_file in the bundle's php.ini names once the launcher has
-// ended, as PHP 5 would (php_ini_value_opens=1 when it opens).
+// ended, as PHP 5 would (php_ini_value_opens=1 when it opens). With
+// --editor-starts-updater the editor starts the bundle's
+// server\notepad\updater\gup.exe (which the test put there) and leaves it
+// running, as the editor's updater is left when the editor hands over to it;
+// 3 s after the editor's release the report says whether the launcher is
+// still waiting (launcher_waited_for_updater), and the updater is ended.
 //
 // With --bundle-editor-running the bundle's own editor runs before the
 // launcher starts, with a minimised main window, or as --bundle-editor-window
@@ -58,16 +67,21 @@ std::string Folder() {
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 // Programs are started through the wide API: the bundle's folder may be
-// named in characters the ANSI code page lacks.
+// named in characters the ANSI code page lacks. A share folder as
+// `directory` is made the harness's own for the start, and passed on.
 HANDLE Start(const std::wstring& program, const std::string& arguments, const wchar_t* directory) {
   std::wstring commandLine = L"\"" + program + L"\"";
   if (!arguments.empty()) commandLine += L" " + Wide(arguments);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, directory,
-                      &startup, &info))
-    return nullptr;
+  wchar_t own[MAX_PATH * 2] = {};
+  bool share = directory && directory[0] == L'\\' && directory[1] == L'\\' &&
+               GetCurrentDirectoryW(MAX_PATH * 2, own) > 0 && SetCurrentDirectoryW(directory);
+  BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                share ? nullptr : directory, &startup, &info);
+  if (share) SetCurrentDirectoryW(own);
+  if (!started) return nullptr;
   CloseHandle(info.hThread);
   return info.hProcess;
 }
@@ -90,6 +104,16 @@ std::string ReadFirstLine(const std::string& path) {
   CloseHandle(file);
   std::string text(buffer, got);
   return text.substr(0, text.find_first_of("\r\n"));
+}
+
+// The program the editor started and left running (its id in
+// editor-child.txt), held open so that its exit code can still be read
+// after it has ended; null when there is none.
+HANDLE EditorChild(const std::string& records) {
+  DWORD child = static_cast<DWORD>(std::atoi(ReadFirstLine(records + "editor-child.txt").c_str()));
+  return child ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE,
+                             FALSE, child)
+               : nullptr;
 }
 
 constexpr wchar_t kBoxCaption[] = L"Quillgate by Dalvenor";
@@ -175,6 +199,7 @@ int main(int argc, char** argv) {
   bool browser = false, foreignPhp = false, foreignConEmu = false, foreignCmd = false;
   bool editorLeavesConEmu = false, openPhpIniValue = false, bundleEditorRunning = false;
   std::string bundleEditorHow = "minimised";
+  bool editorStartsUpdater = false;
   for (int i = 3; i < argc; ++i) {
     std::string option = argv[i];
     if (option == "--php" && i + 1 < argc)
@@ -203,6 +228,8 @@ int main(int argc, char** argv) {
       bundleEditorRunning = true;
     else if (option == "--bundle-editor-window" && i + 1 < argc)
       bundleEditorHow = argv[++i];
+    else if (option == "--editor-starts-updater")
+      editorStartsUpdater = true;
     else
       return 2;
   }
@@ -242,6 +269,9 @@ int main(int argc, char** argv) {
   }
   if (editorLeavesConEmu)
     SetEnvironmentVariableA("QG_EDITOR_CHILD", (hereAnsi + "ConEmu.exe").c_str());
+  if (editorStartsUpdater)
+    SetEnvironmentVariableW(L"QG_EDITOR_CHILD",
+                            (root + L"server\\notepad\\updater\\gup.exe").c_str());
   if (cmdWindow) {
     started.push_back({"cmd_window", Start(bundleTools + L"cmdwindow.exe",
                                            std::string("\"") + cmdTitle + "\"", nullptr)});
@@ -323,22 +353,25 @@ int main(int argc, char** argv) {
     }
     if (!released && CountLines(editorLog) > editorRunsBefore) {
       bool waiting = WaitForSingleObject(quillgate, 4000) == WAIT_TIMEOUT;
+      HANDLE child = editorLeavesConEmu || editorStartsUpdater ? EditorChild(records) : nullptr;
       if (editorLeavesConEmu) {
-        // The program the editor leaves behind, held open so that its exit
-        // code can still be read after it has ended.
-        DWORD child =
-            static_cast<DWORD>(std::atoi(ReadFirstLine(records + "editor-child.txt").c_str()));
-        HANDLE process =
-            child ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE,
-                                FALSE, child)
-                  : nullptr;
-        started.push_back({"editor_conemu", process});
-        report.push_back(std::string("editor_conemu_started=") + (process ? "1" : "0"));
+        started.push_back({"editor_conemu", child});
+        report.push_back(std::string("editor_conemu_started=") + (child ? "1" : "0"));
       }
       report.push_back(std::string("launcher_waited_for_editor=") + (waiting ? "1" : "0"));
       standin::AppendLine(release, "exit");
       released = true;
       releasedAt = GetTickCount64();
+      if (editorStartsUpdater) {
+        report.push_back(std::string("updater_started=") + (child ? "1" : "0"));
+        bool waitingForUpdater = WaitForSingleObject(quillgate, 3000) == WAIT_TIMEOUT;
+        report.push_back(std::string("launcher_waited_for_updater=") +
+                         (waitingForUpdater ? "1" : "0"));
+        if (child) {
+          TerminateProcess(child, 0);
+          CloseHandle(child);
+        }
+      }
     }
   }
   ULONGLONG end = GetTickCount64();
