@@ -61,8 +61,7 @@ bool ReadsRightBare(std::string_view text) {
     char c = text[i];
     // A '$' takes the byte after it along as it is, but "${" begins a
     // variable, and a last one takes the line end.
-    if (IsBareSyntax(c) || (c == '$' && (i + 1 == text.size() || text[i + 1] == '{')))
-      return false;
+    if (IsBareSyntax(c) || (c == '$' && (i + 1 == text.size() || text[i + 1] == '{'))) return false;
     onlyName = onlyName && IsNameCharacter(c);
   }
   return !onlyName;
