@@ -2,7 +2,8 @@
 // the bundle by full path (extension_dir, include_path, error_log,
 // session.save_path, ...). Every value is read as a list of places, and each
 // one inside the old root is made to name the same place inside the new
-// one, by the rule the editor's values follow (MovePathValue).
+// one, by the rule the editor's values follow (MovePathValue), and written
+// so that PHP reads it as that place (PhpIniValue).
 #pragma once
 
 #include <string>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "launcher/moved_paths.h"
+#include "launcher/php_ini_value.h"
 
 namespace qg {
 
@@ -30,12 +32,17 @@ IniPathRules ThisPlatformsIniPaths();
 std::u32string CharactersOfBytes(std::string_view bytes);
 
 // `value` with every place in it moved by the first of `moves` (roots as
-// CharactersOfBytes gives them) that moves it. The value is read as a list:
-// its places end at the list separator and at double quotes (which stay),
-// and a place may follow session.save_path's "N;" or "N;MODE;". Under
+// CharactersOfBytes gives them) that moves it. The value is read as PHP
+// reads it (php_ini_value.h): its bare, double- and single-quoted texts up
+// to a comment, each as a list whose places end at the list separator; a
+// place may follow session.save_path's "N;" or "N;MODE;". Under
 // `slashSeparates` a place written with '/' is moved too, the new root then
-// written with '/'. True, with `moved` the new value, when a place moved;
-// every other byte stays as it is.
+// written with '/'. A moved text keeps its form and its other bytes where
+// PHP reads them as the moved text, and is otherwise written by
+// PhpIniValue (a bare one in double quotes). True, with `moved` the new
+// value, when a place moved; comments, blanks, "${NAME}" and texts that did
+// not move stay as they are. A value with a string that does not close on
+// its line is left alone.
 bool MoveIniPathList(std::string_view value, const std::vector<RootMove>& moves,
                      const IniPathRules& rules, std::string* moved);
 

@@ -65,7 +65,7 @@ FileOutcome UpdatePhpSettings(const BundlePaths& paths, const BundleRoot& record
     if (outcome.movedValues < 0) outcome = FailedNow();
   }
   SelectIniGroup(kPhpGroup);
-  std::string value = "\"" + phpDir + kHeaderScript + "\"";
+  std::string value = PhpIniValue(phpDir + kHeaderScript, IniValueForm::DoubleQuoted);
   if (outcome.Done() && !WriteIniString(kPrependKey, value.c_str())) outcome = FailedNow();
   // The file is released either way, and written back only when every value
   // was set: it holds either its old bytes or all of the new ones.

@@ -20,9 +20,11 @@ std::string Repeat(const std::string& piece, std::size_t times) {
   return out;
 }
 
+// The folders here hold no backslash or '$': only a '"' is escaped for PHP.
 std::string PrependLine(const Bundle& bundle) {
-  return "auto_prepend_file = \"" + bundle.Root() +
-         "server/modules/php/PHP-5.6-5.7/header.php\"\r\n";
+  std::string root;
+  for (char c : bundle.Root()) root += c == '"' ? std::string("\\\"") : std::string(1, c);
+  return "auto_prepend_file = \"" + root + "server/modules/php/PHP-5.6-5.7/header.php\"\r\n";
 }
 
 std::string FolderAttribute(const Bundle& bundle) {

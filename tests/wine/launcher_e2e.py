@@ -868,7 +868,8 @@ def case_php_paths_cp1252(build, work):
     expected["Session"] = [("session.save_path", '"2;' + short + 'server\\userdata\\temp"')]
     expected["custom"] = [
         ("include_path", '".;' + short.replace("\\", "/") + 'server/PEAR;C:\\php\\pear"'),
-        ("error_log", short + "logs\\php.log"),
+        # A short form's '~' is an operator in a bare value: the place is quoted.
+        ("error_log", '"' + short + 'logs\\php.log"'),
         ("extension_dir", '"D:\\old place\\bundle2\\ext"')]
     check(groups == expected, f"php.ini holds {groups}, expected {expected}")
     check_record(bundle, "php.ini: updated, 3 value(s) naming places in the old root moved")
@@ -884,7 +885,7 @@ SHARE = "\\\\NAS\\share\\"
 # written so, the check of what PHP reads of places on the share is
 # expected to fail, and only in that way; set this to True once they are
 # written so that PHP reads them whole, and the check must pass.
-PHP_READS_SHARE_PLACES = False
+PHP_READS_SHARE_PLACES = True
 
 
 def make_share_bundle(work, name="bundle", old_root=OLD_ROOT, fixtures=("php.ini", "config.xml")):
@@ -1119,6 +1120,75 @@ def case_share_not_moved(build, work):
     check_cleanup(report, 1, conemu=False, cmd_window=False)
 
 
+
+# --- php.ini read back by PHP ----------------------------------------------------------
+
+# php.ini's places in each form a value comes in: (group, key, value, what
+# PHP must read), "@" standing for the root. The last setting is none of the
+# bundle's: PHP must still read it after all the others.
+PHP_INI_FORMS = [
+    ("PHP", "extension_dir", '"@server\\modules\\php\\PHP-5.6-5.7\\ext"',
+     "@server\\modules\\php\\PHP-5.6-5.7\\ext"),
+    ("PHP", "include_path", '".;@server\\modules\\php\\PHP-5.6-5.7\\PEAR;C:\\php\\pear"',
+     ".;@server\\modules\\php\\PHP-5.6-5.7\\PEAR;C:\\php\\pear"),
+    ("PHP", "error_log", "@server\\userdata\\logs\\php.log", "@server\\userdata\\logs\\php.log"),
+    ("PHP", "user_dir", "'@www'", "@www"),
+    ("PHP", "upload_tmp_dir", "@server\\userdata\\temp ; uploads", "@server\\userdata\\temp"),
+    ("PHP", "doc_root", '"@server\\domains\\"', "@server\\domains\\"),
+    ("PHP", "auto_prepend_file", '"@server\\modules\\php\\PHP-5.6-5.7\\header.php"',
+     "@server\\modules\\php\\PHP-5.6-5.7\\header.php"),
+    ("Session", "session.save_path", '"2;@server\\userdata\\sessions"',
+     "2;@server\\userdata\\sessions"),
+    ("Date", "date.timezone", "Europe/Berlin", "Europe/Berlin"),
+]
+
+
+def php_ini_forms(root):
+    text, group = "", None
+    for line_group, key, value, _ in PHP_INI_FORMS:
+        if line_group != group:
+            text += f"[{line_group}]\r\n"
+            group = line_group
+        text += f"{key} = {value.replace('@', root)}\r\n"
+    return text
+
+
+def php_reads(php_ini, keys):
+    """What the php on PATH reads from `php_ini` for each of `keys` (None for
+    a setting it lacks), and what it writes to its standard error."""
+    php = shutil.which("php")
+    if not php:
+        raise Skip("need php on PATH")
+    code = ("foreach (array_slice($argv, 1) as $k) { $v = ini_get($k); "
+            "echo $v === false ? '-' : 'v' . bin2hex($v), \"\\n\"; }")
+    result = subprocess.run([php, "-n", "-c", str(php_ini), "-r", code, "--"] + keys,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+    values = [None if line == "-" else bytes.fromhex(line[1:]).decode("cp1252")
+              for line in result.stdout.decode("ascii").split()]
+    return values, result.stderr.decode("utf-8", "replace")
+
+
+def case_php_ini_folder(build, work, name):
+    """A bundle moved from a plain folder into E:\\`name`, whose name holds
+    what PHP's INI syntax gives a meaning: PHP reads every place in php.ini,
+    in every form, as the same place in the new folder, and every setting
+    after them."""
+    if not shutil.which("php"):
+        raise Skip("need php on PATH")
+    bundle = make_bundle(work, name=name)
+    bundle.php_ini.write_bytes(php_ini_forms(OLD_ROOT).encode("cp1252"))
+    report, _, _ = run_harness(build, work, bundle, ["--php", "1"])
+    check_launcher_ended(report)
+    keys = [key for _, key, _, _ in PHP_INI_FORMS]
+    values, errors = php_reads(bundle.php_ini, keys)
+    written = bundle.php_ini.read_bytes()
+    check(errors == "", f"php says {errors!r} about {written!r}")
+    expected = [read.replace("@", bundle.root) for _, _, _, read in PHP_INI_FORMS]
+    check(values == expected, f"PHP reads {values}, expected {expected} from {written!r}")
+    check(b" ; uploads\r\n" in written, f"the comment after upload_tmp_dir is gone: {written!r}")
+    check_record(bundle, "php.ini: updated, 7 value(s) naming places in the old root moved")
+    check_cleanup(report, 1, conemu=False, cmd_window=False)
+
 CASES = {
     "moved": case_moved,
     "not_moved": case_not_moved,
@@ -1155,6 +1225,11 @@ CASES = {
     "share_to_drive": case_share_to_drive,
     "share_root": case_share_root,
     "share_not_moved": case_share_not_moved,
+    "php_ini_parentheses": lambda build, work: case_php_ini_folder(build, work, "bundle (1)"),
+    "php_ini_ampersand": lambda build, work: case_php_ini_folder(build, work, "R&D"),
+    "php_ini_apostrophe": lambda build, work: case_php_ini_folder(build, work, "Client's files"),
+    "php_ini_dollar": lambda build, work: case_php_ini_folder(build, work, "$work"),
+    "php_ini_variable_syntax": lambda build, work: case_php_ini_folder(build, work, "${work} = 1!"),
 }
 
 
