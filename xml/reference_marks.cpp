@@ -68,8 +68,9 @@ bool MarkReader::Read(char32_t parsed, char32_t* code, Spelling* spelling) {
     *code = parsed - kLatinMarks;
     *spelling = Spelling::Single;
   } else {
-    // Beyond U+FFFF without a mark only a pair gives.
-    *spelling = parsed > 0xFFFF ? Spelling::Pair : Spelling::Single;
+    // Above U+00FF without a mark: a single reference, in the content or in
+    // the doctype (a pair always comes with its mark).
+    *spelling = Spelling::Single;
   }
   return true;
 }
@@ -264,17 +265,20 @@ std::size_t ReferenceRewriter::Scan(const char* data, std::size_t n, bool last, 
       copied = end;
       continue;
     }
-    if (!pair && !lone && (code < 0x80 || (code > 0xFF && code <= 0xFFFF))) continue;
+    // A single reference beyond U+FFFF goes as it is: the parser gives such
+    // a character without a mark also from the doctype, where nothing is
+    // rewritten, and it is written back as one reference either way.
+    if (!pair && !lone && (code < 0x80 || (code > 0xFF && !IsMark(code)))) continue;
     Copy(data, copied, p);
     if (lone) {
       PutReference(kLoneMarks + (code - 0xD800));
     } else if (pair) {
-      if (IsMark(joined)) PutReference(kPairMark);
+      PutReference(kPairMark);
       PutReference(joined);
     } else if (code <= 0xFF) {
       PutReference(kLatinMarks + code);
     } else {
-      PutReference(kSingleMark);
+      PutReference(kSingleMark);  // a reference to one of the marks themselves
       PutReference(code);
     }
     copied = end;
