@@ -45,31 +45,13 @@ void Append(std::string* markup, char32_t code, bool reference) {
   markup->append(spelled, PutMarkupCharacter(code, reference, spelled));
 }
 
-// The character an entity or character reference between '&' and ';'
-// names, or false when it names none this reader knows.
-bool Referenced(const char* name, std::size_t length, char32_t* code) {
+// The character a predefined entity between '&' and ';' names, or false
+// when it names none.
+bool PredefinedEntity(const char* name, std::size_t length, char32_t* code) {
   static constexpr struct {
     const char* name;
     char32_t code;
   } kPredefined[] = {{"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"apos", '\''}, {"quot", '"'}};
-  if (length >= 2 && name[0] == '#') {
-    bool hex = name[1] == 'x';
-    std::size_t i = hex ? 2 : 1;
-    if (i == length) return false;
-    char32_t value = 0;
-    for (; i < length; ++i) {
-      char c = name[i];
-      int digit = c >= '0' && c <= '9'          ? c - '0'
-                  : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
-                  : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                : -1;
-      if (digit < 0) return false;
-      value = value * (hex ? 16 : 10) + static_cast<char32_t>(digit);
-      if (value > 0x10FFFF) return false;
-    }
-    *code = value;
-    return true;
-  }
   for (const auto& entity : kPredefined) {
     if (std::strlen(entity.name) == length && std::memcmp(entity.name, name, length) == 0) {
       *code = entity.code;
@@ -81,22 +63,6 @@ bool Referenced(const char* name, std::size_t length, char32_t* code) {
 
 }  // namespace
 
-std::size_t PutReference(char32_t code, char* out) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  char digits[8];
-  int count = 0;
-  for (char32_t rest = code; rest || count < 4; rest >>= 4) digits[count++] = kHex[rest & 0xF];
-  std::size_t length = 3;
-  if (out) std::memcpy(out, "&#x", 3);
-  while (count > 0) {
-    --count;
-    if (out) out[length] = digits[count];
-    ++length;
-  }
-  if (out) out[length] = ';';
-  return length + 1;
-}
-
 std::size_t PutMarkupCharacter(char32_t code, bool reference, char* out) {
   if (code < 0x80) {
     if (const char* entity = AttributeEntity(static_cast<unsigned char>(code))) {
@@ -104,55 +70,40 @@ std::size_t PutMarkupCharacter(char32_t code, bool reference, char* out) {
       if (out) std::memcpy(out, entity, length);
       return length;
     }
-  } else if (code > 0xFFFF) {
-    // The pair of UTF-16 surrogates, as the editor writes such a character.
-    std::size_t high = PutReference(0xD800 + ((code - 0x10000) >> 10), out);
-    return high + PutReference(0xDC00 + ((code - 0x10000) & 0x3FF), out ? out + high : nullptr);
   } else if (reference || code > 0xFF) {
-    return PutReference(code, out);
+    // One beyond U+FFFF as the pair, as the editor writes such a character.
+    return PutUtf16References(code, out);
   }
   if (out) *out = static_cast<char>(code);
   return 1;
 }
-
-namespace {
-
-// The number a character reference at `p` (before `end`) names, and `*next`
-// just past it; false when `p` starts none.
-bool ReferenceAt(const char* p, const char* end, char32_t* code, const char** next) {
-  if (end - p < 4 || p[0] != '&' || p[1] != '#') return false;
-  const void* semicolon = std::memchr(p + 1, ';', static_cast<std::size_t>(end - p - 1));
-  if (!semicolon) return false;
-  auto* after = static_cast<const char*>(semicolon);
-  if (!Referenced(p + 1, static_cast<std::size_t>(after - p - 1), code)) return false;
-  *next = after + 1;
-  return true;
-}
-
-bool IsHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
-}  // namespace
 
 char32_t NextStoredCharacter(const char** at, const char* end, bool markup) {
   const char* p = *at;
   auto byte = static_cast<unsigned char>(*p);
   *at = p + 1;
   if (!markup || byte != '&') return byte;
-  const void* semicolon = std::memchr(p + 1, ';', static_cast<std::size_t>(end - p - 1));
   char32_t code = 0;
-  if (semicolon &&
-      Referenced(p + 1, static_cast<std::size_t>(static_cast<const char*>(semicolon) - p - 1),
-                 &code)) {
-    *at = static_cast<const char*>(semicolon) + 1;
+  std::size_t length = 0;
+  if (ReadReference(p, static_cast<std::size_t>(end - p), &code, &length) == ReferenceRead::Found) {
+    *at = p + length;
     // A reference to a high surrogate followed at once by one to a low
     // surrogate is the one character the pair stands for.
     char32_t low = 0;
-    const char* next = nullptr;
-    if (IsHighSurrogate(code) && ReferenceAt(*at, end, &low, &next) && IsLowSurrogate(low)) {
-      *at = next;
-      return 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+    if (IsHighSurrogate(code) &&
+        ReadReference(*at, static_cast<std::size_t>(end - *at), &low, &length) ==
+            ReferenceRead::Found &&
+        IsLowSurrogate(low)) {
+      *at += length;
+      return JoinSurrogates(code, low);
     }
+    return code;
+  }
+  const void* semicolon = std::memchr(p + 1, ';', static_cast<std::size_t>(end - p - 1));
+  if (semicolon &&
+      PredefinedEntity(p + 1, static_cast<std::size_t>(static_cast<const char*>(semicolon) - p - 1),
+                       &code)) {
+    *at = static_cast<const char*>(semicolon) + 1;
     return code;
   }
   return byte;

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "xml/references.h"
+
 namespace qg {
 
 struct XmlNode;
@@ -87,12 +89,8 @@ char32_t NextStoredCharacter(const char** at, const char* end, bool markup);
 // ASCII character escaped as the writer escapes attribute values, one beyond
 // U+FFFF as the references to its two UTF-16 surrogates, any other as a
 // reference when `reference` is set, else as the byte of its code (only for
-// codes up to 255). Returns the bytes, at most kLongestReference.
+// codes up to 255). Returns the bytes, at most kLongestReference
+// (xml/references.h).
 std::size_t PutMarkupCharacter(char32_t code, bool reference, char* out);
-inline constexpr std::size_t kLongestReference = 16;  // "&#xDBFF;&#xDFFF;"
-
-// Puts into `out` (when not null) the one reference to the number `code`
-// ("&#x1F389;", "&#xD83C;" for a lone surrogate); returns its bytes.
-std::size_t PutReference(char32_t code, char* out);
 
 }  // namespace qg

@@ -4,13 +4,12 @@
 #include <cstring>
 
 #include "system/platform.h"
+#include "xml/references.h"
 
 namespace qg {
 
 namespace {
 
-bool IsHigh(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLow(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 bool IsMark(char32_t c) { return c >= kSingleMark && c <= 0x10FFFF; }
 
 // A reference longer than this is left to the parser as it is.
@@ -19,32 +18,12 @@ constexpr std::size_t kLongestSpelling = 40;
 // most two of 10 bytes.
 constexpr std::size_t kGrowth = 4;
 
-enum class Found { Reference, Incomplete, None };
-
-// The reference at `p` ("&#...;", n bytes available): its number and length.
-Found ReferenceAt(const char* p, std::size_t n, char32_t* code, std::size_t* length) {
-  if (n < 2) return Found::Incomplete;
-  if (p[1] != '#') return Found::None;
-  std::size_t i = 2;
-  bool hex = i < n && p[i] == 'x';
-  if (hex) ++i;
-  std::size_t digits = i;
-  char32_t value = 0;
-  for (; i < n && i < kLongestSpelling; ++i) {
-    char c = p[i];
-    int digit = c >= '0' && c <= '9'          ? c - '0'
-                : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
-                : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                              : -1;
-    if (digit < 0) break;
-    value = value * (hex ? 16 : 10) + static_cast<char32_t>(digit);
-    if (value > 0x10FFFF) return Found::None;
-  }
-  if (i == n) return n < kLongestSpelling ? Found::Incomplete : Found::None;
-  if (p[i] != ';' || i == digits) return Found::None;
-  *code = value;
-  *length = i + 1;
-  return Found::Reference;
+// The reference at `p` (n bytes available), read as far as kLongestSpelling
+// bytes, so that where the chunks end does not change what is found.
+ReferenceRead ReferenceAt(const char* p, std::size_t n, char32_t* code, std::size_t* length) {
+  if (n < kLongestSpelling) return ReadReference(p, n, code, length);
+  ReferenceRead found = ReadReference(p, kLongestSpelling, code, length);
+  return found == ReferenceRead::Incomplete ? ReferenceRead::None : found;
 }
 
 // Position of `pattern` in data[from, n), or n.
@@ -89,8 +68,9 @@ bool MarkReader::Read(char32_t parsed, char32_t* code, Spelling* spelling) {
     *code = parsed - kLatinMarks;
     *spelling = Spelling::Single;
   } else {
-    // Beyond U+FFFF without a mark only a pair gives.
-    *spelling = parsed > 0xFFFF ? Spelling::Pair : Spelling::Single;
+    // Above U+00FF without a mark: a single reference, in the content or in
+    // the doctype (a pair always comes with its mark).
+    *spelling = Spelling::Single;
   }
   return true;
 }
@@ -122,16 +102,7 @@ void ReferenceRewriter::Copy(const char* data, std::size_t from, std::size_t to)
 
 void ReferenceRewriter::PutReference(char32_t code) {
   changed_ = true;
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  char digits[8];
-  int count = 0;
-  for (char32_t rest = code; rest || count == 0; rest >>= 4) digits[count++] = kHex[rest & 0xF];
-  char* out = out_ + outSize_;
-  std::memcpy(out, "&#x", 3);
-  out += 3;
-  while (count > 0) *out++ = digits[--count];
-  *out++ = ';';
-  outSize_ = static_cast<std::size_t>(out - out_);
+  outSize_ += qg::PutReference(code, out_ + outSize_);
 }
 
 bool ReferenceRewriter::Rewrite(std::size_t size, bool last, bool marking) {
@@ -266,27 +237,27 @@ std::size_t ReferenceRewriter::Scan(const char* data, std::size_t n, bool last, 
     }
     char32_t code = 0, low = 0;
     std::size_t length = 0, lowLength = 0;
-    Found found = ReferenceAt(data + p, n - p, &code, &length);
-    if (found == Found::Incomplete && !last) return finish(p);
-    if (found != Found::Reference) {
+    ReferenceRead found = ReferenceAt(data + p, n - p, &code, &length);
+    if (found == ReferenceRead::Incomplete && !last) return finish(p);
+    if (found != ReferenceRead::Found) {
       i = p + 1;
       continue;
     }
     bool pair = false;
-    if (IsHigh(code)) {
+    if (IsHighSurrogate(code)) {
       std::size_t q = p + length;
       if (q < n && data[q] == '&') {
-        Found next = ReferenceAt(data + q, n - q, &low, &lowLength);
-        if (next == Found::Incomplete && !last) return finish(p);
-        pair = next == Found::Reference && IsLow(low);
+        ReferenceRead next = ReferenceAt(data + q, n - q, &low, &lowLength);
+        if (next == ReferenceRead::Incomplete && !last) return finish(p);
+        pair = next == ReferenceRead::Found && IsLowSurrogate(low);
       } else if (q == n && !last) {
         return finish(p);
       }
     }
     std::size_t end = p + length + (pair ? lowLength : 0);
     i = end;
-    bool lone = !pair && (IsHigh(code) || IsLow(code));
-    char32_t joined = pair ? 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00) : code;
+    bool lone = !pair && (IsHighSurrogate(code) || IsLowSurrogate(code));
+    char32_t joined = pair ? JoinSurrogates(code, low) : code;
     if (!marking) {
       if (!pair && !lone) continue;
       Copy(data, copied, p);
@@ -294,17 +265,20 @@ std::size_t ReferenceRewriter::Scan(const char* data, std::size_t n, bool last, 
       copied = end;
       continue;
     }
-    if (!pair && !lone && (code < 0x80 || (code > 0xFF && code <= 0xFFFF))) continue;
+    // A single reference beyond U+FFFF goes as it is: the parser gives such
+    // a character without a mark also from the doctype, where nothing is
+    // rewritten, and it is written back as one reference either way.
+    if (!pair && !lone && (code < 0x80 || (code > 0xFF && !IsMark(code)))) continue;
     Copy(data, copied, p);
     if (lone) {
       PutReference(kLoneMarks + (code - 0xD800));
     } else if (pair) {
-      if (IsMark(joined)) PutReference(kPairMark);
+      PutReference(kPairMark);
       PutReference(joined);
     } else if (code <= 0xFF) {
       PutReference(kLatinMarks + code);
     } else {
-      PutReference(kSingleMark);
+      PutReference(kSingleMark);  // a reference to one of the marks themselves
       PutReference(code);
     }
     copied = end;

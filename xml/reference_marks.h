@@ -13,10 +13,11 @@
 //   character it stands for;
 // - a reference to a surrogate outside such a pair becomes one to a mark;
 // - when marking (a tree of a file's own bytes), a reference to 0x80-0xFF
-//   becomes one to a mark, and a single reference to a character beyond
-//   U+FFFF is preceded by the single-reference mark (a pair to one of the
-//   marks themselves by the pair mark), so that a character beyond U+FFFF
-//   the parser gives without a mark came as a pair.
+//   becomes one to a mark, and a pair is preceded by the pair mark (a
+//   single reference to one of the marks themselves by the single-reference
+//   mark), so that a character beyond U+FFFF the parser gives without a
+//   mark came as one reference: in the content, or from the doctype (an
+//   attribute default, an entity's text), which is not rewritten.
 //
 // Marks are code points of plane 16's private use area, U+10F000 on, which
 // bytes read as 8-bit text never give. Without marking (a file the parser
@@ -37,7 +38,7 @@ inline constexpr char32_t kLoneMarks = 0x10F800;   // + (s - 0xD800): a lone sur
 // How a character the parser gave was written in the file.
 enum class Spelling : std::uint8_t {
   Own,     // as itself (the file's byte, or a reference below 0x80)
-  Single,  // as one character reference
+  Single,  // as one character reference (or from the doctype, above U+00FF)
   Pair,    // as the pair of references to its surrogates
   Lone,    // a reference to a surrogate outside a pair; `code` is its number
 };

@@ -13,6 +13,7 @@
 #include "system/platform.h"
 #include "xml/attribute_markup.h"
 #include "xml/reference_marks.h"
+#include "xml/references.h"
 #include "xml/xml_library.h"
 
 namespace qg {
@@ -204,7 +205,7 @@ bool TextNeedsMarkup(const LoadContext* context, const char* bytes, std::size_t 
 // Puts how markup spells a character the parser gave above U+007F, written
 // as `spelling` says; returns its bytes.
 std::size_t PutSpelled(const LoadContext* context, char32_t code, Spelling spelling, char* out) {
-  if (spelling == Spelling::Pair) return PutMarkupCharacter(code, true, out);
+  if (spelling == Spelling::Pair) return PutUtf16References(code, out);
   if (spelling == Spelling::Own && KeptAsByte(context, code)) {
     *out = static_cast<char>(code);
     return 1;

@@ -1,8 +1,10 @@
+#include <expat.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "files/utf8.h"
@@ -11,6 +13,7 @@
 #include "tests/support/xml_reader.h"
 #include "tests/xml/recording_platforms.h"
 #include "tests/xml/xml_test_util.h"
+#include "xml/attribute_markup.h"
 #include "xml/xml_writer.h"
 
 namespace qg::testing {
@@ -211,6 +214,144 @@ TEST_F(XmlSaveTest, NoCharacterBecomesAnother) {
     ASSERT_NE(Load(c.file), nullptr);
     ASSERT_EQ(GetParseStatus(0), 0);
     EXPECT_EQ(Save(), c.saved);
+  }
+}
+
+// What plain libexpat reads from a file: each attribute as "element@name"
+// and each element's text as "element", in UTF-8; "<error>" and the
+// parser's message when it refuses the file. `encoding` overrides the
+// declaration (null: as the file says).
+std::map<std::string, std::string> ReadWithExpat(const std::string& bytes, const char* encoding) {
+  struct Reading {
+    std::map<std::string, std::string> seen;
+    std::vector<std::string> open;
+  } reading;
+  XML_Parser parser = XML_ParserCreate(encoding);
+  if (!parser) return {{"<error>", "no parser"}};
+  XML_SetUserData(parser, &reading);
+  XML_SetElementHandler(
+      parser,
+      [](void* user, const XML_Char* name, const XML_Char** attributes) {
+        auto* r = static_cast<Reading*>(user);
+        r->open.push_back(name);
+        for (int i = 0; attributes[i]; i += 2)
+          r->seen[std::string(name) + "@" + attributes[i]] = attributes[i + 1];
+      },
+      [](void* user, const XML_Char*) { static_cast<Reading*>(user)->open.pop_back(); });
+  XML_SetCharacterDataHandler(parser, [](void* user, const XML_Char* text, int length) {
+    auto* r = static_cast<Reading*>(user);
+    r->seen[r->open.back()].append(text, static_cast<std::size_t>(length));
+  });
+  if (XML_Parse(parser, bytes.data(), static_cast<int>(bytes.size()), 1) != XML_STATUS_OK)
+    reading.seen = {{"<error>", XML_ErrorString(XML_GetErrorCode(parser))}};
+  XML_ParserFree(parser);
+  return reading.seen;
+}
+
+// A character beyond U+FFFF that the document gives in its doctype (an
+// attribute default, an entity's text, used in a value and in text) in any
+// form is saved as one reference, or as the file's own bytes where it came
+// as them, never as a pair of surrogate references, which no strict parser
+// takes: plain libexpat reads the saved file, and every value and text is
+// U+1F600.
+TEST_F(XmlSaveTest, ACharacterBeyondU_FFFFFromTheDoctypeIsSavedAsOneReference) {
+  const std::string grin = "\xF0\x9F\x98\x80";  // U+1F600 in UTF-8
+  struct Form {
+    const char* name;
+    std::string spelled;
+    bool literal;
+  } forms[] = {
+      {"UTF-8 bytes", grin, true},
+      {"hex", "&#x1F600;", false},
+      {"lower-case hex", "&#x1f600;", false},
+      {"hex with zeros", "&#x0001F600;", false},
+      {"decimal", "&#128512;", false},
+  };
+  struct Label {
+    const char* name;
+    std::string declaration;
+    bool utf8;         // the file's bytes read as UTF-8
+    const char* read;  // how expat is told to read the saved file
+  } labels[] = {
+      {"no declaration", "", true, nullptr},
+      {"UTF-8", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>", true, nullptr},
+      {"ISO-8859-1", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>", false, nullptr},
+      {"windows-1251", "<?xml version=\"1.0\" encoding=\"windows-1251\"?>", false, "ISO-8859-1"},
+  };
+  int checked = 0;
+  for (const Label& label : labels) {
+    for (const Form& form : forms) {
+      if (form.literal && !label.utf8) continue;  // no such bytes under that label
+      // With and without bytes of the file's own beyond ASCII, which decide
+      // how the loader keeps characters 0x80-0xFF.
+      for (bool ownBytes : {false, true}) {
+        SCOPED_TRACE(std::string(label.name) + ", " + form.name + (ownBytes ? ", own bytes" : ""));
+        const std::string own = ownBytes ? (label.utf8 ? "J\xC3\xB6rg" : "J\xF6rg") : "Jorg";
+        const std::string file = label.declaration + "<!DOCTYPE a [<!ENTITY e \"" + form.spelled +
+                                 "\"><!ATTLIST a d CDATA \"" + form.spelled + "\">]><a o=\"" + own +
+                                 "\">&e;<b v=\"x&e;\"/></a>";
+        ASSERT_NE(Load(file), nullptr);
+        ASSERT_EQ(GetParseStatus(0), 0);
+        XmlNode* a = GetMainNode(0);
+        EXPECT_EQ(AttributeCharacters(a, 1), U"\U0001F600");
+        EXPECT_EQ(TextCharacters(a), U"\U0001F600");
+        EXPECT_EQ(AttributeCharacters(a->firstChild, 0), U"x\U0001F600");
+        const std::string saved = Save();
+        const std::string as = form.literal ? grin : "&#x1F600;";
+        EXPECT_NE(saved.find("<a o=\"" + own + "\" d=\"" + as + "\">" + as + "<b v=\"x" + as),
+                  std::string::npos)
+            << saved;
+        auto seen = ReadWithExpat(saved, label.read);
+        EXPECT_EQ(seen["<error>"], "");
+        EXPECT_EQ(seen["a@d"], grin);
+        EXPECT_EQ(seen["a"], grin);
+        EXPECT_EQ(seen["b@v"], "x" + grin);
+        ++checked;
+      }
+    }
+  }
+  EXPECT_EQ(checked, 2 * (5 + 5 + 4 + 4));
+}
+
+// The pair stays where the file wrote it, beside a character of the doctype;
+// one reference stays one; and a value or text set as characters writes the
+// pair, as the editor reads it.
+TEST_F(XmlSaveTest, ThePairIsWrittenWhereTheFileOrTheSetterHadIt) {
+  const std::string doctype = "<!DOCTYPE a [<!ATTLIST a d CDATA \"&#x1F600;\">]>";
+  ASSERT_NE(Load(doctype + "<a p=\"&#xD83D;&#xDE00;\" s=\"&#x1F600;\">&#xD83D;&#xDE00;&#x1F600;"
+                           "<b/></a>"),
+            nullptr);
+  ASSERT_EQ(GetParseStatus(0), 0);
+  EXPECT_EQ(Save(0, WithoutDeclaration),
+            doctype +
+                "<a p=\"&#xD83D;&#xDE00;\" s=\"&#x1F600;\" d=\"&#x1F600;\">"
+                "&#xD83D;&#xDE00;&#x1F600;<b/></a>");
+  XmlNode* a = GetMainNode(0);
+  XmlNode* b = a->firstChild;
+  ASSERT_TRUE(SetNodeAttributeCharacters(a, "d", AttributeCharacters(a, 2)));
+  ASSERT_TRUE(SetNodeAttributeCharacters(b, "n", U"\U0001F600"));
+  ASSERT_TRUE(SetNodeTextCharacters(b, U"\U0001F600"));
+  EXPECT_EQ(Save(0, WithoutDeclaration),
+            doctype +
+                "<a p=\"&#xD83D;&#xDE00;\" s=\"&#x1F600;\" d=\"&#xD83D;&#xDE00;\">"
+                "&#xD83D;&#xDE00;&#x1F600;<b n=\"&#xD83D;&#xDE00;\">&#xD83D;&#xDE00;</b></a>");
+}
+
+// References to the characters of plane 16's private use area, which the
+// loader's rewriter uses for its own marks, come back as they were: one
+// reference as one, a pair as the pair, wherever the chunks end.
+TEST_F(XmlSaveTest, ReferencesToTheLastPrivateUseCharactersComeBack) {
+  for (const std::string form :
+       {"&#x10F000;", "&#x10F001;", "&#x10F0E9;", "&#x10F800;", "&#x10FFFF;", "&#xDBFC;&#xDC00;",
+        "&#xDBFC;&#xDC01;", "&#xDBFE;&#xDC00;", "&#xDBFF;&#xDFFF;"}) {
+    for (std::size_t split = 0; split <= form.size(); ++split) {
+      SCOPED_TRACE(form + ", split at " + std::to_string(split));
+      const std::string head = "<r>" + std::string(16384 - split - 3 - 6, ' ') + "<a v=\"";
+      const std::string file = head + form + "\">" + form + "</a></r>";
+      ASSERT_NE(Load(file), nullptr);
+      ASSERT_EQ(GetParseStatus(0), 0);
+      EXPECT_EQ(Save(0, WithoutDeclaration), file);
+    }
   }
 }
 
