@@ -217,13 +217,14 @@ bool InitFileLibrary() {
 
 ObjectTable<SequentialFile>* FileTable() { return fileTable; }
 
-std::intptr_t OpenNumberedFile(ObjectNumber number, const char* path) {
+namespace {
+
+std::intptr_t OpenNumbered(ObjectNumber number, const char* path, std::uint32_t access,
+                           Creation creation) {
   // The slot is taken first: a file living under the number is closed here.
   SequentialFile* file = AcquireObject(fileTable, number);
   if (!file) return 0;
-  Handle handle = path ? Sys().CreateFileA(path, GENERIC_READ_ACCESS | GENERIC_WRITE_ACCESS,
-                                           FILE_SHARE_READ_MODE, Creation::OpenAlways)
-                       : 0;
+  Handle handle = path ? Sys().CreateFileA(path, access, FILE_SHARE_READ_MODE, creation) : 0;
   if (handle == 0) {
     if (number == kDynamicNumber) ReleaseObject(fileTable, reinterpret_cast<ObjectNumber>(file));
     return 0;  // a fixed slot's record stays cleared: the number names nothing
@@ -237,6 +238,17 @@ std::intptr_t OpenNumberedFile(ObjectNumber number, const char* path) {
   file->mode = ReadMode;
   if (number == kDynamicNumber) return reinterpret_cast<ObjectNumber>(file);
   return static_cast<std::intptr_t>(handle);
+}
+
+}  // namespace
+
+std::intptr_t OpenNumberedFile(ObjectNumber number, const char* path) {
+  return OpenNumbered(number, path, GENERIC_READ_ACCESS | GENERIC_WRITE_ACCESS,
+                      Creation::OpenAlways);
+}
+
+std::intptr_t OpenNumberedFileForReading(ObjectNumber number, const char* path) {
+  return OpenNumbered(number, path, GENERIC_READ_ACCESS, Creation::OpenExisting);
 }
 
 std::string ReadLine(ObjectNumber number, int format) {

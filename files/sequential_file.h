@@ -40,6 +40,9 @@ ObjectTable<SequentialFile>* FileTable();
 // readers only. Returns the platform handle for a fixed number, the dynamic
 // number for -1, and 0 on failure.
 std::intptr_t OpenNumberedFile(ObjectNumber number, const char* path);
+// The same for reading alone, of a file that exists (writers are still kept
+// out): for a file on a medium or in a folder that cannot be written.
+std::intptr_t OpenNumberedFileForReading(ObjectNumber number, const char* path);
 // The next line without its terminator; empty at end of file. `format` is a
 // StringFormat (only its low five bits count), optionally with RawRead.
 std::string ReadLine(ObjectNumber number, int format);

@@ -9,6 +9,7 @@
 #include "launcher/relocation.h"
 #include "launcher/run_log.h"
 #include "launcher/second_start.h"
+#include "launcher/settings_notice.h"
 #include "launcher/tidy_up.h"
 #include "system/console.h"
 #include "system/platform.h"
@@ -24,16 +25,27 @@ constexpr char kConsoleTitle[] = "Quillgate by Dalvenor";
 // marks are kept byte for byte.
 constexpr char kStartLine[] = "????????????? ???????";
 
-// Starts the editor and returns when it has exited; its process id, 0 when
-// it could not be started.
-std::uint32_t RunEditor(const BundlePaths& paths) {
+// Starts the editor; its kept record for WaitForEditor, 0 when it could not
+// be started.
+std::intptr_t StartEditor(const BundlePaths& paths) {
   std::string editor = paths.editorDir + kEditorExe;
   Sys().SetLastError(NO_ERROR_CODE);
-  if (StartProgram(editor.c_str(), "", "", RunWait))
-    NoteRunDetail("editor: ended");
-  else
-    NoteRunFailure("editor: could not be started", Sys().GetLastError());
-  return LastProgramId();
+  std::intptr_t program = StartProgram(editor.c_str(), "", "", KeepProgram);
+  if (!program) NoteRunFailure("editor: could not be started", Sys().GetLastError());
+  return program;
+}
+
+// Returns when the editor StartEditor started has exited.
+void WaitForEditor(std::intptr_t program) {
+  if (!program) return;
+  WaitForProgram(program);
+  NoteRunDetail("editor: ended");
+}
+
+// The console title, which captions the box about the settings.
+std::u16string Caption() {
+  const std::string_view title = kConsoleTitle;
+  return std::u16string(title.begin(), title.end());
 }
 
 }  // namespace
@@ -53,13 +65,19 @@ int LauncherMain() {
     PrintLine(kStartLine);
     BundlePaths paths = ComposeBundlePaths();
     StartRunLog(paths.editorDir + kRunLogFile);
-    NoteRelocation(UpdateBundleIfMoved(paths));
+    const RelocationReport relocation = UpdateBundleIfMoved(paths);
+    NoteRelocation(relocation);
 
     bool orphansTracked = PrepareTidyUp();
     // Started by its long path: relative to the root when the code page
     // cannot hold the root's name (never by the short form, under which the
     // editor would keep its own files).
-    std::uint32_t editorId = RunEditor(paths);
+    std::intptr_t editor = StartEditor(paths);
+    std::uint32_t editorId = LastProgramId();
+    // Settings that could not be written are told once the editor runs,
+    // which the box does not hold up.
+    ShowSettingsNotice(relocation, Caption());
+    WaitForEditor(editor);
     // The programs are told by their wide long paths.
     const BundleKeys keys = BundleKeysOf(paths);
     // The editor may have handed over to its updater, which starts it again.

@@ -40,6 +40,13 @@ FileOutcome FailedNow(const char* reason = nullptr) {
   return FailedWith(Sys().GetLastError(), reason);
 }
 
+// The write-back of a file's new content failed, with the last error.
+FileOutcome NotWrittenBack() {
+  FileOutcome outcome = FailedNow();
+  outcome.writeBackFailed = true;
+  return outcome;
+}
+
 // The places inside the old root in every value follow the move, and
 // auto_prepend_file in group PHP gets the quoted path of the bundle's header
 // script. A missing php.ini is created.
@@ -70,7 +77,7 @@ FileOutcome UpdatePhpSettings(const BundlePaths& paths, const BundleRoot& record
   // The file is released either way, and written back only when every value
   // was set: it holds either its old bytes or all of the new ones.
   if (!outcome.Done()) DiscardIniChanges();
-  if (!CloseIniFile() && outcome.Done()) outcome = FailedNow();
+  if (!CloseIniFile() && outcome.Done()) outcome = NotWrittenBack();
   return outcome;
 }
 
@@ -162,7 +169,7 @@ bool LoadAndMovePaths(int number, const std::string& path, const RootMove& move,
 // Saves a document whose values changed; Updated with the number of moved
 // paths, or the failure.
 FileOutcome SaveEditorFile(int number, const std::string& path, int movedValues) {
-  if (!SaveXmlDocument(number, path.c_str())) return FailedNow();
+  if (!SaveXmlDocument(number, path.c_str())) return NotWrittenBack();
   FileOutcome outcome = Outcome(FileOutcome::Updated);
   outcome.movedValues = movedValues;
   return outcome;
@@ -240,13 +247,24 @@ RelocationReport UpdateIfMoved(const BundlePaths& paths) {
   std::string statePath = paths.editorDir + "state.txt";
   // Held open (others may read, not write) until the update is done, so a
   // second launcher in the same bundle cannot interleave its own update.
+  // Where it cannot be written (a write-protected medium, a folder the user
+  // may not write) it is read as it is; one that is not there and cannot be
+  // made records no root, as on a first start.
   if (!OpenNumberedFile(kStateFileNumber, statePath.c_str())) {
-    report.status = RelocationReport::StateUnopened;
-    report.error = Sys().GetLastError();
-    return report;
+    report.stateWriteError = Sys().GetLastError();
+    if (!OpenNumberedFileForReading(kStateFileNumber, statePath.c_str())) {
+      report.stateMissing = Sys().GetLastError() == ERROR_FILE_NOT_FOUND_CODE;
+      if (!report.stateMissing) {
+        report.status = RelocationReport::StateUnopened;
+        report.error = report.stateWriteError;
+        report.stateWriteError = 0;
+        return report;
+      }
+    }
   }
   StateLines lines;
-  if (!ReadStateLines(kStateFileNumber, statePath.c_str(), &lines, &report.error)) {
+  if (!report.stateMissing &&
+      !ReadStateLines(kStateFileNumber, statePath.c_str(), &lines, &report.error)) {
     report.status = RelocationReport::StateUnread;
     CloseNumberedFile(kStateFileNumber);
     return report;
@@ -362,6 +380,11 @@ void NoteRelocation(const RelocationReport& report) {
                  report.presentShortRoot.empty()
                      ? ", and the folder has no short (8.3) name"
                      : ": PHP is given the folder's short name, the editor its own");
+  if (report.stateWriteError)
+    NoteRunFailure(report.stateMissing
+                       ? "state.txt: not found, and it could not be created"
+                       : "state.txt: could not be opened for writing, read as it is",
+                   report.stateWriteError);
   NoteFileOutcome("php.ini", report.phpIni);
   if (!report.phpVersions.Done()) NoteFileOutcome("server/modules/php", report.phpVersions);
   for (const RelocationReport::OtherPhpIni& other : report.otherPhpInis)
@@ -377,6 +400,12 @@ void NoteRelocation(const RelocationReport& report) {
   if (report.stateTxt.kind == FileOutcome::Failed) NoteFileOutcome("state.txt", report.stateTxt);
   if (report.stateTxt.kind == FileOutcome::Unchanged)
     NoteRunEvent("state.txt: the recorded root is kept, the next start tries again");
+}
+
+bool SettingsLeftBehind(const RelocationReport& report) {
+  return report.status == RelocationReport::Moved &&
+         (report.phpIni.writeBackFailed || report.configXml.writeBackFailed ||
+          report.sessionXml.writeBackFailed || report.shortcutsXml.writeBackFailed);
 }
 
 }  // namespace qg

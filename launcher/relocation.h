@@ -44,6 +44,9 @@ struct FileOutcome {
   const char* reason = nullptr;
   // Updated: how many of its values naming places followed the move.
   int movedValues = 0;
+  // Failed: the new content could not be written back (after the waits for
+  // a file held for a moment); `error` says why.
+  bool writeBackFailed = false;
   // Whether the file needs nothing more from this start.
   bool Done() const { return kind != Failed && kind != LeftAlone; }
 };
@@ -60,6 +63,11 @@ struct RelocationReport {
   };
   Status status = Closing;
   std::uint32_t error = 0;  // NoRoot, StateUnopened, StateUnread: why
+  // state.txt could not be opened for writing (its folder or medium cannot
+  // be written), why; it was read as it is, or was not there and could not
+  // be made (no root recorded). 0 when it was opened for writing.
+  std::uint32_t stateWriteError = 0;
+  bool stateMissing = false;
   // As the record shows them: a root the code page cannot hold with its
   // other characters as references, and its short form (empty when none).
   std::string recordedRoot;
@@ -107,5 +115,9 @@ RelocationReport UpdateBundleIfMoved(const BundlePaths& paths);
 // Notes in the run's record what the update found and did; a bundle that
 // has not moved notes nothing.
 void NoteRelocation(const RelocationReport& report);
+// Whether the bundle has moved and a settings file could not be written
+// back: the bundle's PHP and editor keep their old paths, which the user is
+// told (settings_notice.h).
+bool SettingsLeftBehind(const RelocationReport& report);
 
 }  // namespace qg

@@ -109,6 +109,18 @@ bool WriteBack(IniFile& file) {
   return written;
 }
 
+// Whether the file holds the text as it would be written back.
+bool HoldsText(const IniFile& file) {
+  std::uint64_t size = TextSize(file);
+  if (!file.path || size > SIZE_MAX - 1) return false;
+  auto* block = static_cast<char*>(Sys().HeapAlloc(static_cast<std::size_t>(size) + 1, false));
+  if (!block) return false;
+  char* end = PutText(file, block);
+  bool holds = FileHoldsContent(file.path, block, static_cast<std::size_t>(end - block));
+  Sys().HeapFree(block);
+  return holds;
+}
+
 }  // namespace
 
 void DiscardIniChanges() { TheIniFile().modified = false; }
@@ -118,8 +130,10 @@ int CloseIniFile() {
   bool written = true;
   if (file.modified && IniFileLoaded(file)) {
     if (file.readOnly) {
-      written = false;  // opened for reading only: the changes are dropped
-      Sys().SetLastError(file.openError);
+      // Opened for reading only: the changes are dropped, unless the file
+      // holds them already.
+      written = HoldsText(file);
+      if (!written) Sys().SetLastError(file.openError);
     } else {
       written = WriteBack(file);
     }

@@ -111,18 +111,10 @@ char* ProgramFolder(const char* program) {
   return folder;
 }
 
-std::intptr_t KeepRecord(Handle process, std::uint32_t processId, const PipeEnds pipes[3],
-                         std::uint32_t flags) {
-  auto* record = static_cast<ProgramRecord*>(Sys().HeapAlloc(sizeof(ProgramRecord), true));
-  if (!record) {
-    // Nothing can be handed back: let go of the program as a plain start
-    // would, and report the failure.
-    if (process) Sys().CloseHandle(process);
-    for (int i = 0; i < 3; ++i) {
-      if (pipes[i].runner) Sys().CloseHandle(pipes[i].runner);
-    }
-    return 0;
-  }
+// Fills the record made before the start (so that a program once started
+// always has one) and puts it on the list of kept programs.
+std::intptr_t KeepRecord(ProgramRecord* record, Handle process, std::uint32_t processId,
+                         const PipeEnds pipes[3], std::uint32_t flags) {
   record->process = process;
   record->processId = processId;
   record->inputPipe = pipes[1].runner;
@@ -135,9 +127,34 @@ std::intptr_t KeepRecord(Handle process, std::uint32_t processId, const PipeEnds
   return reinterpret_cast<std::intptr_t>(record);
 }
 
+// Takes `record` off the list of kept programs; false when it is not on it.
+bool Unkeep(ProgramRecord* record) {
+  std::lock_guard<std::mutex> lock(keptLock);
+  for (ProgramRecord** link = &keptPrograms; *link; link = &(*link)->next) {
+    if (*link == record) {
+      *link = record->next;
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 std::uint32_t LastProgramId() { return lastProgramId; }
+
+bool WaitForProgram(std::intptr_t program) {
+  auto* record = reinterpret_cast<ProgramRecord*>(program);
+  if (!record || !Unkeep(record)) return false;
+  bool waited = record->process &&
+                Sys().WaitForSingleObject(record->process, INFINITE_WAIT) == WAIT_OBJECT_0_RESULT;
+  for (Handle handle :
+       {record->process, record->inputPipe, record->outputPipe, record->errorPipe}) {
+    if (handle) Sys().CloseHandle(handle);
+  }
+  Sys().HeapFree(record);
+  return waited;
+}
 
 void InitProgramRunner() {
   std::lock_guard<std::mutex> lock(keptLock);
@@ -162,6 +179,14 @@ std::intptr_t StartProgram(const char* program, const char* parameters,
   lastProgramId = 0;
   char* commandLine = ComposeCommandLine(program, parameters);
   if (!commandLine) return 0;
+  ProgramRecord* record = nullptr;
+  if (keep) {
+    record = static_cast<ProgramRecord*>(Sys().HeapAlloc(sizeof(ProgramRecord), true));
+    if (!record) {
+      Sys().HeapFree(commandLine);
+      return 0;
+    }
+  }
 
   // Standard output, input and error, in the order of the pipe flags.
   PipeEnds pipes[3];
@@ -189,7 +214,7 @@ std::intptr_t StartProgram(const char* program, const char* parameters,
     if (info.hThread) Sys().CloseHandle(info.hThread);
     if (flags & RunWait) Sys().WaitForSingleObject(info.hProcess, INFINITE_WAIT);
     if (keep) {
-      result = KeepRecord(info.hProcess, info.dwProcessId, pipes, flags);
+      result = KeepRecord(record, info.hProcess, info.dwProcessId, pipes, flags);
     } else {
       Sys().CloseHandle(info.hProcess);
       result = 1;
@@ -200,6 +225,7 @@ std::intptr_t StartProgram(const char* program, const char* parameters,
 
   for (PipeEnds& ends : pipes) ClosePipe(&ends);
   if (pipeFlags) {
+    Sys().HeapFree(record);
     Sys().HeapFree(commandLine);
     return 0;
   }
@@ -218,12 +244,14 @@ std::intptr_t StartProgram(const char* program, const char* parameters,
       Sys().WaitForSingleObject(shell.hProcess, INFINITE_WAIT);
     }
     if (keep) {
-      result = KeepRecord(shell.hProcess, static_cast<std::uint32_t>(-1), pipes, flags);
+      result = KeepRecord(record, shell.hProcess, static_cast<std::uint32_t>(-1), pipes, flags);
+      record = nullptr;
     } else {
       if (shell.hProcess) Sys().CloseHandle(shell.hProcess);
       result = 1;
     }
   }
+  if (record) Sys().HeapFree(record);
   if (folder) Sys().HeapFree(folder);
   Sys().HeapFree(commandLine);
   return result;

@@ -23,5 +23,10 @@ std::intptr_t StartProgram(const char* program, const char* parameters,
 // The process id of the program StartProgram last started directly; 0 when
 // the last start failed or went through the shell.
 std::uint32_t LastProgramId();
+// Waits until a program started with KeepProgram has ended, then lets go of
+// it: its process handle, the runner's ends of its pipes and its record.
+// False when `program` is no kept program's record, or it has no process to
+// wait for (the shell started it and handed none).
+bool WaitForProgram(std::intptr_t program);
 
 }  // namespace qg

@@ -113,10 +113,16 @@ std::size_t PlainRun(const unsigned char* text, std::size_t i, std::size_t n, Es
   return j - i;
 }
 
+// A save's output: its bytes go through the file's replacement, which
+// writes them only once they differ from the file's own.
+struct SaveOutput : XmlOutput {
+  FileReplacement* replacement;
+};
+
 int FlushBuffer(XmlOutput* output) {
   auto count = static_cast<std::uint32_t>(kOutputBufferSize - output->room);
-  std::uint32_t written = 0;
-  if (!Sys().WriteFile(output->file, output->start, count, &written) || written != count) return 0;
+  if (!WriteReplacement(static_cast<SaveOutput*>(output)->replacement, output->start, count))
+    return 0;
   output->cursor = output->start;
   output->room = kOutputBufferSize;
   return 1;
@@ -413,7 +419,7 @@ std::int32_t SaveXmlDocument(ObjectNumber number, const char* path, std::uint32_
   if (!BeginReplacement(&replacement, path)) return 0;
   int result = 0;
   if (auto* buffer = static_cast<char*>(Sys().HeapAlloc(kOutputBufferSize, false))) {
-    XmlOutput output{buffer, kOutputBufferSize, nullptr, FlushBuffer, buffer, replacement.handle};
+    SaveOutput output{{buffer, kOutputBufferSize, nullptr, FlushBuffer, buffer, 0}, &replacement};
     result = WriteXmlDocument(document, &output, document->encoding, flags);
     if (result && output.room < kOutputBufferSize) result = output.flush(&output);
     Sys().HeapFree(buffer);

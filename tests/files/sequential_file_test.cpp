@@ -165,6 +165,27 @@ TEST_P(FileTest, OtherOpensMayReadTheFileButNotWriteIt) {
   if (reader) Sys().CloseHandle(reader);
 }
 
+// Opened for reading alone: an existing file is read as with the read-write
+// open, a missing one is not made, and writers are kept out all the same.
+TEST_P(FileTest, AReadOnlyOpenReadsAnExistingFileAndKeepsWritersOut) {
+  std::string path = dir_.Write("state.txt", "D:\\web\\\r\n");
+  ASSERT_NE(OpenNumberedFileForReading(1, path.c_str()), 0);
+  EXPECT_EQ(ReadLine(1, Ascii), "D:\\web\\");
+  EXPECT_EQ(OpenNumberedFile(2, path.c_str()), 0);  // write access is denied
+  WriteFileText(1, "x", Ascii);                     // its own writes reach nothing
+  CloseNumberedFile(1);
+  EXPECT_EQ(dir_.Read("state.txt"), "D:\\web\\\r\n");
+  // A file already open for writing elsewhere is not read beside the writer.
+  ASSERT_NE(OpenNumberedFile(3, path.c_str()), 0);
+  EXPECT_EQ(OpenNumberedFileForReading(4, path.c_str()), 0);
+  CloseNumberedFile(3);
+  Sys().SetLastError(NO_ERROR_CODE);
+  EXPECT_EQ(OpenNumberedFileForReading(5, dir_.Path("missing.txt").c_str()), 0);
+  EXPECT_EQ(Sys().GetLastError(), ERROR_FILE_NOT_FOUND_CODE);
+  EXPECT_EQ(LookupObject(FileTable(), 5), nullptr);
+  EXPECT_FALSE(dir_.Exists("missing.txt"));
+}
+
 TEST_P(FileTest, ReusingANumberWritesThePendingOutputAndClosesTheOldFile) {
   std::string first = dir_.Write("first", "0123456789");
   std::string second = dir_.Write("second", "second line\n");

@@ -253,5 +253,71 @@ TEST(ProgramRunnerTest, APipeThatCannotBeMadeIsLeftOut) {
   EXPECT_EQ(sim.OpenHandles(), 1u);
 }
 
+// A kept program is waited for and then let go of whole: its process
+// handle, the runner's pipe ends and its record.
+TEST(ProgramRunnerTest, WaitForProgramWaitsAndLetsGoOfTheKeptProgram) {
+  SimulatedPlatform sim;
+  PlatformScope scope(sim);
+  std::intptr_t record = StartProgram("C:\\e.exe", "", "", KeepProgram | PipeOutput);
+  ASSERT_NE(record, 0);
+  Handle process = sim.ProcessStarts().at(0).process;
+  EXPECT_TRUE(sim.Waits().empty());  // not waited for before it is asked
+  EXPECT_TRUE(WaitForProgram(record));
+  ASSERT_EQ(sim.Waits().size(), 1u);
+  EXPECT_EQ(sim.Waits()[0].handle, process);
+  EXPECT_EQ(sim.Waits()[0].milliseconds, INFINITE_WAIT);
+  EXPECT_EQ(sim.OpenHandles(), 0u);
+  EXPECT_EQ(sim.OutstandingBlocks(), 0);
+  // Once let go of, the record is no program's any more.
+  EXPECT_FALSE(WaitForProgram(record));
+  EXPECT_FALSE(WaitForProgram(0));
+  EXPECT_FALSE(WaitForProgram(1));  // what a start without keep mode returns
+  EXPECT_EQ(sim.Waits().size(), 1u);
+}
+
+// The shell may start a program without handing its process: nothing to
+// wait for, and the record still goes.
+TEST(ProgramRunnerTest, WaitForProgramStartedByTheShellWithoutAProcess) {
+  SimulatedPlatform sim;
+  PlatformScope scope(sim);
+  sim.SetCreateProcessResult(false);
+  sim.SetShellExecuteResult(true, /*withProcess=*/false);
+  std::intptr_t record = StartProgram("C:\\e.exe", "", "", KeepProgram);
+  ASSERT_NE(record, 0);
+  EXPECT_EQ(LastProgramId(), 0u);
+  EXPECT_FALSE(WaitForProgram(record));
+  EXPECT_TRUE(sim.Waits().empty());
+  EXPECT_EQ(sim.OutstandingBlocks(), 0);
+}
+
+// A kept program's record is made before the start: without memory for it
+// nothing is started, so a program once running is always waited for.
+TEST(ProgramRunnerTest, KeepModeWithoutMemoryForTheRecordStartsNothing) {
+  int refused = 0;
+  for (std::int64_t n = 1;; ++n) {
+    SimulatedPlatform sim;
+    FaultyPlatform faulty(sim);
+    faulty.FailAt(n, FaultyPlatform::Fault::Fail, FaultyPlatform::HeapCalls);
+    std::intptr_t record;
+    {
+      PlatformScope scope(faulty);
+      record = StartProgram("C:\\e.exe", "", "", KeepProgram);
+      if (record) {
+        EXPECT_TRUE(WaitForProgram(record));
+      }
+    }
+    if (!faulty.Fired()) {
+      EXPECT_NE(record, 0);
+      break;
+    }
+    ++refused;
+    EXPECT_EQ(record, 0);
+    EXPECT_TRUE(sim.ProcessStarts().empty()) << "allocation " << n;
+    EXPECT_EQ(sim.OutstandingBlocks(), 0);
+    ASSERT_LT(n, 10);
+  }
+  EXPECT_EQ(refused, 2);  // the command line and the record
+}
+
 }  // namespace
 }  // namespace qg

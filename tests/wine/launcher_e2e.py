@@ -166,14 +166,15 @@ def make_bundle(work, name="bundle", drive_root=False, fixtures=("php.ini", "con
 # --- running -------------------------------------------------------------------
 
 
-def run_harness(build, work, bundle, options, template=None, env_extra=None, records="records"):
+def run_harness(build, work, bundle, options, template=None, env_extra=None, records="records",
+                wrapper=()):
     template = template or TEMPLATE
     records = work / records
     records.mkdir()
     bundle.install(build)
     workdir = bundle.root if bundle.root.endswith(":\\") else bundle.root[:-1]
     shares = [f"--share=NAS/share:{bundle.share_folder}"] if bundle.share_folder else []
-    command = [str(WINE_RUN), f"--template={template}", "--timeout=150",
+    command = list(wrapper) + [str(WINE_RUN), f"--template={template}", "--timeout=150",
                f"--drive=e:{bundle.drive_folder}"] + shares + [
                str(build / "tests" / "wine" / "standins" / "harness.exe"),
                bundle.root + "quillgate.exe", workdir] + options
@@ -1189,6 +1190,83 @@ def case_php_ini_folder(build, work, name):
     check_record(bundle, "php.ini: updated, 7 value(s) naming places in the old root moved")
     check_cleanup(report, 1, conemu=False, cmd_window=False)
 
+
+# --- a bundle that cannot be written -------------------------------------------------
+
+# Run inside a mount namespace of its own: the drive's folder is copied
+# aside, a tmpfs mounted over it and the copy put back, the tmpfs made
+# read-only; then the command (Wine and its server included) runs, and what
+# the drive holds afterwards is copied out.
+READ_ONLY_DRIVE = """set -e
+drive=$1; out=$2; shift 2
+mkdir "$out/stage" "$out/after"
+cp -a "$drive/." "$out/stage/"
+mount -t tmpfs -o size=256m quillgate-read-only "$drive"
+cp -a "$out/stage/." "$drive/"
+mount -o remount,ro "$drive"
+touch "$out/mounted"
+set +e
+"$@"
+status=$?
+cp -a "$drive/." "$out/after/"
+exit $status
+"""
+
+
+def files_below(folder):
+    return {str(p.relative_to(folder)): p.read_bytes()
+            for p in sorted(folder.rglob("*")) if p.is_file()}
+
+
+def run_on_read_only_drive(build, work, bundle, options):
+    """The harness run with drive E: on a read-only tmpfs, in a mount
+    namespace made by `unshare -rm` (as root `unshare -m` does too); skips
+    the case, saying why, where neither may mount."""
+    if not shutil.which("unshare"):
+        raise Skip("the unshare program is not installed")
+    out = work / "read-only"
+    refusals = []
+    for flags in ("-rm", "-m"):
+        shutil.rmtree(out, ignore_errors=True)
+        out.mkdir()
+        wrapper = ["unshare", flags, "sh", "-c", READ_ONLY_DRIVE, "sh",
+                   str(bundle.drive_folder), str(out)]
+        probe = subprocess.run(wrapper + ["true"], stdout=subprocess.PIPE,
+                               stderr=subprocess.STDOUT, timeout=60)
+        if (out / "mounted").exists():
+            shutil.rmtree(out)
+            out.mkdir()
+            result = run_harness(build, work, bundle, options, wrapper=wrapper)
+            check((out / "mounted").exists(), "the read-only drive was not mounted for the run")
+            return result, out
+        refusals.append(f"unshare {flags}: " + probe.stdout.decode("utf-8", "replace").strip())
+    raise Skip("a read-only tmpfs cannot be mounted here: " + "; ".join(refusals))
+
+
+def case_readonly_moved(build, work):
+    """A moved bundle on a read-only drive: the editor starts, then a box
+    names each settings file with the system's reason; the test reads it and
+    closes it, and the launcher waits for the editor. No file changes."""
+    bundle = make_bundle(work, fixtures=("php.ini", "config.xml", "session.xml"))
+    (report, runs, _), out = run_on_read_only_drive(build, work, bundle, ["--php", "1"])
+    check_launcher_ended(report)
+    check_editor_run(bundle, runs, report)
+    check(files_below(out / "after") == files_below(out / "stage"),
+          "a file on the read-only drive changed, or one was added")
+    check(report.get("box_shown") == "1", f"no message box was shown: {report}")
+    check(report.get("launcher_waited_on_box") == "1", "the launcher did not wait on its box")
+    check(report.get("editor_runs_at_box_close") == "1",
+          f"the editor was not started before the box was closed: {report}")
+    text = (work / "records" / "box.txt").read_text("utf-8").rstrip("\n")
+    for name in ("server\\modules\\php\\PHP-5.6-5.7\\php.ini", "server\\notepad\\config.xml",
+                 "server\\notepad\\session.xml"):
+        reason = re.search(re.escape(name) + r": ([^.]+)\.", text)
+        check(reason and reason.group(1).strip() and not reason.group(1).startswith("server\\"),
+              f"the box gives no reason for {name}: {text!r}")
+    check("keep their old paths" in text, f"the box does not say what follows: {text!r}")
+    check_cleanup(report, 1, conemu=False, cmd_window=False)
+
+
 CASES = {
     "moved": case_moved,
     "not_moved": case_not_moved,
@@ -1230,6 +1308,7 @@ CASES = {
     "php_ini_apostrophe": lambda build, work: case_php_ini_folder(build, work, "Client's files"),
     "php_ini_dollar": lambda build, work: case_php_ini_folder(build, work, "$work"),
     "php_ini_variable_syntax": lambda build, work: case_php_ini_folder(build, work, "${work} = 1!"),
+    "readonly_moved": case_readonly_moved,
 }
 
 

@@ -41,7 +41,8 @@
 // launcher ran, and whether the helper was shown. A message box the launcher
 // shows (found by its caption) is read, its text written to box.txt in
 // UTF-8, and closed with WM_CLOSE a second later; the report says whether the
-// launcher waited on it.
+// launcher waited on it and how many times the editor had been started by
+// then.
 #include <cstdlib>
 #include <vector>
 
@@ -349,6 +350,8 @@ int main(int argc, char** argv) {
       report.push_back("box_shown=1");
       bool waiting = WaitForSingleObject(quillgate, 1000) == WAIT_TIMEOUT;
       report.push_back(std::string("launcher_waited_on_box=") + (waiting ? "1" : "0"));
+      report.push_back("editor_runs_at_box_close=" +
+                       std::to_string(CountLines(editorLog) - editorRunsBefore));
       PostMessageW(box, WM_CLOSE, 0, 0);
     }
     if (!released && CountLines(editorLog) > editorRunsBefore) {
