@@ -42,7 +42,7 @@ void WaitForEditor(std::intptr_t program) {
   NoteRunDetail("editor: ended");
 }
 
-// The console title, which captions the box about the settings.
+// The console title, which captions the launcher's boxes.
 std::u16string Caption() {
   const std::string_view title = kConsoleTitle;
   return std::u16string(title.begin(), title.end());
@@ -58,9 +58,7 @@ int LauncherMain() {
   if (IsProcessRunning(kEditorExe)) {
     // A second start touches no file and tidies nothing up; it brings the
     // bundle's editor forward, or says which editor keeps it from starting.
-    const std::string_view title = kConsoleTitle;
-    AnswerSecondStart(BundleKeysOf(ComposeBundlePaths()),
-                      std::u16string(title.begin(), title.end()));
+    AnswerSecondStart(BundleKeysOf(ComposeBundlePaths()), Caption());
   } else {
     PrintLine(kStartLine);
     BundlePaths paths = ComposeBundlePaths();

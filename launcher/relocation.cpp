@@ -99,7 +99,7 @@ FileOutcome MoveOtherPhpSettings(const std::string& path, const std::vector<Root
     CloseIniFile();
     return outcome;
   }
-  if (!CloseIniFile()) return FailedNow();
+  if (!CloseIniFile()) return NotWrittenBack();
   FileOutcome outcome = Outcome(FileOutcome::Updated);
   outcome.movedValues = moved;
   return outcome;
@@ -403,8 +403,11 @@ void NoteRelocation(const RelocationReport& report) {
 }
 
 bool SettingsLeftBehind(const RelocationReport& report) {
+  bool other = false;
+  for (const RelocationReport::OtherPhpIni& php : report.otherPhpInis)
+    other = other || php.outcome.writeBackFailed;
   return report.status == RelocationReport::Moved &&
-         (report.phpIni.writeBackFailed || report.configXml.writeBackFailed ||
+         (report.phpIni.writeBackFailed || other || report.configXml.writeBackFailed ||
           report.sessionXml.writeBackFailed || report.shortcutsXml.writeBackFailed);
 }
 

@@ -3,6 +3,7 @@
 #include "files/utf8.h"
 #include "launcher/bundle_paths.h"
 #include "launcher/run_log.h"
+#include "system/paths.h"
 #include "system/platform.h"
 
 namespace qg {
@@ -39,6 +40,8 @@ std::u16string SettingsNoticeText(const RelocationReport& report) {
   std::u16string text =
       u"The bundle's settings could not be updated for the folder it now lies in.";
   AppendFile(text, below.phpDir + "php.ini", report.phpIni);
+  for (const RelocationReport::OtherPhpIni& php : report.otherPhpInis)
+    AppendFile(text, below.phpVersionsDir + php.folder + kSep + "php.ini", php.outcome);
   AppendFile(text, below.editorDir + "config.xml", report.configXml);
   AppendFile(text, below.editorDir + "session.xml", report.sessionXml);
   AppendFile(text, below.editorDir + "shortcuts.xml", report.shortcutsXml);
