@@ -193,13 +193,13 @@ RootMove BundleRoot::CharacterMoveTo(const BundleRoot& present) const {
   return move;
 }
 
-std::vector<RootMove> BundleRoot::PhpMovesTo(const BundleRoot& present) const {
-  const std::u32string target = CharactersOfBytes(present.PhpBytes());
-  std::vector<RootMove> moves;
+std::vector<ByteRootMove> BundleRoot::PhpMovesTo(const BundleRoot& present) const {
+  const std::string& target = present.PhpBytes();
+  std::vector<ByteRootMove> moves;
   const std::string* forms[] = {held_ ? &ansi_ : nullptr, &short_};
   for (const std::string* old : forms) {
     if (old && !old->empty())
-      moves.push_back(RootMove{CharactersOfBytes(*old), target, Sys().FileNamesIgnoreCase()});
+      moves.push_back(ByteRootMove{*old, target, Sys().FileNamesIgnoreCase()});
   }
   return moves;
 }

@@ -75,7 +75,7 @@ class BundleRoot {
   // Its moves to `present` in php.ini's bytes: from its bytes (where the
   // code page holds them now) and from its recorded short form, each to
   // the present root's PhpBytes.
-  std::vector<RootMove> PhpMovesTo(const BundleRoot& present) const;
+  std::vector<ByteRootMove> PhpMovesTo(const BundleRoot& present) const;
 
  private:
   std::string ansi_;

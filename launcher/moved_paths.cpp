@@ -12,16 +12,24 @@ namespace qg {
 
 namespace {
 
-bool StartsWith(std::u32string_view text, std::u32string_view prefix, bool ignoreAsciiCase) {
+template <class Unit>
+using Text = std::basic_string_view<Unit>;
+
+template <class Unit>
+bool StartsWith(Text<Unit> text, Text<Unit> prefix, bool ignoreAsciiCase) {
   return PathKey::StartsWithText(text, prefix, ignoreAsciiCase);
 }
 
 // Where a path in a command line ends: a blank, a tab or a double quote.
-bool EndsPath(char32_t c) { return c == U' ' || c == U'\t' || c == U'"'; }
+template <class Unit>
+bool EndsPath(Unit c) {
+  return c == Unit(' ') || c == Unit('\t') || c == Unit('"');
+}
 
 // Whether `text` is `path`, or in a command line (`command`) starts with
 // it where the path ends.
-bool IsPath(std::u32string_view text, std::u32string_view path, bool command, bool fold) {
+template <class Unit>
+bool IsPath(Text<Unit> text, Text<Unit> path, bool command, bool fold) {
   if (!StartsWith(text, path, fold)) return false;
   return text.size() == path.size() || (command && EndsPath(text[path.size()]));
 }
@@ -29,10 +37,11 @@ bool IsPath(std::u32string_view text, std::u32string_view path, bool command, bo
 // The root without its trailing separator; empty for a root that is nothing
 // but a drive or the separator ("E:\", "/"), whose bare form names another
 // place or none.
-std::u32string_view Bare(std::u32string_view root) {
+template <class Unit>
+Text<Unit> Bare(Text<Unit> root) {
   if (root.empty()) return root;
-  std::u32string_view bare = root.substr(0, root.size() - 1);
-  if (bare.empty() || bare.back() == U':') return {};
+  Text<Unit> bare = root.substr(0, root.size() - 1);
+  if (bare.empty() || bare.back() == Unit(':')) return {};
   return bare;
 }
 
@@ -40,41 +49,50 @@ std::u32string_view Bare(std::u32string_view root) {
 // root's text there and the new root's text that takes its place, as
 // MovePathValue tells; in a command line (`command`) the bare forms may be
 // followed by the rest of the line.
-bool MatchOldRoot(std::u32string_view value, const RootMove& move, bool command,
-                  std::size_t* oldLength, std::u32string_view* newText) {
+template <class Unit>
+bool MatchOldRoot(Text<Unit> value, const BasicRootMove<Unit>& move, bool command,
+                  std::size_t* oldLength, Text<Unit>* newText) {
   if (!move.Applies() || move.newRoot.empty()) return false;
   const bool fold = move.ignoreAsciiCase;
+  const Text<Unit> oldRoot = move.oldRoot, newRoot = move.newRoot;
   // Already inside the new root, which may itself lie inside the old one.
-  std::u32string_view newBare = Bare(move.newRoot);
-  if (StartsWith(value, move.newRoot, fold) ||
+  Text<Unit> newBare = Bare(newRoot);
+  if (StartsWith(value, newRoot, fold) ||
       (!newBare.empty() && IsPath(value, newBare, command, fold)))
     return false;
-  if (StartsWith(value, move.oldRoot, fold)) {
-    *oldLength = move.oldRoot.size();
-    *newText = move.newRoot;
+  if (StartsWith(value, oldRoot, fold)) {
+    *oldLength = oldRoot.size();
+    *newText = newRoot;
     return true;
   }
-  std::u32string_view oldBare = Bare(move.oldRoot);
+  Text<Unit> oldBare = Bare(oldRoot);
   if (!oldBare.empty() && IsPath(value, oldBare, command, fold)) {
     // A drive root has no bare form of its own: it keeps its separator.
     *oldLength = oldBare.size();
-    *newText = newBare.empty() ? std::u32string_view(move.newRoot) : newBare;
+    *newText = newBare.empty() ? newRoot : newBare;
     return true;
   }
   return false;
 }
 
-}  // namespace
-
-bool RootMove::Applies() const { return !oldRoot.empty() && oldRoot != U"/"; }
-
-bool MovePathValue(std::u32string_view value, const RootMove& move, std::u32string* moved) {
+template <class Unit>
+bool MoveValue(Text<Unit> value, const BasicRootMove<Unit>& move, std::basic_string<Unit>* moved) {
   std::size_t oldLength = 0;
-  std::u32string_view newText;
+  Text<Unit> newText;
   if (!MatchOldRoot(value, move, false, &oldLength, &newText)) return false;
   *moved = newText;
   moved->append(value.substr(oldLength));
   return true;
+}
+
+}  // namespace
+
+bool MovePathValue(std::u32string_view value, const RootMove& move, std::u32string* moved) {
+  return MoveValue(value, move, moved);
+}
+
+bool MovePathValue(std::string_view value, const ByteRootMove& move, std::string* moved) {
+  return MoveValue(value, move, moved);
 }
 
 bool MovePathsInText(std::u32string_view text, const RootMove& move, bool command,
@@ -90,11 +108,12 @@ bool MovePathsInText(std::u32string_view text, const RootMove& move, bool comman
         (command && (text[at - 1] == U'"' || text[at - 1] == U' ' || text[at - 1] == U'\t'));
     std::size_t oldLength = 0;
     std::u32string_view newText;
-    if (!starts || !MatchOldRoot(text.substr(at), move, command, &oldLength, &newText)) continue;
+    if (!starts || !MatchOldRoot<char32_t>(text.substr(at), move, command, &oldLength, &newText))
+      continue;
     out.append(text.substr(copied, at - copied));
     copied = at + oldLength;
     std::size_t end = copied;
-    while (command && !quoted && end < text.size() && !EndsPath(text[end])) ++end;
+    while (command && !quoted && end < text.size() && !EndsPath<char32_t>(text[end])) ++end;
     // The rest of the path, up to `end`, holds no blank.
     if (command && !quoted && newText.find_first_of(U" \t") != std::u32string_view::npos) {
       // The whole path between quotes, but for its trailing backslashes.

@@ -12,19 +12,26 @@ namespace qg {
 
 struct XmlNode;
 
-// A move of the bundle, in characters (not bytes). Both roots end with the
-// path separator, as recorded roots do.
-struct RootMove {
-  std::u32string oldRoot;
-  std::u32string newRoot;
+// A move of the bundle, in the unit the file that follows it is compared in:
+// characters for the editor's files (RootMove), the file's own bytes for
+// php.ini (ByteRootMove), which PHP 5 reads as bytes in the ANSI code page.
+// Both roots end with the path separator, as recorded roots do.
+template <class Unit>
+struct BasicRootMove {
+  std::basic_string<Unit> oldRoot;
+  std::basic_string<Unit> newRoot;
   // Windows: paths that differ only in ASCII letter case are the same place.
   // Only ASCII is folded, so two different folders never match.
   bool ignoreAsciiCase = false;
 
   // Whether values are moved at all: an old root was recorded, and it is not
   // a bare "/" (every POSIX path lies below that).
-  bool Applies() const;
+  bool Applies() const {
+    return !oldRoot.empty() && !(oldRoot.size() == 1 && oldRoot[0] == Unit('/'));
+  }
 };
+using RootMove = BasicRootMove<char32_t>;
+using ByteRootMove = BasicRootMove<char>;
 
 // The place `value` names, moved: the new root in place of the old one at
 // its start (the old root ending at its separator), or the new root without
@@ -32,7 +39,9 @@ struct RootMove {
 // untouched, for a value outside the old root, one already inside the new
 // root (so a second pass changes nothing), one that merely shares the old
 // root's text, and the bare form of a drive root ("E:" for "E:\").
+// Given in characters (the editor's files) and in bytes (php.ini).
 bool MovePathValue(std::u32string_view value, const RootMove& move, std::u32string* moved);
+bool MovePathValue(std::string_view value, const ByteRootMove& move, std::string* moved);
 
 // The paths in a text of the editor's, moved as MovePathValue moves a
 // value: the one at the start of the text and, in a command line

@@ -25,24 +25,21 @@ std::size_t SavePathPrefix(std::string_view element) {
 }
 
 // The same move with '/' for every '\' in its roots.
-RootMove Slashed(RootMove move) {
-  for (char32_t& c : move.oldRoot)
-    if (c == U'\\') c = U'/';
-  for (char32_t& c : move.newRoot)
-    if (c == U'\\') c = U'/';
+ByteRootMove Slashed(ByteRootMove move) {
+  for (char& c : move.oldRoot)
+    if (c == '\\') c = '/';
+  for (char& c : move.newRoot)
+    if (c == '\\') c = '/';
   return move;
 }
 
-bool MoveElement(std::string_view element, const std::vector<RootMove>& moves,
+bool MoveElement(std::string_view element, const std::vector<ByteRootMove>& moves,
                  const IniPathRules& rules, std::string* out) {
-  std::u32string characters = CharactersOfBytes(element);
-  std::u32string moved;
-  for (const RootMove& move : moves) {
-    if (MovePathValue(characters, move, &moved) ||
-        (rules.slashSeparates && MovePathValue(characters, Slashed(move), &moved))) {
-      // Every character is a byte: the roots are bytes, the rest came from
-      // the value.
-      for (char32_t c : moved) *out += static_cast<char>(c);
+  std::string moved;
+  for (const ByteRootMove& move : moves) {
+    if (MovePathValue(element, move, &moved) ||
+        (rules.slashSeparates && MovePathValue(element, Slashed(move), &moved))) {
+      *out += moved;
       return true;
     }
   }
@@ -51,7 +48,7 @@ bool MoveElement(std::string_view element, const std::vector<RootMove>& moves,
 
 // Appends `text` with each place of the list it is moved; true when one
 // moved.
-bool MoveListElements(std::string_view text, const std::vector<RootMove>& moves,
+bool MoveListElements(std::string_view text, const std::vector<ByteRootMove>& moves,
                       const IniPathRules& rules, std::string* out) {
   bool any = false;
   for (std::size_t at = 0; at <= text.size();) {
@@ -207,7 +204,7 @@ bool ReadPieces(std::string_view value, std::vector<Piece>* pieces) {
 // with the places moved where PHP reads those as `text` (so its escapes
 // stay), otherwise `text` written by the rule.
 std::string MovedDoubleRun(std::string_view bytes, RunEnd runEnd, const std::string& text,
-                           const std::vector<RootMove>& moves, const IniPathRules& rules) {
+                           const std::vector<ByteRootMove>& moves, const IniPathRules& rules) {
   std::string probe;
   if (MoveListElements(bytes, moves, rules, &probe)) {
     const std::size_t size = probe.size();
@@ -222,7 +219,7 @@ std::string MovedDoubleRun(std::string_view bytes, RunEnd runEnd, const std::str
 }
 
 struct ValueMover {
-  const std::vector<RootMove>* moves;
+  const std::vector<ByteRootMove>* moves;
   IniPathRules rules;
   const char* skipGroup;
   const char* skipKey;
@@ -244,14 +241,7 @@ IniPathRules ThisPlatformsIniPaths() {
   return kPathSeparator == '\\' ? kWindowsIniPaths : kPosixIniPaths;
 }
 
-std::u32string CharactersOfBytes(std::string_view bytes) {
-  std::u32string characters;
-  characters.reserve(bytes.size());
-  for (char b : bytes) characters += static_cast<unsigned char>(b);
-  return characters;
-}
-
-bool MoveIniPathList(std::string_view value, const std::vector<RootMove>& moves,
+bool MoveIniPathList(std::string_view value, const std::vector<ByteRootMove>& moves,
                      const IniPathRules& rules, std::string* moved) {
   std::vector<Piece> pieces;
   if (!ReadPieces(value, &pieces)) return false;
@@ -282,7 +272,8 @@ bool MoveIniPathList(std::string_view value, const std::vector<RootMove>& moves,
   if (any) *moved = std::move(out);
   return any;
 }
-int MoveIniPathValues(const std::vector<RootMove>& moves, const IniPathRules& rules,
+
+int MoveIniPathValues(const std::vector<ByteRootMove>& moves, const IniPathRules& rules,
                       const char* skipGroup, const char* skipKey) {
   ValueMover mover{&moves, rules, skipGroup, skipKey, {}};
   return EditIniValues(MoveValue, &mover);

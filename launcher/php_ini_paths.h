@@ -26,13 +26,9 @@ inline constexpr IniPathRules kPosixIniPaths{':', false};
 // This build's rules.
 IniPathRules ThisPlatformsIniPaths();
 
-// php.ini's bytes as characters, one per byte (0-255): PHP 5 reads the file
-// as bytes in the ANSI code page, and the moves' roots are given in those
-// bytes too, so the rule compares what PHP compares.
-std::u32string CharactersOfBytes(std::string_view bytes);
-
-// `value` with every place in it moved by the first of `moves` (roots as
-// CharactersOfBytes gives them) that moves it. The value is read as PHP
+// `value` with every place in it moved by the first of `moves` (roots in
+// php.ini's own bytes: PHP 5 reads the file as bytes in the ANSI code page,
+// so the rule compares what PHP compares) that moves it. The value is read as PHP
 // reads it (php_ini_value.h): its bare, double- and single-quoted texts up
 // to a comment, each as a list whose places end at the list separator; a
 // place may follow session.save_path's "N;" or "N;MODE;". Under
@@ -43,14 +39,14 @@ std::u32string CharactersOfBytes(std::string_view bytes);
 // value, when a place moved; comments, blanks, "${NAME}" and texts that did
 // not move stay as they are. A value with a string that does not close on
 // its line is left alone.
-bool MoveIniPathList(std::string_view value, const std::vector<RootMove>& moves,
+bool MoveIniPathList(std::string_view value, const std::vector<ByteRootMove>& moves,
                      const IniPathRules& rules, std::string* moved);
 
 // Moves the places in every value of the loaded php.ini (prefs/ini_file.h)
 // but `skipKey` in group `skipGroup` (ASCII case ignored), which the caller
 // sets itself; every value when `skipKey` is null. The number of values changed, or -1, with none
 // changed, when memory ran out.
-int MoveIniPathValues(const std::vector<RootMove>& moves, const IniPathRules& rules,
+int MoveIniPathValues(const std::vector<ByteRootMove>& moves, const IniPathRules& rules,
                       const char* skipGroup, const char* skipKey);
 
 }  // namespace qg

@@ -84,7 +84,7 @@ FileOutcome UpdatePhpSettings(const BundlePaths& paths, const BundleRoot& record
 // The php.ini of another PHP runtime: only its places inside the old root
 // follow, by the same rule and writer as PHP-5.6-5.7's; written back only
 // when one moved.
-FileOutcome MoveOtherPhpSettings(const std::string& path, const std::vector<RootMove>& moves) {
+FileOutcome MoveOtherPhpSettings(const std::string& path, const std::vector<ByteRootMove>& moves) {
   Sys().SetLastError(NO_ERROR_CODE);
   if (!OpenIniFile(path.c_str(), 0)) {
     // Not created: the file was listed, so it could not be read.
@@ -116,7 +116,7 @@ void MoveOtherPhpVersions(const BundlePaths& paths, const BundleRoot& recorded,
     return;
   }
   report->unreachablePhpFolders = folders.unreachable;
-  const std::vector<RootMove> moves = recorded.PhpMovesTo(paths.root);
+  const std::vector<ByteRootMove> moves = recorded.PhpMovesTo(paths.root);
   for (const std::string& name : folders.names) {
     if (PathKey::SameText<char>(name, kPhpVersion, Sys().FileNamesIgnoreCase())) continue;
     report->otherPhpInis.push_back(

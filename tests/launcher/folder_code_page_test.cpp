@@ -146,6 +146,7 @@ TEST(FolderWithListSeparator, PhpIsGivenTheShortFormOrNothing) {
     std::string record = run(listed);
     const std::string state = ReadWholeFile(listed + "server/notepad/state.txt");
     if (!hasShortForm) {
+      // The short form's "~" is no bare text to PHP: the value is quoted.
       EXPECT_EQ(ReadWholeFile(listed + relIni), ini);
       EXPECT_EQ(state, plain);
       EXPECT_NE(record.find("php.ini: left alone, the folder has no short (8.3) name"),
@@ -157,8 +158,9 @@ TEST(FolderWithListSeparator, PhpIsGivenTheShortFormOrNothing) {
           << record;
       continue;
     }
+    // The short form's "~" is no bare text to PHP: the value is quoted.
     EXPECT_EQ(ReadWholeFile(listed + relIni),
-              "[PHP]\r\nerror_log = " + shortRoot + "logs/php.log\r\nauto_prepend_file = \"" +
+              "[PHP]\r\nerror_log = \"" + shortRoot + "logs/php.log\"\r\nauto_prepend_file = \"" +
                   shortRoot + "server/modules/php/PHP-5.6-5.7/header.php\"\r\n");
     EXPECT_EQ(state, "\xEF\xBB\xBF" + listed + "\r\n" + shortRoot);
     const std::string again = run(listed).substr(record.size());
@@ -167,9 +169,9 @@ TEST(FolderWithListSeparator, PhpIsGivenTheShortFormOrNothing) {
     const std::string third = base + "third/";
     fs::rename(listed, third);
     run(third);
-    EXPECT_EQ(ReadWholeFile(third + relIni), "[PHP]\r\nerror_log = " + third +
-                                                 "logs/php.log\r\nauto_prepend_file = \"" + third +
-                                                 "server/modules/php/PHP-5.6-5.7/header.php\"\r\n");
+    EXPECT_EQ(ReadWholeFile(third + relIni),
+              "[PHP]\r\nerror_log = \"" + third + "logs/php.log\"\r\nauto_prepend_file = \"" +
+                  third + "server/modules/php/PHP-5.6-5.7/header.php\"\r\n");
     EXPECT_EQ(ReadWholeFile(third + "server/notepad/state.txt"), third);
   }
 }

@@ -286,9 +286,9 @@ class MoveIniPathListTable : public ::testing::TestWithParam<IniCase> {};
 
 // Windows: D:\web\ (its recorded short form D:\WEB~1\ too) to E:\new place\;
 // POSIX: /old/place/ to /new/place/.
-std::vector<RootMove> MovesFor(const IniPathRules& rules) {
+std::vector<ByteRootMove> MovesFor(const IniPathRules& rules) {
   auto move = [](const char* from, const char* to, bool fold) {
-    return RootMove{CharactersOfBytes(from), CharactersOfBytes(to), fold};
+    return ByteRootMove{from, to, fold};
   };
   if (rules.slashSeparates)
     return {move("D:\\web\\", "E:\\new place\\", true),

@@ -172,8 +172,7 @@ TEST(MovedPhpIniValues, PhpReadsEachMovedPlaceExactly) {
   };
   std::vector<std::string> lines, texts;
   for (const RootClass& root : classes) {
-    const std::vector<RootMove> moves{
-        {CharactersOfBytes("D:\\web\\"), CharactersOfBytes(root.root), true}};
+    const std::vector<ByteRootMove> moves{{"D:\\web\\", root.root, true}};
     for (const ValueShape& shape : shapes) {
       // A list in a root that holds the separator is another matter.
       if (shape.name == std::string("list") && root.root.find(';') != std::string::npos) continue;
