@@ -902,7 +902,7 @@ def make_share_bundle(work, name="bundle", old_root=OLD_ROOT, fixtures=("php.ini
     return bundle
 
 
-def php_reads(path):
+def php_ini_settings(path):
     """php.ini's groups as PHP itself reads them: {group: {key: value}}."""
     php = shutil.which("php")
     if not php:
@@ -919,8 +919,8 @@ def check_php_reads(original, written, expected, share_places=False):
     `expected` gives ({(group, key): what PHP must read}). With
     `share_places`, while PHP_READS_SHARE_PLACES is False, the check must
     fail, and only by reading each share's place with one leading backslash."""
-    before = php_reads(original)
-    after = php_reads(written)
+    before = php_ini_settings(original)
+    after = php_ini_settings(written)
     want = {group: dict(values) for group, values in before.items()}
     for (group, key), value in expected.items():
         want.setdefault(group, {})[key] = value
