@@ -250,7 +250,16 @@ bool MoveIniPathList(std::string_view value, const std::vector<ByteRootMove>& mo
   for (const Piece& piece : pieces) {
     std::string_view bytes = value.substr(piece.begin, piece.end - piece.begin);
     std::string text;
-    if (piece.kind == PieceKind::Kept || !MoveListElements(piece.text, moves, rules, &text)) {
+    bool movedText =
+        piece.kind != PieceKind::Kept && MoveListElements(piece.text, moves, rules, &text);
+    // A double-quoted place whose escapes were never written (a share's
+    // "\\server\..." that PHP reads "\server\...", as older launchers
+    // wrote it) is moved by its bytes, and then written as PHP reads it.
+    if (!movedText && piece.kind == PieceKind::DoubleQuoted && bytes != piece.text) {
+      text.clear();
+      movedText = MoveListElements(bytes, moves, rules, &text);
+    }
+    if (!movedText) {
       out += bytes;
       continue;
     }

@@ -284,6 +284,35 @@ void PrintTo(const IniCase& c, std::ostream* out) { *out << c.name; }
 
 class MoveIniPathListTable : public ::testing::TestWithParam<IniCase> {};
 
+// A bundle on a share: its places in double quotes need their leading
+// backslashes escaped for PHP to read "\\NAS\...". Moved onto the share they
+// are written so; moved off it, a place written escaped and one written
+// without its escapes (which PHP misread as "\NAS\...") both follow.
+TEST(MoveIniPathList, PlacesOnAShareAreWrittenAndFoundAsPhpReadsThem) {
+  const ByteRootMove toShare{"D:\\web\\", "\\\\NAS\\share\\bundle\\", true};
+  const ByteRootMove fromShare{"\\\\NAS\\share\\bundle\\", "E:\\web bundle\\", true};
+  struct {
+    const ByteRootMove* move;
+    std::string value, expected;
+  } cases[] = {
+      {&toShare, "\"D:\\web\\logs\\php.log\"", "\"\\\\\\NAS\\share\\bundle\\logs\\php.log\""},
+      {&toShare, "D:\\web\\ext", "\\\\NAS\\share\\bundle\\ext"},  // bare: read as it is
+      {&fromShare, "\"\\\\\\NAS\\share\\bundle\\logs\\php.log\"",
+       "\"E:\\web bundle\\logs\\php.log\""},
+      {&fromShare, "\"\\\\NAS\\share\\bundle\\logs\\php.log\"",
+       "\"E:\\web bundle\\logs\\php.log\""},
+      {&fromShare, "\\\\nas\\SHARE\\bundle\\ext", "E:\\web bundle\\ext"},
+      {&fromShare, "\"\\\\NAS\\shared\\x\"", ""},  // another share of the server
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    std::string moved;
+    const bool any = MoveIniPathList(c.value, {*c.move}, kWindowsIniPaths, &moved);
+    EXPECT_EQ(any, !c.expected.empty());
+    if (any) EXPECT_EQ(moved, c.expected);
+  }
+}
+
 // Windows: D:\web\ (its recorded short form D:\WEB~1\ too) to E:\new place\;
 // POSIX: /old/place/ to /new/place/.
 std::vector<ByteRootMove> MovesFor(const IniPathRules& rules) {
