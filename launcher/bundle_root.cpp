@@ -5,6 +5,7 @@
 #include "system/paths.h"
 #include "system/platform.h"
 #include "xml/attribute_markup.h"
+#include "xml/references.h"
 
 namespace qg {
 
@@ -95,18 +96,11 @@ std::u16string LongPathOf(const std::u16string& path) {
 std::string RecordTextOf(std::u16string_view path) {
   std::string text;
   if (AnsiPathOf(path, &text)) return text;
-  static constexpr char kHex[] = "0123456789ABCDEF";
   for (char32_t code : CodePointsFromWide(path)) {
-    if (code < 0x80 && code != '&') {
+    if (code < 0x80 && code != '&')
       text += static_cast<char>(code);
-      continue;
-    }
-    char digits[8];
-    int count = 0;
-    for (char32_t rest = code; rest || count < 4; rest >>= 4) digits[count++] = kHex[rest & 0xF];
-    text += "&#x";
-    while (count > 0) text += digits[--count];
-    text += ';';
+    else
+      AppendReference(&text, code);
   }
   return text;
 }
