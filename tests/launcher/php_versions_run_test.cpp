@@ -4,37 +4,16 @@
 // shapes that are no runtime are passed over.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "tests/launcher/bundle_fixture.h"
+#include "tests/launcher/php_reading.h"
 #include "tests/support/own_processes.h"
 
 namespace qg {
 namespace {
 
-std::string Output(const std::string& command) {
-  std::string output;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (!pipe) return "popen failed";
-  char buffer[4096];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, got);
-  pclose(pipe);
-  return output;
-}
-
-bool HavePhp() { return Output("php -n -r 'echo 7*6;'") == "42"; }
-
-// What PHP reads of `keys` in `ini`, a line each.
-std::string PhpReads(const std::string& ini, std::initializer_list<const char*> keys) {
-  std::string code;
-  for (const char* key : keys) code += std::string("echo ini_get(\"") + key + "\"), \"\\n\";";
-  return Output("php -n -c '" + ini + "' -r '" + code + "'");
-}
-
 TEST(PhpVersionsRun, EveryRuntimesPlacesFollowTheMove) {
   QG_REQUIRE_OWN_PROCESSES();
-  if (!HavePhp()) GTEST_SKIP() << "php is not installed (tools/install-deps.sh installs it)";
+  QG_REQUIRE_PHP(phpProgram);
   Bundle bundle;
   testing::TempDir elsewhere;
   const std::string oldRoot = elsewhere.Path("old place") + "/";
@@ -66,10 +45,15 @@ TEST(PhpVersionsRun, EveryRuntimesPlacesFollowTheMove) {
     const std::string dir = php + version + "/";
     const std::string prepend =
         std::string(version) == "PHP-5.6-5.7" ? php + "PHP-5.6-5.7/header.php" : "";
-    EXPECT_EQ(PhpReads(dir + "php.ini",
-                       {"extension_dir", "include_path", "error_log", "auto_prepend_file"}),
-              dir + "ext\n.:" + dir + "PEAR\n" + bundle.Root() + "server/userdata/logs/" + version +
-                  ".log\n" + prepend + "\n");
+    const testing::PhpReading reading =
+        testing::ReadWithPhp(phpProgram, dir + "php.ini",
+                             {"extension_dir", "include_path", "error_log", "auto_prepend_file"});
+    EXPECT_EQ(reading.errors, "");
+    const std::vector<std::string> expected = {
+        dir + "ext", ".:" + dir + "PEAR",
+        bundle.Root() + "server/userdata/logs/" + version + ".log",
+        std::string(version) == "PHP-5.6-5.7" ? dir + "header.php" : testing::kNotSet};
+    EXPECT_EQ(reading.values, expected);
   }
   EXPECT_EQ(ReadWholeFile(php + "PHP-9.0/php.ini"), untouched);
   EXPECT_EQ(fs::last_write_time(php + "PHP-9.0/php.ini"), untouchedTime);
