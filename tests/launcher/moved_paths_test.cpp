@@ -278,40 +278,12 @@ struct IniCase {
   const char* name;
   IniPathRules rules;
   std::string value;
-  std::string expected;  // empty: the value is left as it is
+  std::string expected;                  // empty: the value is left as it is
+  std::vector<ByteRootMove> moves = {};  // empty: MovesFor(rules)
 };
 void PrintTo(const IniCase& c, std::ostream* out) { *out << c.name; }
 
 class MoveIniPathListTable : public ::testing::TestWithParam<IniCase> {};
-
-// A bundle on a share: its places in double quotes need their leading
-// backslashes escaped for PHP to read "\\NAS\...". Moved onto the share they
-// are written so; moved off it, a place written escaped and one written
-// without its escapes (which PHP misread as "\NAS\...") both follow.
-TEST(MoveIniPathList, PlacesOnAShareAreWrittenAndFoundAsPhpReadsThem) {
-  const ByteRootMove toShare{"D:\\web\\", "\\\\NAS\\share\\bundle\\", true};
-  const ByteRootMove fromShare{"\\\\NAS\\share\\bundle\\", "E:\\web bundle\\", true};
-  struct {
-    const ByteRootMove* move;
-    std::string value, expected;
-  } cases[] = {
-      {&toShare, "\"D:\\web\\logs\\php.log\"", "\"\\\\\\NAS\\share\\bundle\\logs\\php.log\""},
-      {&toShare, "D:\\web\\ext", "\\\\NAS\\share\\bundle\\ext"},  // bare: read as it is
-      {&fromShare, "\"\\\\\\NAS\\share\\bundle\\logs\\php.log\"",
-       "\"E:\\web bundle\\logs\\php.log\""},
-      {&fromShare, "\"\\\\NAS\\share\\bundle\\logs\\php.log\"",
-       "\"E:\\web bundle\\logs\\php.log\""},
-      {&fromShare, "\\\\nas\\SHARE\\bundle\\ext", "E:\\web bundle\\ext"},
-      {&fromShare, "\"\\\\NAS\\shared\\x\"", ""},  // another share of the server
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.value);
-    std::string moved;
-    const bool any = MoveIniPathList(c.value, {*c.move}, kWindowsIniPaths, &moved);
-    EXPECT_EQ(any, !c.expected.empty());
-    if (any) EXPECT_EQ(moved, c.expected);
-  }
-}
 
 // Windows: D:\web\ (its recorded short form D:\WEB~1\ too) to E:\new place\;
 // POSIX: /old/place/ to /new/place/.
@@ -328,16 +300,23 @@ std::vector<ByteRootMove> MovesFor(const IniPathRules& rules) {
 TEST_P(MoveIniPathListTable, MovesEachPlaceInsideTheOldRoot) {
   const IniCase& c = GetParam();
   std::string moved = "untouched";
-  bool changed = MoveIniPathList(c.value, MovesFor(c.rules), c.rules, &moved);
+  const std::vector<ByteRootMove> moves = c.moves.empty() ? MovesFor(c.rules) : c.moves;
+  bool changed = MoveIniPathList(c.value, moves, c.rules, &moved);
   EXPECT_EQ(changed, !c.expected.empty());
   EXPECT_EQ(moved, changed ? c.expected : "untouched");
   if (changed) {
     std::string again;
-    EXPECT_FALSE(MoveIniPathList(moved, MovesFor(c.rules), c.rules, &again)) << again;
+    EXPECT_FALSE(MoveIniPathList(moved, moves, c.rules, &again)) << again;
   }
 }
 
 const IniPathRules kWin = kWindowsIniPaths, kPosix = kPosixIniPaths;
+// A bundle on a share: its places in double quotes need their leading
+// backslashes escaped for PHP to read "\\NAS\...". Moved onto the share they
+// are written so; moved off it, a place written escaped and one written
+// without its escapes (which PHP misread as "\NAS\...") both follow.
+const std::vector<ByteRootMove> kToShare{{"D:\\web\\", "\\\\NAS\\share\\bundle\\", true}};
+const std::vector<ByteRootMove> kFromShare{{"\\\\NAS\\share\\bundle\\", "E:\\web bundle\\", true}};
 INSTANTIATE_TEST_SUITE_P(
     Values, MoveIniPathListTable,
     ::testing::Values(
@@ -373,6 +352,16 @@ INSTANTIATE_TEST_SUITE_P(
         IniCase{"UnclosedSingleLeftAlone", kWin, "'D:\\web\\ext", ""},
         IniCase{"UnclosedVariableLeftAlone", kWin, "D:\\web\\${x", ""},
         IniCase{"SlashesAreNotWindowsOnPosix", kPosix, "D:/web/ext", ""},
+        IniCase{"QuotedOntoAShare", kWin, "\"D:\\web\\logs\\php.log\"",
+                "\"\\\\\\NAS\\share\\bundle\\logs\\php.log\"", kToShare},
+        IniCase{"BareOntoAShare", kWin, "D:\\web\\ext", "\\\\NAS\\share\\bundle\\ext", kToShare},
+        IniCase{"EscapedOffAShare", kWin, "\"\\\\\\NAS\\share\\bundle\\logs\\php.log\"",
+                "\"E:\\web bundle\\logs\\php.log\"", kFromShare},
+        IniCase{"UnescapedOffAShare", kWin, "\"\\\\NAS\\share\\bundle\\logs\\php.log\"",
+                "\"E:\\web bundle\\logs\\php.log\"", kFromShare},
+        IniCase{"BareOffAShareInOtherCase", kWin, "\\\\nas\\SHARE\\bundle\\ext",
+                "E:\\web bundle\\ext", kFromShare},
+        IniCase{"AnotherShareOfTheServer", kWin, "\"\\\\NAS\\shared\\x\"", "", kFromShare},
         IniCase{"OtherCaseOnPosix", kPosix, "/OLD/place/ext", ""},
         IniCase{"RecordedShortForm", kWin, "\"D:\\WEB~1\\ext\"", "\"E:\\new place\\ext\""},
         IniCase{"SharesOnlyTheRootsText", kWin, "D:\\web2\\ext;D:\\webx", ""},
