@@ -39,6 +39,40 @@ bool AnsiPathOf(std::u16string_view path, std::string* ansi) {
   return true;
 }
 
+bool WidePathOf(const std::string& ansi, std::u16string* wide) {
+  wide->clear();
+  if (ansi.empty()) return true;
+  if (Sys().GetACP() == CP_UTF8_CODE) {
+    for (std::size_t i = 0; i < ansi.size();) {
+      Utf8Sequence sequence = DecodeUtf8(ansi.data() + i, ansi.size() - i);
+      if (!sequence.wellFormed) {
+        wide->push_back(static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(ansi[i])));
+        ++i;
+        continue;
+      }
+      char32_t code = sequence.code;
+      if (code < 0x10000) {
+        wide->push_back(static_cast<char16_t>(code));
+      } else {
+        wide->push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+        wide->push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+      }
+      i += sequence.size;
+    }
+    return true;
+  }
+  int length = static_cast<int>(ansi.size());
+  Sys().SetLastError(NO_ERROR_CODE);
+  int units = Sys().MultiByteToWideChar(ansi.data(), length, nullptr, 0);
+  if (units > 0) {
+    wide->resize(static_cast<std::size_t>(units));
+    if (Sys().MultiByteToWideChar(ansi.data(), length, wide->data(), units) == units) return true;
+  }
+  wide->clear();
+  if (Sys().GetLastError() == NO_ERROR_CODE) Sys().SetLastError(ERROR_NO_UNICODE_TRANSLATION_CODE);
+  return false;
+}
+
 namespace {
 
 // The current directory, asked for with a MAX_PATH buffer first; a longer

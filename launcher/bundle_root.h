@@ -95,6 +95,12 @@ std::u16string LongPathOf(const std::u16string& path);
 // otherwise.
 bool AnsiPathOf(std::u16string_view path, std::string* ansi);
 
+// The wide form of an ANSI path, for the wide calls: under a UTF-8 code
+// page (every POSIX path) its decoding, a byte outside UTF-8 as U+DC00 +
+// byte, as the POSIX wide calls take it; under any other the code page's
+// own conversion. False, with `wide` empty, when that fails.
+bool WidePathOf(const std::string& ansi, std::u16string* wide);
+
 // A wide path as the run's record (ANSI text) shows it: the code page's
 // own text when it holds the path; otherwise ASCII kept and every other
 // character as a character reference ("&#x041F;"), never a "?" in its place.

@@ -1,7 +1,7 @@
 #include "launcher/settings_notice.h"
 
-#include "files/utf8.h"
 #include "launcher/bundle_paths.h"
+#include "launcher/bundle_root.h"
 #include "launcher/run_log.h"
 #include "system/paths.h"
 #include "system/platform.h"
@@ -10,19 +10,12 @@ namespace qg {
 
 namespace {
 
-// An ANSI text (a path below the root, the system's error text) in UTF-16.
+// An ANSI text (a path below the root, the system's error text) in UTF-16;
+// byte for byte where the code page cannot convert it.
 std::u16string WideFromAnsi(const std::string& text) {
   std::u16string wide;
-  if (Sys().GetACP() == CP_UTF8_CODE) {
-    if (WideFromUtf8(text, &wide)) return wide;
-    return std::u16string(text.begin(), text.end());  // ASCII in any case
-  }
-  int units = Sys().MultiByteToWideChar(text.c_str(), -1, nullptr, 0);
-  if (units <= 1) return std::u16string(text.begin(), text.end());
-  wide.resize(static_cast<std::size_t>(units));
-  units = Sys().MultiByteToWideChar(text.c_str(), -1, wide.data(), units);
-  wide.resize(units > 0 ? static_cast<std::size_t>(units - 1) : 0);
-  return wide;
+  if (WidePathOf(text, &wide)) return wide;
+  return std::u16string(text.begin(), text.end());
 }
 
 // "path: reason." for a file whose write-back failed.
